@@ -1,0 +1,8 @@
+#pragma once
+
+// The whole public API of the effects library, with the host types it uses.
+#include <orvane/audioeffects/AudioEffectsExtension.hpp>
+#include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
+#include <orvane/audioeffects/DelayNode.hpp>
+#include <orvane/audioeffects/Version.hpp>
+#include <orvane/sdk/OrvaneSDK.hpp>

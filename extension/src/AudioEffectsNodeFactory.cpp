@@ -1,0 +1,23 @@
+#include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
+
+#include <orvane/audioeffects/DelayNode.hpp>
+
+namespace orvane::extensions::audioeffects {
+
+namespace {
+
+// Every node the factory hands out is built for a stereo host.
+constexpr unsigned int kChannelCapacity = 2;
+
+}  // namespace
+
+AudioEffectsNodeFactory::AudioEffectsNodeFactory() {
+  registerNode(DelayNode::getNodeTypeInfo(),
+               [](const NodeConfig&) -> Node* { return new DelayNode(kChannelCapacity); });
+}
+
+AudioEffectsNodeFactory::~AudioEffectsNodeFactory() = default;
+
+std::string AudioEffectsNodeFactory::getNodeTypePrefix() const { return "AudioEffects"; }
+
+}  // namespace orvane::extensions::audioeffects

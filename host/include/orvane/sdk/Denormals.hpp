@@ -1,0 +1,37 @@
+#pragma once
+
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#define ORVANE_HAS_MXCSR 1
+#endif
+
+namespace orvane {
+
+// While alive, denormal inputs read as zero and denormal results flush to zero on this thread;
+// the previous mode comes back on destruction. Setting the mode is one instruction, no system
+// call, so it is fit for the audio thread. A no-op on CPUs without such a mode.
+class ScopedFlushDenormals {
+ public:
+  ScopedFlushDenormals() noexcept {
+#ifdef ORVANE_HAS_MXCSR
+    saved_ = _mm_getcsr();
+    _mm_setcsr(saved_ | kFlushToZero | kDenormalsAreZero);
+#endif
+  }
+  ~ScopedFlushDenormals() {
+#ifdef ORVANE_HAS_MXCSR
+    _mm_setcsr(saved_);
+#endif
+  }
+  ScopedFlushDenormals(const ScopedFlushDenormals&) = delete;
+  ScopedFlushDenormals& operator=(const ScopedFlushDenormals&) = delete;
+
+ private:
+#ifdef ORVANE_HAS_MXCSR
+  static constexpr unsigned int kFlushToZero = 0x8000;
+  static constexpr unsigned int kDenormalsAreZero = 0x0040;
+  unsigned int saved_;
+#endif
+};
+
+}  // namespace orvane

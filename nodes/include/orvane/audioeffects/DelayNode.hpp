@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+
+#include <orvane/audioeffects/Export.hpp>
+#include <orvane/sdk/Node.hpp>
+#include <orvane/sdk/NodeFactory.hpp>
+
+namespace orvane::extensions::audioeffects {
+
+// A feedback echo. Every channel runs through a 48000-sample delay line of its own; the output
+// is dryMix × input + wetMix × delayed, and input + feedbackLevel × delayed goes back into the
+// line, so each echo returns quieter by the feedback level.
+//
+// The delay in samples is trunc(sampleRate / 1000 × delayMs). A delay of 0 ms, or a disabled
+// node, passes the input through and freezes the delay lines. Settings are atomics: any thread
+// may read or write them while the audio thread processes; none is bounded.
+class ORVANE_AUDIOEFFECTS_API DelayNode : public orvane::SingleBusAudioProcessorNode {
+ public:
+  // Any thread; allocates one delay line per channel of capacity.
+  explicit DelayNode(unsigned int numberOfChannels);
+  ~DelayNode() override;
+
+  // Any thread; allocates.
+  static orvane::NodeTypeInfo getNodeTypeInfo();
+
+  // Any thread.
+  bool getIsEnabled();
+  void setIsEnabled(bool isEnabled);
+  float getDryMix();
+  void setDryMix(float dryMix);
+  float getWetMix();
+  void setWetMix(float wetMix);
+  unsigned int getDelayMs();
+  void setDelayMs(unsigned int delayMs);
+  float getFeedbackLevel();
+  void setFeedbackLevel(float feedbackLevel);
+
+  // Any thread, while no process call runs. Accepts matching formats of up to the capacity.
+  bool setBusFormat(orvane::AudioBusFormat& inputFormat,
+                    orvane::AudioBusFormat& outputFormat) override;
+  using orvane::SingleBusAudioProcessorNode::process;
+  // Audio thread. Channels beyond the capacity pass through unchanged.
+  bool process(orvane::AudioBus& input, orvane::AudioBus& output) override;
+
+ private:
+  class Internals;
+  std::unique_ptr<Internals> internals;
+};
+
+}  // namespace orvane::extensions::audioeffects
