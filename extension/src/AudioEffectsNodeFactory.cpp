@@ -1,6 +1,7 @@
 #include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
 
 #include <orvane/audioeffects/DelayNode.hpp>
+#include <orvane/audioeffects/PingPongDelayNode.hpp>
 
 namespace orvane::extensions::audioeffects {
 
@@ -14,6 +15,8 @@ constexpr unsigned int kChannelCapacity = 2;
 AudioEffectsNodeFactory::AudioEffectsNodeFactory() {
   registerNode(DelayNode::getNodeTypeInfo(),
                [](const NodeConfig&) -> Node* { return new DelayNode(kChannelCapacity); });
+  registerNode(PingPongDelayNode::getNodeTypeInfo(),
+               [](const NodeConfig&) -> Node* { return new PingPongDelayNode(); });
 }
 
 AudioEffectsNodeFactory::~AudioEffectsNodeFactory() = default;

@@ -23,6 +23,8 @@ struct Record {
 const std::vector<Record>& catalogue() {
   static const std::vector<Record> records{
       {"Delay", "Delay", "Applies a delay effect to the input audio signal.", "DelayNode"},
+      {"PingPongDelay", "Ping Pong Delay",
+       "Applies a ping pong delay effect to the input audio signal.", "PingPongDelayNode"},
   };
   return records;
 }

@@ -4,5 +4,6 @@
 #include <orvane/audioeffects/AudioEffectsExtension.hpp>
 #include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
 #include <orvane/audioeffects/DelayNode.hpp>
+#include <orvane/audioeffects/PingPongDelayNode.hpp>
 #include <orvane/audioeffects/Version.hpp>
 #include <orvane/sdk/OrvaneSDK.hpp>

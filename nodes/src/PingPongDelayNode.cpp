@@ -1,0 +1,186 @@
+#include <orvane/audioeffects/PingPongDelayNode.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#include "NodeSupport.hpp"
+
+namespace orvane::extensions::audioeffects {
+
+namespace {
+
+using Parameters = PingPongDelayNodeParameters;
+
+constexpr std::uint32_t kLineLength = support::kRingLength;
+// The wrap length is kept within [1, kLineLength]: 0 would wrap by zero, and more would index
+// past the arrays. Every delay in the parameter's range at rates up to 48000 Hz is inside.
+constexpr std::uint32_t kMinDelaySamples = 1;
+constexpr double kMillisecondsPerSecond = 1000.0;
+
+std::uint32_t delayInSamples(std::uint32_t sampleRate, std::uint32_t delayMs) {
+  const double samples =
+      std::trunc(static_cast<double>(sampleRate) / kMillisecondsPerSecond * delayMs);
+  return static_cast<std::uint32_t>(std::clamp(samples, static_cast<double>(kMinDelaySamples),
+                                               static_cast<double>(kLineLength)));
+}
+
+struct FreeDeleter {
+  void operator()(float* samples) const noexcept { std::free(samples); }
+};
+using DelayLine = std::unique_ptr<float[], FreeDeleter>;
+
+// A silent delay line from malloc; std::bad_alloc when there is no memory for it.
+DelayLine allocateDelayLine() {
+  auto* samples = static_cast<float*>(std::malloc(kLineLength * sizeof(float)));
+  if (samples == nullptr) throw std::bad_alloc();
+  std::fill_n(samples, kLineLength, 0.0f);
+  return DelayLine(samples);
+}
+
+}  // namespace
+
+class ORVANE_AUDIOEFFECTS_HIDDEN PingPongDelayNode::Internals {
+ public:
+  // Format tracking, audio thread only: what delaySamples was last worked out for.
+  std::uint32_t lastDelayMs = 0;
+  std::uint32_t delaySamples = 0;
+  std::uint32_t lastSampleRate = 0;
+
+  // The two delay lines and their shared position (readIndex and writeIndex always move
+  // together: every slot is read before it is overwritten).
+  DelayLine leftBuffer = allocateDelayLine();
+  DelayLine rightBuffer = allocateDelayLine();
+  std::uint32_t readIndex = 0;
+  std::uint32_t writeIndex = 0;
+};
+
+PingPongDelayNode::PingPongDelayNode() : internals(std::make_unique<Internals>()) {
+  typeName = "PingPongDelayNode";
+  createParameters();
+}
+
+PingPongDelayNode::~PingPongDelayNode() = default;
+
+void PingPongDelayNode::createParameters() {
+  // The order of the calls is the list position each enumerator of Parameters names.
+  addParameter(std::make_unique<BoolStoredParameter>(
+      "enabled", "Enabled", "Enable or disable the ping-pong delay effect.", true));
+  addParameter(std::make_unique<FloatStoredParameter>(
+      "dry-mix", "Dry Mix",
+      "Level of the dry signal. 0 means no dry signal, 1 means maximum dry signal.", 0.7f, 0.0f,
+      1.0f));
+  addParameter(std::make_unique<FloatStoredParameter>(
+      "wet-mix", "Wet Mix",
+      "Level of the wet signal. 0 means no wet signal, 1 means maximum wet signal.", 0.3f, 0.0f,
+      1.0f));
+  addParameter(std::make_unique<UIntStoredParameter>(
+      "delay", "Delay (ms)", "The delay time in milliseconds.", 200u, 1u, 1000u));
+  addParameter(std::make_unique<FloatStoredParameter>(
+      "feedback", "Feedback Level",
+      "The feedback level of the delay. 0 means no feedback, 1 means maximum feedback.", 0.2f,
+      0.0f, 0.99f));
+}
+
+template <typename P, typename T>
+T PingPongDelayNode::getParameterValue(Parameters parameter) const {
+  return static_cast<const P&>(*getParameters()[static_cast<std::size_t>(parameter)]).getValue();
+}
+
+template <typename P, typename T>
+void PingPongDelayNode::setParameterValue(Parameters parameter, T value) {
+  static_cast<P&>(*getParameters()[static_cast<std::size_t>(parameter)]).setValue(value);
+}
+
+NodeTypeInfo PingPongDelayNode::getNodeTypeInfo() {
+  return support::makeNodeTypeInfo("PingPongDelay", "Ping Pong Delay",
+                                   "Applies a ping pong delay effect to the input audio signal.");
+}
+
+bool PingPongDelayNode::getIsEnabled() const {
+  return getParameterValue<BoolStoredParameter, bool>(Parameters::Enabled);
+}
+void PingPongDelayNode::setIsEnabled(bool isEnabled) {
+  setParameterValue<BoolStoredParameter, bool>(Parameters::Enabled, isEnabled);
+}
+float PingPongDelayNode::getDryMix() const {
+  return getParameterValue<FloatStoredParameter, float>(Parameters::DryMix);
+}
+void PingPongDelayNode::setDryMix(float dryMix) {
+  setParameterValue<FloatStoredParameter, float>(Parameters::DryMix, dryMix);
+}
+float PingPongDelayNode::getWetMix() const {
+  return getParameterValue<FloatStoredParameter, float>(Parameters::WetMix);
+}
+void PingPongDelayNode::setWetMix(float wetMix) {
+  setParameterValue<FloatStoredParameter, float>(Parameters::WetMix, wetMix);
+}
+unsigned int PingPongDelayNode::getDelayMs() const {
+  return getParameterValue<UIntStoredParameter, unsigned int>(Parameters::Delay);
+}
+void PingPongDelayNode::setDelayMs(unsigned int delayMs) {
+  setParameterValue<UIntStoredParameter, unsigned int>(Parameters::Delay, delayMs);
+}
+float PingPongDelayNode::getFeedbackLevel() const {
+  return getParameterValue<FloatStoredParameter, float>(Parameters::Feedback);
+}
+void PingPongDelayNode::setFeedbackLevel(float feedbackLevel) {
+  setParameterValue<FloatStoredParameter, float>(Parameters::Feedback, feedbackLevel);
+}
+
+bool PingPongDelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
+  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
+  return inputFormat.getNumberOfChannels() == 2;
+}
+
+bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
+  output.copyFrom(input);
+  const bool isEnabled = getIsEnabled();
+  const std::uint32_t delayMs = getDelayMs();
+  if (!isEnabled || delayMs == 0) return true;
+
+  const AudioBuffer<float>& in = input.getBuffer();
+  AudioBuffer<float>& out = output.getBuffer();
+  Internals& state = *internals;
+  const std::uint32_t sampleRate = in.getSampleRate();
+  // A new rate or delay changes only where the shared position wraps: the lines keep their
+  // content and the position does not move.
+  if (sampleRate != state.lastSampleRate || delayMs != state.lastDelayMs) {
+    state.delaySamples = delayInSamples(sampleRate, delayMs);
+    state.lastSampleRate = sampleRate;
+    state.lastDelayMs = delayMs;
+  }
+  const float dry = getDryMix();
+  const float wet = getWetMix();
+  const float feedback = getFeedbackLevel();
+
+  // Channel 0 is the left line; every further channel is handled as the right one. Within a
+  // frame the left slot is replaced before the right channel reads it as its feedback.
+  float* const left = state.leftBuffer.get();
+  float* const right = state.rightBuffer.get();
+  const std::uint32_t length = state.delaySamples;
+  // Every position stays below the longest wrap length ever used, which is at most the arrays'.
+  const support::BlockExtent extent = support::processableExtent(in, out, in.getNumberOfChannels());
+  for (std::uint32_t f = 0; f < extent.frames; ++f) {
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      float* const own = c == 0 ? left : right;
+      const float* const other = c == 0 ? right : left;
+      const float x = in.getSample(c, f);
+      const float delayed = own[state.readIndex];
+      const float y = x * dry + delayed * wet;
+      const float crossed = other[state.readIndex];
+      own[state.writeIndex] = support::storable(x + feedback * crossed);
+      out.setSample(c, f, y);
+    }
+    // (i + 1) mod length, without the division while i + 1 is below the length.
+    const std::uint32_t nextRead = state.readIndex + 1;
+    state.readIndex = nextRead < length ? nextRead : nextRead % length;
+    const std::uint32_t nextWrite = state.writeIndex + 1;
+    state.writeIndex = nextWrite < length ? nextWrite : nextWrite % length;
+  }
+  return true;
+}
+
+}  // namespace orvane::extensions::audioeffects
