@@ -1,7 +1,9 @@
 #include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
-
+#include <orvane/audioeffects/ChorusNode.hpp>
 #include <orvane/audioeffects/DelayNode.hpp>
+#include <orvane/audioeffects/FlangerNode.hpp>
 #include <orvane/audioeffects/PingPongDelayNode.hpp>
+#include <orvane/audioeffects/VibratoNode.hpp>
 
 namespace orvane::extensions::audioeffects {
 
@@ -17,6 +19,12 @@ AudioEffectsNodeFactory::AudioEffectsNodeFactory() {
                [](const NodeConfig&) -> Node* { return new DelayNode(kChannelCapacity); });
   registerNode(PingPongDelayNode::getNodeTypeInfo(),
                [](const NodeConfig&) -> Node* { return new PingPongDelayNode(); });
+  registerNode(VibratoNode::getNodeTypeInfo(),
+               [](const NodeConfig&) -> Node* { return new VibratoNode(kChannelCapacity); });
+  registerNode(FlangerNode::getNodeTypeInfo(),
+               [](const NodeConfig&) -> Node* { return new FlangerNode(kChannelCapacity); });
+  registerNode(ChorusNode::getNodeTypeInfo(),
+               [](const NodeConfig&) -> Node* { return new ChorusNode(kChannelCapacity); });
 }
 
 AudioEffectsNodeFactory::~AudioEffectsNodeFactory() = default;

@@ -1,6 +1,5 @@
-#include <orvane/sdk/Extension.hpp>
-
 #include <algorithm>
+#include <orvane/sdk/Extension.hpp>
 #include <utility>
 
 namespace orvane {

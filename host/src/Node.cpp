@@ -1,8 +1,7 @@
-#include <orvane/sdk/Denormals.hpp>
-#include <orvane/sdk/Node.hpp>
-
 #include <algorithm>
 #include <cstring>
+#include <orvane/sdk/Denormals.hpp>
+#include <orvane/sdk/Node.hpp>
 #include <utility>
 
 namespace orvane {
@@ -80,8 +79,7 @@ bool SingleBusAudioProcessorNode::setBusFormats(std::span<AudioBusFormat> inputF
   return setBusFormat(inputFormats[0], outputFormats[0]);
 }
 
-bool SingleBusAudioProcessorNode::process(std::span<AudioBus> inputs,
-                                          std::span<AudioBus> outputs) {
+bool SingleBusAudioProcessorNode::process(std::span<AudioBus> inputs, std::span<AudioBus> outputs) {
   if (inputs.size() != 1 || outputs.size() != 1) return false;
   const ScopedFlushDenormals flushDenormals;
   return process(inputs[0], outputs[0]);

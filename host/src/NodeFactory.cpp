@@ -1,5 +1,4 @@
 #include <orvane/sdk/NodeFactory.hpp>
-
 #include <stdexcept>
 #include <utility>
 

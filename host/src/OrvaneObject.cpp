@@ -1,6 +1,5 @@
-#include <orvane/sdk/OrvaneObject.hpp>
-
 #include <algorithm>
+#include <orvane/sdk/OrvaneObject.hpp>
 #include <utility>
 
 namespace orvane {

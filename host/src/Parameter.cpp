@@ -1,8 +1,7 @@
-#include <orvane/sdk/Parameter.hpp>
-
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <orvane/sdk/Parameter.hpp>
 #include <stdexcept>
 #include <utility>
 
@@ -46,8 +45,8 @@ bool BoolStoredParameter::setAnyValue(const std::any& value) {
 
 template <typename T>
 RangedStoredParameter<T>::RangedStoredParameter(std::string id, std::string name,
-                                                std::string description, T defaultValue,
-                                                T minimum, T maximum)
+                                                std::string description, T defaultValue, T minimum,
+                                                T maximum)
     : Parameter(std::move(id), std::move(name), std::move(description)),
       value_(minimum),
       minimum_(minimum),
@@ -67,8 +66,8 @@ bool RangedStoredParameter<T>::setAnyValue(const std::any& value) {
   const std::optional<double> number = numberIn(value);
   if (!number || std::isnan(*number)) return false;
   // Clamp in double first, so that a value beyond T's range cannot overflow the conversion.
-  const double clamped = std::fmin(std::fmax(*number, static_cast<double>(minimum_)),
-                                   static_cast<double>(maximum_));
+  const double clamped =
+      std::fmin(std::fmax(*number, static_cast<double>(minimum_)), static_cast<double>(maximum_));
   setValue(static_cast<T>(clamped));
   return true;
 }

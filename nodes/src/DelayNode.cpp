@@ -1,11 +1,9 @@
-#include <orvane/audioeffects/DelayNode.hpp>
-
 #include <atomic>
 #include <cstdint>
 #include <limits>
-#include <vector>
-
+#include <orvane/audioeffects/DelayNode.hpp>
 #include <orvane/sdk/CircularBuffer.hpp>
+#include <vector>
 
 #include "NodeSupport.hpp"
 

@@ -1,10 +1,9 @@
-#include <orvane/audioeffects/PingPongDelayNode.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <orvane/audioeffects/PingPongDelayNode.hpp>
 
 #include "NodeSupport.hpp"
 
@@ -23,8 +22,8 @@ constexpr double kMillisecondsPerSecond = 1000.0;
 std::uint32_t delayInSamples(std::uint32_t sampleRate, std::uint32_t delayMs) {
   const double samples =
       std::trunc(static_cast<double>(sampleRate) / kMillisecondsPerSecond * delayMs);
-  return static_cast<std::uint32_t>(std::clamp(samples, static_cast<double>(kMinDelaySamples),
-                                               static_cast<double>(kLineLength)));
+  return static_cast<std::uint32_t>(
+      std::clamp(samples, static_cast<double>(kMinDelaySamples), static_cast<double>(kLineLength)));
 }
 
 struct FreeDeleter {
@@ -80,8 +79,8 @@ void PingPongDelayNode::createParameters() {
       "delay", "Delay (ms)", "The delay time in milliseconds.", 200u, 1u, 1000u));
   addParameter(std::make_unique<FloatStoredParameter>(
       "feedback", "Feedback Level",
-      "The feedback level of the delay. 0 means no feedback, 1 means maximum feedback.", 0.2f,
-      0.0f, 0.99f));
+      "The feedback level of the delay. 0 means no feedback, 1 means maximum feedback.", 0.2f, 0.0f,
+      0.99f));
 }
 
 template <typename P, typename T>

@@ -1,10 +1,9 @@
-#include <memory>
-#include <new>
-#include <vector>
-
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
 #include <orvane/audioeffects/AudioEffects.hpp>
+#include <vector>
 
 #include "CountingAllocator.hpp"
 #include "NodeControls.hpp"

@@ -1,13 +1,12 @@
+#include <gtest/gtest.h>
+
 #include <any>
 #include <memory>
+#include <orvane/audioeffects/AudioEffects.hpp>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include <orvane/audioeffects/AudioEffects.hpp>
 
 namespace orvane::extensions::audioeffects {
 namespace {
@@ -25,6 +24,10 @@ const std::vector<Record>& catalogue() {
       {"Delay", "Delay", "Applies a delay effect to the input audio signal.", "DelayNode"},
       {"PingPongDelay", "Ping Pong Delay",
        "Applies a ping pong delay effect to the input audio signal.", "PingPongDelayNode"},
+      {"Vibrato", "Vibrato", "Applies a vibrato effect to the input audio signal.", "VibratoNode"},
+      {"Flanger", "Flanger", "Applies a flanger effect to the input audio signal.",
+       "OrvaneFlangerNode"},
+      {"Chorus", "Chorus", "Applies a chorus effect to the input audio signal.", "ChorusNode"},
   };
   return records;
 }

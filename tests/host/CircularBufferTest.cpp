@@ -1,10 +1,9 @@
-#include <cmath>
-#include <limits>
-#include <stdexcept>
-
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <orvane/sdk/CircularBuffer.hpp>
+#include <stdexcept>
 
 namespace orvane {
 namespace {

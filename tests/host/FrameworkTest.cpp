@@ -1,11 +1,10 @@
-#include <any>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 
+#include <any>
+#include <memory>
 #include <orvane/sdk/OrvaneSDK.hpp>
+#include <string>
+#include <vector>
 
 #if defined(__SSE__) || defined(__x86_64__)
 #include <xmmintrin.h>
@@ -96,8 +95,8 @@ class Doubler : public SingleBusAudioProcessorNode {
  public:
   Doubler() {
     typeName = "Doubler";
-    addParameter(std::make_unique<FloatStoredParameter>("gain", "Gain", "Level.", 2.0f, 0.0f,
-                                                        4.0f));
+    addParameter(
+        std::make_unique<FloatStoredParameter>("gain", "Gain", "Level.", 2.0f, 0.0f, 4.0f));
   }
   bool setBusFormat(AudioBusFormat& in, AudioBusFormat& out) override {
     ++formatCalls;

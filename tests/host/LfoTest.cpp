@@ -1,12 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
-#include <thread>
-
-#include <gtest/gtest.h>
-
 #include <orvane/sdk/LFO.hpp>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -57,8 +56,8 @@ TEST(Lfo, AmplitudeOffsetAndPhaseOffsetShapeTheOutput) {
 }
 
 TEST(Lfo, HostileRatesHoldOrWrapTheOscillator) {
-  for (float rate : {std::numeric_limits<float>::quiet_NaN(),
-                     std::numeric_limits<float>::infinity(), 0.0f}) {
+  for (float rate :
+       {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 0.0f}) {
     LFO lfo;
     lfo.setFrequency(rate);
     for (int n = 0; n < 10; ++n) EXPECT_EQ(lfo.process(48000), 0.0f) << rate;

@@ -1,14 +1,13 @@
+#include <gtest/gtest.h>
+
 #include <any>
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <orvane/sdk/Parameter.hpp>
 #include <stdexcept>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
-
-#include <orvane/sdk/Parameter.hpp>
 
 namespace orvane {
 namespace {

@@ -1,11 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include <orvane/audioeffects/DelayNode.hpp>
+#include <vector>
 
 #include "TestSignals.hpp"
 
@@ -190,8 +189,8 @@ TEST(DelayNodeHostile, DelaysBeyondTheRingLandWhereTheRingsModuloPutsThem) {
     unsigned int echoAt;
   };
   const Case cases[] = {
-      {96000, 1000, 48000},                                   // D = 96000
-      {500, 1, 48000},                                        // D = 0: read where it writes
+      {96000, 1000, 48000},                                       // D = 96000
+      {500, 1, 48000},                                            // D = 0: read where it writes
       {48000, std::numeric_limits<std::uint32_t>::max(), 23295},  // D saturates at 2^32 - 1
       {std::numeric_limits<std::uint32_t>::max(), 2000, 23295},
   };

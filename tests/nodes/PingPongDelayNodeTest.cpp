@@ -1,13 +1,12 @@
+#include <gtest/gtest.h>
+
 #include <any>
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <orvane/audioeffects/PingPongDelayNode.hpp>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include <orvane/audioeffects/PingPongDelayNode.hpp>
 
 #include "TestSignals.hpp"
 

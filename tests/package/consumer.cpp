@@ -1,9 +1,8 @@
 // Loads the effects the way a host application does and checks a Delay's impulse response.
 #include <cmath>
 #include <cstdio>
-#include <vector>
-
 #include <orvane/audioeffects/AudioEffects.hpp>
+#include <vector>
 
 int main() {
   using namespace orvane;
@@ -38,7 +37,8 @@ int main() {
   float expected = 0.3f;
   for (unsigned int f = 0; f < 2 * kFrames; ++f) {
     float want = 0.0f;
-    if (f == 0) want = 0.7f;
+    if (f == 0)
+      want = 0.7f;
     else if (f < kFrames && f % 9600 == 0) {
       want = expected;
       expected *= 0.2f;

@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
-#include <vector>
-
 #include <orvane/sdk/AudioBuffer.hpp>
 #include <orvane/sdk/Node.hpp>
+#include <random>
+#include <vector>
 
 namespace orvane::testing {
 

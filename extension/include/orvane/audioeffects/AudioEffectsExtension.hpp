@@ -1,11 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <string>
-
 #include <orvane/audioeffects/Export.hpp>
 #include <orvane/sdk/Extension.hpp>
 #include <orvane/sdk/NodeFactory.hpp>
+#include <string>
 
 namespace orvane::extensions::audioeffects {
 

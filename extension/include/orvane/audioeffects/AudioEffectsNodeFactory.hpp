@@ -1,9 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include <orvane/audioeffects/Export.hpp>
 #include <orvane/sdk/NodeFactory.hpp>
+#include <string>
 
 namespace orvane::extensions::audioeffects {
 

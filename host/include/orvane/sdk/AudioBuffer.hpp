@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <vector>
-
 #include <orvane/sdk/Export.hpp>
+#include <vector>
 
 namespace orvane {
 

@@ -18,8 +18,7 @@ namespace orvane {
 // read-only. A moved-from ring may only be destroyed or assigned to.
 struct CircularBuffer {
   // Allocates `size` silent samples; a size below 1 throws std::invalid_argument.
-  explicit CircularBuffer(int size)
-      : samples(checkedSize(size), 0.0f), size(size) {}
+  explicit CircularBuffer(int size) : samples(checkedSize(size), 0.0f), size(size) {}
 
   std::vector<float> samples;
   int size;
@@ -30,7 +29,9 @@ struct CircularBuffer {
   // on a format change keeps the distance between its read and write positions.
   void reset() noexcept { std::fill(samples.begin(), samples.end(), 0.0f); }
 
-  void writeSample(float value) noexcept { samples[static_cast<std::size_t>(writePointer)] = value; }
+  void writeSample(float value) noexcept {
+    samples[static_cast<std::size_t>(writePointer)] = value;
+  }
   float readSample() const noexcept { return samples[static_cast<std::size_t>(readPointer)]; }
 
   void stepWritePointer(int count) noexcept { writePointer = advance(writePointer, count); }

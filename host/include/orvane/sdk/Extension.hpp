@@ -4,13 +4,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
-
 #include <orvane/sdk/Export.hpp>
 #include <orvane/sdk/NodeFactory.hpp>
 #include <orvane/sdk/OrvaneObject.hpp>
 #include <orvane/sdk/Result.hpp>
+#include <string>
+#include <vector>
 
 namespace orvane {
 

@@ -72,16 +72,16 @@ class LFO {
   // so the result is the correctly rounded sine almost everywhere and the peaks are exactly ±1.
   static float sineOfCycles(double cycles) noexcept {
     double s = cycles >= 0.5 ? cycles - 1.0 : cycles;  // [-0.5, 0.5)
-    if (s > 0.25) s = 0.5 - s;                          // fold onto [-0.25, 0.25]
+    if (s > 0.25) s = 0.5 - s;                         // fold onto [-0.25, 0.25]
     if (s < -0.25) s = -0.5 - s;
     const double x = s * kTwoPi;
     const double x2 = x * x;
     const double p =
-        1.0 + x2 * (-1.0 / 6.0 +
-                    x2 * (1.0 / 120.0 +
-                          x2 * (-1.0 / 5040.0 +
-                                x2 * (1.0 / 362880.0 +
-                                      x2 * (-1.0 / 39916800.0 + x2 * (1.0 / 6227020800.0))))));
+        1.0 +
+        x2 * (-1.0 / 6.0 +
+              x2 * (1.0 / 120.0 + x2 * (-1.0 / 5040.0 +
+                                        x2 * (1.0 / 362880.0 + x2 * (-1.0 / 39916800.0 +
+                                                                     x2 * (1.0 / 6227020800.0))))));
     return static_cast<float>(x * p);
   }
 

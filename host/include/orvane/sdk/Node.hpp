@@ -1,14 +1,13 @@
 #pragma once
 
 #include <memory>
-#include <span>
-#include <string>
-#include <vector>
-
 #include <orvane/sdk/AudioBuffer.hpp>
 #include <orvane/sdk/Export.hpp>
 #include <orvane/sdk/OrvaneObject.hpp>
 #include <orvane/sdk/Parameter.hpp>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace orvane {
 

@@ -4,11 +4,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
-
 #include <orvane/sdk/Export.hpp>
 #include <orvane/sdk/Node.hpp>
+#include <string>
+#include <vector>
 
 namespace orvane {
 

@@ -5,11 +5,10 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <string>
-#include <vector>
-
 #include <orvane/sdk/Export.hpp>
 #include <orvane/sdk/Result.hpp>
+#include <string>
+#include <vector>
 
 namespace orvane {
 

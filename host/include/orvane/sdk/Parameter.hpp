@@ -2,9 +2,8 @@
 
 #include <any>
 #include <atomic>
-#include <string>
-
 #include <orvane/sdk/Export.hpp>
+#include <string>
 
 namespace orvane {
 

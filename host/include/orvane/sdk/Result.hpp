@@ -21,7 +21,8 @@ inline Error makeError(std::string message) { return Error{std::move(message)}; 
 template <typename T>
 class Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value)
+      : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
   bool isSuccess() const noexcept { return state_.index() == 0; }

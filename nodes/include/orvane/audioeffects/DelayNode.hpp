@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-
 #include <orvane/audioeffects/Export.hpp>
 #include <orvane/sdk/Node.hpp>
 #include <orvane/sdk/NodeFactory.hpp>

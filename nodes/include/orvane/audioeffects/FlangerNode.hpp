@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <orvane/audioeffects/Export.hpp>
+#include <orvane/sdk/Node.hpp>
+#include <orvane/sdk/NodeFactory.hpp>
+
+namespace orvane::extensions::audioeffects {
+
+// A flanger: every channel plus 0.8 × a copy of itself delayed by 2 samples and a swept extra
+// delay of up to sweepWidth seconds, with 0.6 of the delayed signal fed back into the delay line.
+// Each channel has its own oscillator (0.4 Hz at first), a quarter cycle ahead of the previous
+// channel's. Its type name is "OrvaneFlangerNode".
+//
+// A disabled node passes its input through and freezes its delay lines and oscillator phases.
+// The settings may be read and written from any thread while the audio thread processes; none
+// is bounded (any sweep width, negative or not finite, is safe).
+class ORVANE_AUDIOEFFECTS_API FlangerNode : public orvane::SingleBusAudioProcessorNode {
+ public:
+  // Any thread; allocates a 48000-sample delay line per channel of capacity.
+  explicit FlangerNode(unsigned int numberOfChannels);
+  ~FlangerNode() override;
+
+  // Any thread; allocates.
+  static orvane::NodeTypeInfo getNodeTypeInfo();
+
+  // Any thread.
+  bool getIsEnabled();
+  void setIsEnabled(bool isEnabled);
+  // Seconds.
+  float getSweepWidth();
+  void setSweepWidth(float sweepWidth);
+  // Hertz; sets every channel's oscillator. getFrequency is 0 on a node without channels.
+  float getFrequency();
+  void setFrequency(float frequency);
+
+  // Any thread, while no process call runs. Accepts matching formats of 1 or 2 channels.
+  bool setBusFormat(orvane::AudioBusFormat& inputFormat,
+                    orvane::AudioBusFormat& outputFormat) override;
+  using orvane::SingleBusAudioProcessorNode::process;
+  // Audio thread. Channels beyond the capacity pass through unchanged.
+  bool process(orvane::AudioBus& input, orvane::AudioBus& output) override;
+
+ private:
+  class Internals;
+  std::unique_ptr<Internals> internals;
+};
+
+}  // namespace orvane::extensions::audioeffects

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <orvane/audioeffects/Export.hpp>
+#include <orvane/sdk/Node.hpp>
+#include <orvane/sdk/NodeFactory.hpp>
+
+namespace orvane::extensions::audioeffects {
+
+// A vibrato: every channel replaced by itself read back at a delay of 1 sample plus a swept extra
+// delay of up to sweepWidth seconds, which bends the pitch up and down. One oscillator (4 Hz at
+// first) drives all channels alike; the output is fully wet.
+//
+// A disabled node passes its input through and freezes its delay lines and oscillator phases.
+// The settings may be read and written from any thread while the audio thread processes; none
+// is bounded (any sweep width, negative or not finite, is safe).
+class ORVANE_AUDIOEFFECTS_API VibratoNode : public orvane::SingleBusAudioProcessorNode {
+ public:
+  // Any thread; allocates a 48000-sample delay line per channel of capacity.
+  explicit VibratoNode(unsigned int numberOfChannels);
+  ~VibratoNode() override;
+
+  // Any thread; allocates.
+  static orvane::NodeTypeInfo getNodeTypeInfo();
+
+  // Any thread.
+  bool getIsEnabled();
+  void setIsEnabled(bool isEnabled);
+  // Seconds.
+  float getSweepWidth();
+  void setSweepWidth(float sweepWidth);
+  // Hertz; sets the oscillator. getFrequency is 0 on a node without channels.
+  float getFrequency();
+  void setFrequency(float frequency);
+
+  // Any thread, while no process call runs. Accepts matching formats of 1 or 2 channels.
+  bool setBusFormat(orvane::AudioBusFormat& inputFormat,
+                    orvane::AudioBusFormat& outputFormat) override;
+  using orvane::SingleBusAudioProcessorNode::process;
+  // Audio thread. Channels beyond the capacity pass through unchanged.
+  bool process(orvane::AudioBus& input, orvane::AudioBus& output) override;
+
+ private:
+  class Internals;
+  std::unique_ptr<Internals> internals;
+};
+
+}  // namespace orvane::extensions::audioeffects

@@ -1,0 +1,106 @@
+#include <atomic>
+#include <cstdint>
+#include <orvane/audioeffects/ChorusNode.hpp>
+#include <orvane/sdk/CircularBuffer.hpp>
+#include <orvane/sdk/LFO.hpp>
+#include <vector>
+
+#include "NodeSupport.hpp"
+
+namespace orvane::extensions::audioeffects {
+
+namespace {
+
+constexpr float kBaseDelaySamples = 1002.0f;
+constexpr float kWetMix = 0.8f;
+constexpr float kDefaultSweepWidthSeconds = 0.025f;
+constexpr float kInitialFrequencyHz = 0.2f;
+constexpr unsigned int kMaxInputChannels = 2;
+
+}  // namespace
+
+class ORVANE_AUDIOEFFECTS_HIDDEN ChorusNode::Internals {
+ public:
+  explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
+    lfos.reserve(capacity);
+    circularBuffers.reserve(capacity);
+    for (std::uint32_t i = 0; i < capacity; ++i) {
+      circularBuffers.emplace_back(support::kRingLength);
+      lfos.push_back(support::makeChannelOscillator(i, kInitialFrequencyHz));
+    }
+  }
+
+  const std::uint32_t numberOfChannels;
+  // One oscillator and one ring per channel of capacity; never resized, so control threads may
+  // reach the oscillators while audio runs.
+  std::vector<std::unique_ptr<LFO>> lfos;
+  std::vector<CircularBuffer> circularBuffers;
+
+  // Format tracking, audio thread only.
+  std::uint32_t lastSampleRate = 0;
+  std::uint32_t lastNumberOfChannels = 0;
+
+  // Settings, written by any thread.
+  std::atomic<bool> isEnabled{true};
+  std::atomic<float> sweepWidth{kDefaultSweepWidthSeconds};
+  std::atomic<float> wetMix{kWetMix};
+};
+
+ChorusNode::ChorusNode(unsigned int numberOfChannels)
+    : internals(std::make_unique<Internals>(numberOfChannels)) {
+  typeName = "ChorusNode";
+}
+
+ChorusNode::~ChorusNode() = default;
+
+NodeTypeInfo ChorusNode::getNodeTypeInfo() {
+  return support::makeNodeTypeInfo("Chorus", "Chorus",
+                                   "Applies a chorus effect to the input audio signal.");
+}
+
+bool ChorusNode::getIsEnabled() { return internals->isEnabled.load(); }
+void ChorusNode::setIsEnabled(bool isEnabled) { internals->isEnabled.store(isEnabled); }
+float ChorusNode::getSweepWidth() { return internals->sweepWidth.load(); }
+void ChorusNode::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }
+
+float ChorusNode::getFrequency() { return support::frequencyOf(internals->lfos); }
+void ChorusNode::setFrequency(float frequency) {
+  support::setFrequencyOf(internals->lfos, frequency);
+}
+
+bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
+  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
+  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+}
+
+bool ChorusNode::process(AudioBus& input, AudioBus& output) {
+  output.copyFrom(input);
+  Internals& state = *internals;
+  if (!state.isEnabled.load()) return true;
+
+  const AudioBuffer<float>& in = input.getBuffer();
+  AudioBuffer<float>& out = output.getBuffer();
+  const std::uint32_t sampleRate = in.getSampleRate();
+  support::resetRingsOnFormatChange(sampleRate, in.getNumberOfChannels(), state.lastSampleRate,
+                                    state.lastNumberOfChannels, state.circularBuffers);
+
+  const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  const int lfoRate = support::oscillatorRate(sampleRate);
+  const auto rate = static_cast<float>(sampleRate);
+  for (std::uint32_t f = 0; f < extent.frames; ++f) {
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      CircularBuffer& ring = state.circularBuffers[c];
+      const float v = state.lfos[c]->process(lfoRate);
+      const float sweep = (state.sweepWidth.load() * v) * rate;
+      const float x = in.getSample(c, f);
+      // The read comes before this sample is written: the delay is 1002 + sweep samples.
+      const float delayed = ring.interpolate(support::readPosition(ring, sweep, kBaseDelaySamples));
+      ring.writeSample(support::storable(x));
+      ring.stepWritePointer(1);
+      out.setSample(c, f, x + state.wetMix.load() * delayed);
+    }
+  }
+  return true;
+}
+
+}  // namespace orvane::extensions::audioeffects

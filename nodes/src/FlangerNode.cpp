@@ -1,0 +1,109 @@
+#include <atomic>
+#include <cstdint>
+#include <orvane/audioeffects/FlangerNode.hpp>
+#include <orvane/sdk/CircularBuffer.hpp>
+#include <orvane/sdk/LFO.hpp>
+#include <vector>
+
+#include "NodeSupport.hpp"
+
+namespace orvane::extensions::audioeffects {
+
+namespace {
+
+constexpr float kReadMarginSamples = 2.0f;
+constexpr float kWetMix = 0.8f;
+constexpr float kFeedbackLevel = 0.6f;
+constexpr float kDefaultSweepWidthSeconds = 0.005f;
+constexpr float kInitialFrequencyHz = 0.4f;
+constexpr unsigned int kMaxInputChannels = 2;
+
+}  // namespace
+
+class ORVANE_AUDIOEFFECTS_HIDDEN FlangerNode::Internals {
+ public:
+  explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
+    lfos.reserve(capacity);
+    circularBuffers.reserve(capacity);
+    for (std::uint32_t i = 0; i < capacity; ++i) {
+      circularBuffers.emplace_back(support::kRingLength);
+      lfos.push_back(support::makeChannelOscillator(i, kInitialFrequencyHz));
+    }
+  }
+
+  const std::uint32_t numberOfChannels;
+  // One oscillator and one ring per channel of capacity; never resized, so control threads may
+  // reach the oscillators while audio runs.
+  std::vector<std::unique_ptr<LFO>> lfos;
+  std::vector<CircularBuffer> circularBuffers;
+
+  // Format tracking, audio thread only.
+  std::uint32_t lastSampleRate = 0;
+  std::uint32_t lastNumberOfChannels = 0;
+
+  // Settings, written by any thread.
+  std::atomic<bool> isEnabled{true};
+  std::atomic<float> sweepWidth{kDefaultSweepWidthSeconds};
+  std::atomic<float> wetMix{kWetMix};
+  std::atomic<float> feedbackLevel{kFeedbackLevel};
+};
+
+FlangerNode::FlangerNode(unsigned int numberOfChannels)
+    : internals(std::make_unique<Internals>(numberOfChannels)) {
+  typeName = "OrvaneFlangerNode";
+}
+
+FlangerNode::~FlangerNode() = default;
+
+NodeTypeInfo FlangerNode::getNodeTypeInfo() {
+  return support::makeNodeTypeInfo("Flanger", "Flanger",
+                                   "Applies a flanger effect to the input audio signal.");
+}
+
+bool FlangerNode::getIsEnabled() { return internals->isEnabled.load(); }
+void FlangerNode::setIsEnabled(bool isEnabled) { internals->isEnabled.store(isEnabled); }
+float FlangerNode::getSweepWidth() { return internals->sweepWidth.load(); }
+void FlangerNode::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }
+
+float FlangerNode::getFrequency() { return support::frequencyOf(internals->lfos); }
+void FlangerNode::setFrequency(float frequency) {
+  support::setFrequencyOf(internals->lfos, frequency);
+}
+
+bool FlangerNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
+  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
+  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+}
+
+bool FlangerNode::process(AudioBus& input, AudioBus& output) {
+  output.copyFrom(input);
+  Internals& state = *internals;
+  if (!state.isEnabled.load()) return true;
+
+  const AudioBuffer<float>& in = input.getBuffer();
+  AudioBuffer<float>& out = output.getBuffer();
+  const std::uint32_t sampleRate = in.getSampleRate();
+  support::resetRingsOnFormatChange(sampleRate, in.getNumberOfChannels(), state.lastSampleRate,
+                                    state.lastNumberOfChannels, state.circularBuffers);
+
+  const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  const int lfoRate = support::oscillatorRate(sampleRate);
+  const auto rate = static_cast<float>(sampleRate);
+  for (std::uint32_t f = 0; f < extent.frames; ++f) {
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      CircularBuffer& ring = state.circularBuffers[c];
+      const float v = state.lfos[c]->process(lfoRate);
+      const float sweep = (state.sweepWidth.load() * v) * rate;
+      const float x = in.getSample(c, f);
+      // The read comes before this sample is written: the delay is 2 + sweep samples.
+      const float delayed =
+          ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+      ring.writeSample(support::storable(x + state.feedbackLevel.load() * delayed));
+      ring.stepWritePointer(1);
+      out.setSample(c, f, x + state.wetMix.load() * delayed);
+    }
+  }
+  return true;
+}
+
+}  // namespace orvane::extensions::audioeffects

@@ -1,0 +1,100 @@
+#include <atomic>
+#include <cstdint>
+#include <orvane/audioeffects/VibratoNode.hpp>
+#include <orvane/sdk/CircularBuffer.hpp>
+#include <orvane/sdk/LFO.hpp>
+#include <vector>
+
+#include "NodeSupport.hpp"
+
+namespace orvane::extensions::audioeffects {
+
+namespace {
+
+constexpr float kReadMarginSamples = 1.0f;
+constexpr float kDefaultSweepWidthSeconds = 0.01f;
+constexpr float kInitialFrequencyHz = 4.0f;
+constexpr unsigned int kMaxInputChannels = 2;
+
+}  // namespace
+
+class ORVANE_AUDIOEFFECTS_HIDDEN VibratoNode::Internals {
+ public:
+  explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
+    circularBuffers.reserve(capacity);
+    for (std::uint32_t i = 0; i < capacity; ++i) circularBuffers.emplace_back(support::kRingLength);
+    lfo.setFrequency(kInitialFrequencyHz);
+    lfo.setAmplitude(support::kOscillatorAmplitude);
+    lfo.setOffset(support::kOscillatorOffset);
+  }
+
+  const std::uint32_t numberOfChannels;
+  // One oscillator for all channels, stepped once per frame.
+  LFO lfo;
+  // One ring per channel of capacity; never resized.
+  std::vector<CircularBuffer> circularBuffers;
+
+  // Format tracking, audio thread only.
+  std::uint32_t lastSampleRate = 0;
+  std::uint32_t lastNumberOfChannels = 0;
+
+  // Settings, written by any thread.
+  std::atomic<bool> isEnabled{true};
+  std::atomic<float> sweepWidth{kDefaultSweepWidthSeconds};
+};
+
+VibratoNode::VibratoNode(unsigned int numberOfChannels)
+    : internals(std::make_unique<Internals>(numberOfChannels)) {
+  typeName = "VibratoNode";
+}
+
+VibratoNode::~VibratoNode() = default;
+
+NodeTypeInfo VibratoNode::getNodeTypeInfo() {
+  return support::makeNodeTypeInfo("Vibrato", "Vibrato",
+                                   "Applies a vibrato effect to the input audio signal.");
+}
+
+bool VibratoNode::getIsEnabled() { return internals->isEnabled.load(); }
+void VibratoNode::setIsEnabled(bool isEnabled) { internals->isEnabled.store(isEnabled); }
+float VibratoNode::getSweepWidth() { return internals->sweepWidth.load(); }
+void VibratoNode::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }
+float VibratoNode::getFrequency() { return internals->lfo.getFrequency(); }
+void VibratoNode::setFrequency(float frequency) { internals->lfo.setFrequency(frequency); }
+
+bool VibratoNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
+  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
+  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+}
+
+bool VibratoNode::process(AudioBus& input, AudioBus& output) {
+  output.copyFrom(input);
+  Internals& state = *internals;
+  if (!state.isEnabled.load()) return true;
+
+  const AudioBuffer<float>& in = input.getBuffer();
+  AudioBuffer<float>& out = output.getBuffer();
+  const std::uint32_t sampleRate = in.getSampleRate();
+  support::resetRingsOnFormatChange(sampleRate, in.getNumberOfChannels(), state.lastSampleRate,
+                                    state.lastNumberOfChannels, state.circularBuffers);
+
+  const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  const int lfoRate = support::oscillatorRate(sampleRate);
+  const auto rate = static_cast<float>(sampleRate);
+  for (std::uint32_t f = 0; f < extent.frames; ++f) {
+    // One oscillator step and one sweep per frame, shared by every channel.
+    const float v = state.lfo.process(lfoRate);
+    const float sweep = (state.sweepWidth.load() * v) * rate;
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      CircularBuffer& ring = state.circularBuffers[c];
+      // The write comes before the read: the delay is 1 + sweep samples.
+      ring.writeSample(support::storable(in.getSample(c, f)));
+      const float y = ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+      ring.stepWritePointer(1);
+      out.setSample(c, f, y);
+    }
+  }
+  return true;
+}
+
+}  // namespace orvane::extensions::audioeffects
