@@ -1,0 +1,311 @@
+// End-to-end tests of the orvane-fx binary: renders checked against the effects' closed forms,
+// chains, bad input, and block-size invariance.
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+struct Audio {
+  unsigned int channels = 0;
+  unsigned int rate = 0;
+  int format = 0;
+  std::vector<std::vector<float>> samples;  // [channel][frame]
+};
+
+class Renderer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-fx-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  Outcome run(const std::string& arguments) const {
+    const std::string log = path("run.log");
+    const std::string command =
+        "cd '" + dir_.string() + "' && '" ORVANE_FX_PATH "' " + arguments + " > '" + log + "' 2>&1";
+    const int raw = std::system(command.c_str());
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text};
+  }
+
+  Audio read(const std::string& name) const {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path(name).c_str(), SFM_READ, &info);
+    Audio audio;
+    if (file == nullptr) return audio;
+    audio.channels = static_cast<unsigned int>(info.channels);
+    audio.rate = static_cast<unsigned int>(info.samplerate);
+    audio.format = info.format;
+    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * audio.channels);
+    sf_readf_float(file, interleaved.data(), info.frames);
+    sf_close(file);
+    audio.samples.assign(audio.channels, std::vector<float>(static_cast<std::size_t>(info.frames)));
+    for (sf_count_t f = 0; f < info.frames; ++f)
+      for (unsigned int c = 0; c < audio.channels; ++c)
+        audio.samples[c][f] = interleaved[f * audio.channels + c];
+    return audio;
+  }
+
+  void writeText(const std::string& name, const std::string& text) const {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+  std::string readText(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  // Every frame of `channel` except those listed is 0; the listed ones hold the given values.
+  static void expectOnly(const Audio& audio, unsigned int channel,
+                         const std::vector<std::pair<unsigned int, float>>& expected) {
+    std::vector<std::pair<unsigned int, float>> found;
+    for (unsigned int f = 0; f < audio.samples[channel].size(); ++f) {
+      if (audio.samples[channel][f] != 0.0f) found.emplace_back(f, audio.samples[channel][f]);
+    }
+    EXPECT_EQ(found, expected) << "channel " << channel;
+  }
+
+  fs::path dir_;
+};
+
+// The delay's echoes of a unit impulse: dry × 1, then wet × feedback^k every `period` frames.
+std::vector<std::pair<unsigned int, float>> echoes(float dry, float wet, float feedback,
+                                                   unsigned int period, unsigned int frames) {
+  std::vector<std::pair<unsigned int, float>> out{{0, dry}};
+  float delayed = 1.0f;
+  for (unsigned int at = period; at < frames; at += period) {
+    out.emplace_back(at, 0.0f * dry + delayed * wet);
+    delayed = 0.0f + feedback * delayed;
+  }
+  return out;
+}
+
+// --- impulse responses ---------------------------------------------------------------------
+
+TEST_F(Renderer, DelayImpulseResponseIsTheEchoSeries) {
+  const Outcome r = run("render -s impulse -o ir.wav Delay");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Audio audio = read("ir.wav");
+  ASSERT_EQ(audio.channels, 2u);
+  EXPECT_EQ(audio.rate, 48000u);
+  EXPECT_EQ(audio.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  ASSERT_EQ(audio.samples[0].size(), 48000u);
+  expectOnly(audio, 0, echoes(0.7f, 0.3f, 0.2f, 9600, 48000));
+  expectOnly(audio, 1, {});
+  EXPECT_FLOAT_EQ(audio.samples[0][19200], 0.06f);
+  EXPECT_FLOAT_EQ(audio.samples[0][28800], 0.012f);
+}
+
+TEST_F(Renderer, PingPongDelayImpulseBouncesBetweenTheSides) {
+  ASSERT_EQ(run("render -q -s impulse -o ir.wav PingPongDelay").status, 0);
+  const Audio audio = read("ir.wav");
+  ASSERT_EQ(audio.channels, 2u);
+  EXPECT_FLOAT_EQ(audio.samples[0][0], 0.7f);
+  EXPECT_FLOAT_EQ(audio.samples[0][9600], 0.3f);
+  EXPECT_FLOAT_EQ(audio.samples[0][19200], 0.012f);
+  EXPECT_FLOAT_EQ(audio.samples[1][9600], 0.06f);
+  EXPECT_FLOAT_EQ(audio.samples[1][19200], 0.0024f);
+  EXPECT_EQ(audio.samples[1][0], 0.0f);
+}
+
+TEST_F(Renderer, ModulatedDelaysAtZeroSweepGiveTheirFixedDelays) {
+  ASSERT_EQ(run("render -q -s impulse -o c.wav Chorus sweep-width=0").status, 0);
+  expectOnly(read("c.wav"), 0, {{0, 1.0f}, {1002, 0.8f}});
+  ASSERT_EQ(run("render -q -s impulse -o v.wav Vibrato sweep-width=0").status, 0);
+  expectOnly(read("v.wav"), 0, {{1, 1.0f}});
+  ASSERT_EQ(run("render -q -s impulse --seconds 0.0002 -o f.wav Flanger sweep-width=0").status, 0);
+  const Audio flanger = read("f.wav");
+  ASSERT_EQ(flanger.samples[0].size(), 10u);
+  std::vector<std::pair<unsigned int, float>> expected{{0, 1.0f}};
+  float ring = 1.0f;
+  for (unsigned int n = 2; n < 10; n += 2) {
+    expected.emplace_back(n, 0.0f + 0.8f * ring);
+    ring = 0.0f + 0.6f * ring;
+  }
+  expectOnly(flanger, 0, expected);
+}
+
+TEST_F(Renderer, ChainsRunEachEffectOnTheOneBefore) {
+  const Outcome r = run("render -s impulse --channels 1 -o chain.wav Delay delay=100 feedback=0 "
+                    "Chorus sweep-width=0 enabled=true");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Delay -> Chorus"), std::string::npos) << r.output;
+  // Delay: 0.7 at 0 and 0.3 at 4800; Chorus adds 0.8 of that 1002 frames later.
+  expectOnly(read("chain.wav"), 0, {{0, 0.7f}, {1002, 0.8f * 0.7f}, {4800, 0.3f},
+                                    {5802, 0.8f * 0.3f}});
+}
+
+TEST_F(Renderer, TailLengthensTheOutputAndSettingsApplyBeforeTheFirstBlock) {
+  ASSERT_EQ(run("render -q -s impulse --seconds 0.5 --tail 0.5 --rate 1000 -o t.wav Delay "
+                "delay=300 wet-mix=1 dry-mix=0 feedback=0.5")
+                .status,
+            0);
+  const Audio audio = read("t.wav");
+  ASSERT_EQ(audio.samples[0].size(), 1000u);
+  expectOnly(audio, 0, {{300, 1.0f}, {600, 0.5f}, {900, 0.25f}});
+}
+
+// --- files in and out ----------------------------------------------------------------------
+
+TEST_F(Renderer, FloatWavThroughADisabledNodeComesOutBitForBit) {
+  ASSERT_EQ(run("render -q -s noise --seconds 0.3 -o noise.wav Delay enabled=false").status, 0);
+  for (const char* effect : {"Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato"}) {
+    const Outcome r = run(std::string("render -q -i noise.wav -o copy.wav ") + effect + " enabled=0");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(read("copy.wav").samples, read("noise.wav").samples) << effect;
+  }
+}
+
+TEST_F(Renderer, ContainerFollowsTheExtensionAndFormatPicksTheSamples) {
+  ASSERT_EQ(run("render -q -s sine --seconds 0.1 -o s.flac Delay").status, 0);
+  EXPECT_EQ(read("s.flac").format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+  ASSERT_EQ(run("render -q -s sine --seconds 0.1 --format pcm16 -o s.wav Delay").status, 0);
+  EXPECT_EQ(read("s.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  ASSERT_EQ(run("render -q -s sine --seconds 0.1 -o s.aiff Vibrato").status, 0);
+  EXPECT_EQ(read("s.aiff").format, SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+}
+
+TEST_F(Renderer, PlotShowsBothWaveformsAndTheEchoes) {
+  ASSERT_EQ(run("render -q -s impulse -o ir.wav --plot ir.svg Delay").status, 0);
+  const std::string svg = readText("ir.svg");
+  EXPECT_EQ(svg.rfind("<svg", 0), 0u);
+  EXPECT_NE(svg.find("0.2 s: 0.3"), std::string::npos);
+  EXPECT_NE(svg.find("0.4 s: 0.06"), std::string::npos);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+}
+
+TEST_F(Renderer, OutputDoesNotDependOnTheBlockSize) {
+  for (const char* effect : {"Delay delay=7", "PingPongDelay delay=3", "Chorus frequency=3",
+                             "Flanger", "Vibrato"}) {
+    std::vector<std::vector<std::vector<float>>> outputs;
+    for (const char* block : {"1", "37", "4096"}) {
+      const Outcome r = run(std::string("render -q -s noise --seconds 0.25 -b ") + block +
+                        " -o b.wav " + effect);
+      ASSERT_EQ(r.status, 0) << r.output;
+      outputs.push_back(read("b.wav").samples);
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << effect;
+    EXPECT_EQ(outputs[0], outputs[2]) << effect;
+  }
+}
+
+TEST_F(Renderer, ListShowsEveryEffectWithItsSettings) {
+  const Outcome r = run("list");
+  ASSERT_EQ(r.status, 0);
+  for (const char* text : {"Delay", "PingPongDelay", "Vibrato", "Flanger", "Chorus",
+                           "feedback", "sweep-width", "frequency (Hz)", "from 0 to 0.99"}) {
+    EXPECT_NE(r.output.find(text), std::string::npos) << text;
+  }
+}
+
+TEST_F(Renderer, DemoWritesASoundAndAPicturePerEffectAndAPage) {
+  const Outcome r = run("demo -o show");
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* effect : {"Delay", "PingPongDelay", "Vibrato", "Flanger", "Chorus"}) {
+    EXPECT_EQ(read(std::string("show/") + effect + ".wav").channels, 2u) << effect;
+    EXPECT_TRUE(fs::exists(path(std::string("show/") + effect + ".svg"))) << effect;
+    EXPECT_NE(r.output.find(effect), std::string::npos);
+  }
+  EXPECT_NE(readText("show/index.html").find("<audio controls src=\"Chorus.wav\">"),
+            std::string::npos);
+}
+
+// --- bad input -----------------------------------------------------------------------------
+
+TEST_F(Renderer, BadInputFailsClearlyAndLeavesFilesAlone) {
+  struct Case {
+    std::string arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"-i missing.wav Delay", "cannot read 'missing.wav'"},
+      {"-s impulse Echo", "unknown effect 'Echo'"},
+      {"-s impulse Delay loudness=3", "Delay has no setting 'loudness'"},
+      {"-s impulse Delay feedback=lots", "feedback=lots: not a number"},
+      {"-s impulse Delay feedback=nan", "not a number"},
+      {"-s impulse Delay delay=2.5", "expected a whole number"},
+      {"-s impulse Delay enabled=maybe", "expected true, false, 1 or 0"},
+      {"-s impulse PingPongDelay feedback=1.5", "outside the bounds 0 to 0.99"},
+      {"-s impulse --channels 1 PingPongDelay", "PingPongDelay needs exactly 2 channels"},
+      {"-s impulse --channels 3 Chorus", "Chorus needs 1 or 2 channels; the input has 3"},
+      {"-s impulse delay=3 Delay", "comes before any effect"},
+      {"-s hum Delay", "unknown signal 'hum'"},
+      {"-s impulse --tail -1 Delay", "--tail"},
+      {"-s impulse --format pcm8 Delay", "--format"},
+      {"-s impulse -i x.wav Delay", "not both"},
+  };
+  writeText("out.wav", "precious");
+  for (const Case& c : cases) {
+    const Outcome r = run("render " + c.arguments);
+    EXPECT_NE(r.status, 0) << c.arguments;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.arguments << "\n" << r.output;
+    EXPECT_EQ(readText("out.wav"), "precious") << c.arguments;
+  }
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 2u) << "only out.wav and the log: no partial files";
+
+  const Outcome unwritable = run("render -s impulse -o no/such/folder/out.wav Delay");
+  EXPECT_NE(unwritable.status, 0);
+  EXPECT_NE(unwritable.output.find("cannot write 'no/such/folder/out.wav'"), std::string::npos)
+      << unwritable.output;
+  const Outcome unknownType = run("render -s impulse -o out.xyz Delay");
+  EXPECT_NE(unknownType.status, 0);
+  EXPECT_NE(unknownType.output.find("cannot tell the file type"), std::string::npos);
+}
+
+TEST_F(Renderer, SettingsThatCannotWorkAsAskedGetAWarning) {
+  const Outcome r = run("render -s impulse -o w.wav Delay delay=1500");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("warning: Delay: delay=1500 ms is 72000 samples"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("every 24000 samples"), std::string::npos) << r.output;
+  const Outcome sweep = run("render -s impulse -o w.wav Chorus sweep-width=2");
+  EXPECT_NE(sweep.output.find("warning: Chorus: sweep-width 2 s"), std::string::npos)
+      << sweep.output;
+}
+
+TEST_F(Renderer, BrokenInputFilesGiveAnErrorOrARenderButNeverACrash) {
+  ASSERT_EQ(run("render -q -s noise --seconds 0.2 -o good.wav Delay enabled=false").status, 0);
+  const std::string good = readText("good.wav");
+  writeText("empty.wav", "");
+  writeText("garbage.wav", std::string(5000, '\x7f'));
+  writeText("truncated.wav", good.substr(0, good.size() / 2));  // header claims all frames
+  writeText("header-only.wav", good.substr(0, 44));
+  for (const char* name : {"empty.wav", "garbage.wav", "truncated.wav", "header-only.wav"}) {
+    writeText("out.wav", "precious");
+    const Outcome r = run(std::string("render -q -i ") + name + " -o out.wav Delay");
+    ASSERT_TRUE(r.status == 0 || r.status == 2) << name << ": " << r.output;
+    if (r.status != 0) {
+      EXPECT_NE(r.output.find(std::string("cannot read '") + name + "'"), std::string::npos)
+          << r.output;
+      EXPECT_EQ(readText("out.wav"), "precious") << name;
+    } else {
+      EXPECT_LE(read("out.wav").samples[0].size(), 9600u) << name;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+
+// The streaming render: input in blocks through a chain of nodes to a sound file.
+
+#include <cstdint>
+
+#include "Chain.hpp"
+#include "Plot.hpp"
+#include "Signals.hpp"
+#include "SoundFiles.hpp"
+
+namespace orvane::fx {
+
+struct RenderOptions {
+  unsigned int blockSize = 512;
+  std::uint64_t tailFrames = 0;  // silence after the input, for echoes to ring out
+  bool showProgress = false;     // on stderr, once a render runs longer than a second
+};
+
+struct RenderResult {
+  std::uint64_t frames = 0;
+  double wallSeconds = 0.0;
+  float peak = 0.0f;
+  double rms = 0.0;
+};
+
+// Reads the source block by block (plus the tail), runs each block through the chain and writes
+// it. Memory is fixed by the block size, whatever the length. Does not commit the writer.
+RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& writer,
+                    WaveformPlot* plot, const RenderOptions& options);
+
+}  // namespace orvane::fx

@@ -1,0 +1,159 @@
+#include "Signals.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#include "Chain.hpp"
+
+namespace orvane::fx {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kNoiseAmplitude = 0.5;
+constexpr double kSineAmplitude = 0.5;
+constexpr double kSineHz = 440.0;
+constexpr double kDemoPatternSeconds = 6.0;
+
+// A uniform value in [-1, 1) that depends only on its arguments: reproducible noise that needs
+// no state, so any stretch of a signal can be made without the ones before it.
+double hashNoise(std::uint64_t frame, unsigned int channel, std::uint64_t seed) {
+  std::uint64_t z = frame * 0x9E3779B97F4A7C15ULL + channel * 0xD1B54A32D192ED03ULL + seed;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  return static_cast<double>(z >> 11) * (2.0 / 9007199254740992.0) - 1.0;
+}
+
+// A plucked string: a few harmonics that start at once and die away, the higher ones faster.
+double pluck(double t, double hertz) {
+  if (t < 0.0) return 0.0;
+  double sum = 0.0;
+  for (int k = 1; k <= 6; ++k) {
+    sum += std::sin(kTwoPi * k * hertz * t) * std::exp(-t * (2.5 + 1.5 * k)) / k;
+  }
+  return 0.35 * sum;
+}
+
+// A click: 2 ms of decaying noise.
+double click(double t, std::uint64_t frame, unsigned int channel) {
+  if (t < 0.0 || t > 0.002) return 0.0;
+  return 0.8 * std::exp(-t * 2000.0) * hashNoise(frame, channel, 7);
+}
+
+// Six seconds, repeating: clicks on each side, plucked notes panned left and right, then a
+// held two-note chord (where chorus, flanger and vibrato are plainest), then a second of
+// silence for the echoes.
+double demo(std::uint64_t frame, unsigned int channel, unsigned int channels, double rate) {
+  const double t = std::fmod(static_cast<double>(frame) / rate, kDemoPatternSeconds);
+  const bool left = channel % 2 == 0 || channels == 1;
+  const bool right = channel % 2 == 1 || channels == 1;
+  double v = 0.0;
+  if (left) v += click(t, frame, channel);
+  if (right) v += click(t - 0.5, frame, channel);
+  const double notes[] = {220.0, 277.18, 329.63, 440.0};
+  for (int i = 0; i < 4; ++i) {
+    const bool onLeft = i % 2 == 0;
+    const double gain = (onLeft ? left : right) ? 1.0 : 0.3;
+    v += gain * pluck(t - 1.0 - 0.5 * i, notes[i]);
+  }
+  if (t >= 3.0 && t < 5.0) {
+    const double held = t - 3.0;
+    const double envelope = std::min({1.0, held / 0.05, (2.0 - held) / 0.2});
+    v += 0.25 * envelope * (std::sin(kTwoPi * 440.0 * held) + std::sin(kTwoPi * 659.26 * held));
+  }
+  return v;
+}
+
+// The demo's samples. Its pattern costs dozens of sines per sample, so one period of it is
+// worked out up front and then read back, unless that table would be large (many channels at
+// a very high rate), when each sample is worked out as it is needed.
+std::function<double(std::uint64_t, unsigned int)> demoSamples(unsigned int channels,
+                                                               unsigned int sampleRate) {
+  constexpr std::uint64_t kMaxTableSamples = 8u << 20;  // 32 MiB of floats
+  const double rate = sampleRate;
+  const auto period = static_cast<std::uint64_t>(kDemoPatternSeconds * sampleRate);
+  if (period * channels > kMaxTableSamples) {
+    return [channels, rate](std::uint64_t f, unsigned int c) { return demo(f, c, channels, rate); };
+  }
+  auto table = std::make_shared<std::vector<float>>(period * channels);
+  for (unsigned int c = 0; c < channels; ++c) {
+    for (std::uint64_t f = 0; f < period; ++f) {
+      (*table)[c * period + f] = static_cast<float>(demo(f, c, channels, rate));
+    }
+  }
+  return [table, period](std::uint64_t f, unsigned int c) {
+    return static_cast<double>((*table)[c * period + f % period]);
+  };
+}
+
+class GeneratedSignal final : public SignalSource {
+ public:
+  using Sample = std::function<double(std::uint64_t frame, unsigned int channel)>;
+
+  GeneratedSignal(unsigned int channels, unsigned int sampleRate, std::uint64_t frames,
+                  Sample sample)
+      : channels_(channels), sampleRate_(sampleRate), frames_(frames), sample_(std::move(sample)) {}
+
+  unsigned int channels() const override { return channels_; }
+  unsigned int sampleRate() const override { return sampleRate_; }
+  std::uint64_t frames() const override { return frames_; }
+
+  unsigned int read(float* const* channels, unsigned int count) override {
+    const auto n = static_cast<unsigned int>(std::min<std::uint64_t>(count, frames_ - position_));
+    for (unsigned int c = 0; c < channels_; ++c) {
+      for (unsigned int f = 0; f < n; ++f) {
+        channels[c][f] = static_cast<float>(sample_(position_ + f, c));
+      }
+    }
+    position_ += n;
+    return n;
+  }
+
+ private:
+  unsigned int channels_;
+  unsigned int sampleRate_;
+  std::uint64_t frames_;
+  Sample sample_;
+  std::uint64_t position_ = 0;
+};
+
+}  // namespace
+
+double defaultSeconds(const std::string& name) {
+  if (name == "impulse") return 1.0;
+  if (name == "demo") return kDemoPatternSeconds;
+  return 5.0;
+}
+
+std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigned int channels,
+                                                unsigned int sampleRate, double seconds) {
+  if (channels == 0) throw UsageError("--channels must be at least 1");
+  if (sampleRate == 0) throw UsageError("--rate must be at least 1 Hz");
+  if (!(seconds >= 0.0) || !std::isfinite(seconds)) {
+    throw UsageError("--seconds must be a length of 0 or more");
+  }
+  const auto frames = static_cast<std::uint64_t>(std::llround(seconds * sampleRate));
+  const double rate = sampleRate;
+  GeneratedSignal::Sample sample;
+  if (name == "impulse") {
+    sample = [](std::uint64_t f, unsigned int c) { return f == 0 && c == 0 ? 1.0 : 0.0; };
+  } else if (name == "noise") {
+    sample = [](std::uint64_t f, unsigned int c) { return kNoiseAmplitude * hashNoise(f, c, 1); };
+  } else if (name == "sine") {
+    sample = [rate](std::uint64_t f, unsigned int) {
+      return kSineAmplitude * std::sin(kTwoPi * kSineHz * static_cast<double>(f) / rate);
+    };
+  } else if (name == "demo") {
+    sample = demoSamples(channels, sampleRate);
+  } else {
+    throw UsageError("unknown signal '" + name + "'; the signals are demo, impulse, noise, sine");
+  }
+  return std::make_unique<GeneratedSignal>(channels, sampleRate, frames, std::move(sample));
+}
+
+}  // namespace orvane::fx

@@ -1,0 +1,32 @@
+#pragma once
+
+// Where a render's input comes from: a sound file or one of the built-in signals. Both stream:
+// memory does not grow with the length.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvane::fx {
+
+class SignalSource {
+ public:
+  virtual ~SignalSource() = default;
+  virtual unsigned int channels() const = 0;
+  virtual unsigned int sampleRate() const = 0;
+  virtual std::uint64_t frames() const = 0;
+  // Fills up to `count` frames of each channel array with the next frames; returns how many it
+  // filled, fewer than `count` only at the end.
+  virtual unsigned int read(float* const* channels, unsigned int count) = 0;
+};
+
+// The built-in signals: "demo", "impulse", "noise" and "sine". Throws UsageError for another
+// name, no channels, a rate of 0 or a length that is negative or not a number.
+std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigned int channels,
+                                                unsigned int sampleRate, double seconds);
+
+// The length a built-in signal has unless told: 1 s for the impulse, 6 s for the demo (one
+// pass of its pattern), 5 s for the others.
+double defaultSeconds(const std::string& name);
+
+}  // namespace orvane::fx
