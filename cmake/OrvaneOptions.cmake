@@ -17,6 +17,11 @@ if(ORVANE_SANITIZE)
   target_link_options(orvane_build_options INTERFACE -fsanitize=${ORVANE_SANITIZE})
 endif()
 
+# Coverage feedback for libFuzzer in every target; the fuzzer binaries add the fuzzer's main.
+if(ORVANE_BUILD_FUZZERS)
+  target_compile_options(orvane_build_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # Project-internal targets link this privately; it is never exported.
 function(orvane_use_build_options target)
   target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:orvane_build_options>)
