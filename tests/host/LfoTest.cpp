@@ -10,17 +10,20 @@
 namespace orvane {
 namespace {
 
-TEST(Lfo, SineIsWithinFloatRoundingOfTheLibrarySine) {
+TEST(Lfo, SineIsCloseToTheLibrarySineAndExactAtTheQuarterCycles) {
   double worst = 0.0;
   for (int i = 0; i < 100000; ++i) {
-    const float cycles = static_cast<float>(i) / 100000.0f;
+    const double cycles = static_cast<double>(i) / 100000.0;
     const double exact = std::sin(2.0 * std::numbers::pi * cycles);
     worst = std::max(worst, std::fabs(LFO::sineOfCycles(cycles) - exact));
   }
-  EXPECT_LT(worst, 3e-7);
-  EXPECT_EQ(LFO::sineOfCycles(0.0f), 0.0f);
-  EXPECT_EQ(LFO::sineOfCycles(0.25f), 1.0f);
-  EXPECT_EQ(LFO::sineOfCycles(0.75f), -1.0f);
+  EXPECT_LT(worst, 4e-7);  // linear steps between 4096 points
+  EXPECT_EQ(LFO::sineOfCycles(0.0), 0.0f);
+  EXPECT_EQ(LFO::sineOfCycles(0.25), 1.0f);
+  EXPECT_EQ(LFO::sineOfCycles(0.5), 0.0f);
+  EXPECT_EQ(LFO::sineOfCycles(0.75), -1.0f);
+  EXPECT_EQ(LFO::sineOfCycles(1.25), 1.0f);
+  EXPECT_EQ(LFO::sineOfCycles(-0.25), -1.0f);
 }
 
 TEST(Lfo, ReturnsTheValueBeforeItsStepAndFollowsTheRate) {

@@ -125,7 +125,9 @@ unsigned int SoundFileReader::read(float* const* channels, unsigned int count) {
 std::string createTemporaryBeside(const std::string& path) {
   const std::filesystem::path target(path);
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string pattern = (folder / ("." + target.filename().string() + ".partial-XXXXXX")).string();
+  std::string name = ".";  // built by appending: GCC 12 misreads "." + string at -O3
+  name.append(target.filename().string()).append(".partial-XXXXXX");
+  std::string pattern = (folder / name).string();
   const int descriptor = mkstemp(pattern.data());
   if (descriptor < 0) {
     throw UsageError("cannot write '" + path + "': " + std::strerror(errno));

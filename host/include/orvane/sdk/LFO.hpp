@@ -1,6 +1,6 @@
 #pragma once
 
-#include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -8,19 +8,61 @@
 
 namespace orvane {
 
+namespace detail {
+
+inline constexpr int kSineTableBits = 12;
+inline constexpr int kSineTableSize = 1 << kSineTableBits;
+
+// sin(2π × i / size) for i in [0, size], worked out at compile time in double (argument folded
+// onto [0, π/2] by symmetry, Taylor series to x^21) and rounded to float; 0 and ±1 are exact at
+// the quarter cycles.
+constexpr std::array<float, kSineTableSize + 1> makeSineTable() {
+  constexpr double kTwoPi = 6.283185307179586476925286766559;
+  std::array<float, kSineTableSize + 1> table{};
+  for (int i = 0; i <= kSineTableSize; ++i) {
+    int k = i % kSineTableSize;
+    double sign = 1.0;
+    if (k >= kSineTableSize / 2) {
+      k -= kSineTableSize / 2;
+      sign = -1.0;
+    }
+    if (k > kSineTableSize / 4) k = kSineTableSize / 2 - k;
+    const double x = kTwoPi * k / kSineTableSize;
+    double term = x;
+    double sum = x;
+    for (int n = 1; n <= 10; ++n) {
+      term *= -x * x / ((2 * n) * (2 * n + 1));
+      sum += term;
+    }
+    table[static_cast<std::size_t>(i)] = static_cast<float>(sign * sum);
+  }
+  table[kSineTableSize / 4] = 1.0f;
+  table[3 * kSineTableSize / 4] = -1.0f;
+  return table;
+}
+
+inline constexpr std::array<float, kSineTableSize + 1> kSineTable = makeSineTable();
+
+}  // namespace detail
+
 // A low-frequency sine oscillator:
-//   process() = offset + amplitude × sin(2π × phase + phaseOffset),
+//   process() = offset + amplitude × sine(phase + phaseOffset),
 // returning the value at the current phase and then advancing the phase by one sample period.
-// The phase starts at 0, so a fresh oscillator with no phase offset starts at sin 0 = 0.
+// The phase starts at 0, so a fresh oscillator with no phase offset starts at sine 0 = 0.
 //
 // Threads: setFrequency and getFrequency may be called from any thread while the audio thread
 // calls process (the rate is an atomic). The other setters configure the oscillator before
 // processing starts, or from the audio thread itself.
 //
-// The phase is kept in cycles in double precision, so it does not drift over hours; the sine is
-// a polynomial, far cheaper than the library sine and within float rounding of it.
+// The phase is a 64-bit fixed-point fraction of a cycle that wraps by itself, so it never
+// drifts and costs one integer add per sample. The sine is read from a 4096-point table
+// (exact 0 and ±1 at the quarter cycles) with linear interpolation between points: within
+// 3e-7 of the true sine, at a fraction of the cost of the library sine.
 class LFO {
  public:
+  static constexpr int kTableBits = detail::kSineTableBits;
+  static constexpr int kTableSize = detail::kSineTableSize;
+
   LFO() noexcept = default;
   LFO(const LFO& other) noexcept { *this = other; }
   LFO& operator=(const LFO& other) noexcept {
@@ -28,7 +70,7 @@ class LFO {
     amplitude_ = other.amplitude_;
     offset_ = other.offset_;
     phaseOffset_ = other.phaseOffset_;
-    phaseOffsetCycles_ = other.phaseOffsetCycles_;
+    phaseOffsetFixed_ = other.phaseOffsetFixed_;
     phase_ = other.phase_;
     increment_ = other.increment_;
     incrementFrequencyBits_ = other.incrementFrequencyBits_;
@@ -46,7 +88,7 @@ class LFO {
   // Radians; any finite value (taken modulo 2π); a non-finite one counts as 0.
   void setPhaseOffset(float radians) noexcept {
     phaseOffset_ = radians;
-    phaseOffsetCycles_ = wrapCycles(std::isfinite(radians) ? radians / kTwoPi : 0.0);
+    phaseOffsetFixed_ = toFixedCycles(std::isfinite(radians) ? radians / kTwoPi : 0.0);
   }
   float getAmplitude() const noexcept { return amplitude_; }
   float getOffset() const noexcept { return offset_; }
@@ -59,56 +101,56 @@ class LFO {
     if (bits != incrementFrequencyBits_ || sampleRate != incrementSampleRate_) [[unlikely]] {
       updateIncrement(frequency, sampleRate);
     }
-    double at = phase_ + phaseOffsetCycles_;
-    if (at >= 1.0) at -= 1.0;
-    const float value = offset_ + amplitude_ * sineOfCycles(at);
+    const float value = offset_ + amplitude_ * sineOfFixedCycles(phase_ + phaseOffsetFixed_);
     phase_ += increment_;
-    if (phase_ >= 1.0) phase_ -= 1.0;
     return value;
   }
 
-  // sin(2π × cycles) for cycles in [0, 1), rounded to float. Evaluated in double (as cheap as
-  // float for scalar code): the Taylor series to x^13 errs by less than 1e-9 on [-π/2, π/2],
-  // so the result is the correctly rounded sine almost everywhere and the peaks are exactly ±1.
+  // The oscillator's sine of a phase in cycles, for any finite phase.
   static float sineOfCycles(double cycles) noexcept {
-    double s = cycles >= 0.5 ? cycles - 1.0 : cycles;  // [-0.5, 0.5)
-    if (s > 0.25) s = 0.5 - s;                         // fold onto [-0.25, 0.25]
-    if (s < -0.25) s = -0.5 - s;
-    const double x = s * kTwoPi;
-    const double x2 = x * x;
-    const double p =
-        1.0 +
-        x2 * (-1.0 / 6.0 +
-              x2 * (1.0 / 120.0 + x2 * (-1.0 / 5040.0 +
-                                        x2 * (1.0 / 362880.0 + x2 * (-1.0 / 39916800.0 +
-                                                                     x2 * (1.0 / 6227020800.0))))));
-    return static_cast<float>(x * p);
+    return sineOfFixedCycles(toFixedCycles(cycles));
   }
 
  private:
   static constexpr double kTwoPi = 6.283185307179586476925286766559;
+  static constexpr int kFractionBits = 64 - kTableBits;
+  static constexpr double kCyclesToFixed = 18446744073709551616.0;  // 2^64
 
-  static double wrapCycles(double cycles) noexcept {
-    const double w = cycles - std::floor(cycles);
-    return w < 1.0 ? w : 0.0;
+  static float sineOfFixedCycles(std::uint64_t phase) noexcept {
+    const auto index = static_cast<std::size_t>(phase >> kFractionBits);
+    constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
+    // The top 32 bits below the index, as a fraction of one table step.
+    const float fraction =
+        static_cast<float>(static_cast<std::uint32_t>(phase >> (kFractionBits - 32))) *
+        kFractionScale;
+    const float a = detail::kSineTable[index];
+    const float b = detail::kSineTable[index + 1];
+    return a + fraction * (b - a);
+  }
+
+  // A phase in cycles as a 64-bit fraction of a cycle, taken modulo 1.
+  static std::uint64_t toFixedCycles(double cycles) noexcept {
+    const double wrapped = cycles - std::floor(cycles);  // [0, 1]
+    const double scaled = wrapped * kCyclesToFixed;
+    return scaled >= kCyclesToFixed ? 0 : static_cast<std::uint64_t>(scaled);
   }
 
   void updateIncrement(float frequency, int sampleRate) noexcept {
     incrementFrequencyBits_ = std::bit_cast<std::uint32_t>(frequency);
     incrementSampleRate_ = sampleRate;
     increment_ = sampleRate > 0 && std::isfinite(frequency)
-                     ? wrapCycles(static_cast<double>(frequency) / sampleRate)
-                     : 0.0;
+                     ? toFixedCycles(static_cast<double>(frequency) / sampleRate)
+                     : 0;
   }
 
   std::atomic<float> frequency_{0.0f};
   float amplitude_ = 1.0f;
   float offset_ = 0.0f;
   float phaseOffset_ = 0.0f;
-  double phaseOffsetCycles_ = 0.0;
-  double phase_ = 0.0;
-  // Cycles per sample for the rate and sample rate it was worked out for.
-  double increment_ = 0.0;
+  std::uint64_t phaseOffsetFixed_ = 0;
+  std::uint64_t phase_ = 0;
+  // Fixed-point cycles per sample for the rate and sample rate it was worked out for.
+  std::uint64_t increment_ = 0;
   std::uint32_t incrementFrequencyBits_ = 0;
   int incrementSampleRate_ = 0;
 };
