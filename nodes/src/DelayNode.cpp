@@ -118,19 +118,17 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   }
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
-  for (std::uint32_t f = 0; f < extent.frames; ++f) {
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      CircularBuffer& ring = state.circularBuffers[c];
-      const float x = in.getSample(c, f);
-      const float delayed = ring.readSample();
-      const float fedBack = x + state.feedbackLevel.load() * delayed;
-      const float y = x * state.dryMix.load() + delayed * state.wetMix.load();
-      ring.writeSample(support::storable(fedBack));
-      ring.stepWritePointer(1);
-      ring.stepReadPointer(1);
-      out.setSample(c, f, y);
-    }
-  }
+  support::runFrames(
+      state.circularBuffers, in, out, extent, [] {},
+      [&state](std::uint32_t, CircularBuffer::Cursor& line, float x) {
+        const float delayed = line.readSample();
+        const float fedBack = x + state.feedbackLevel.load() * delayed;
+        const float y = x * state.dryMix.load() + delayed * state.wetMix.load();
+        line.writeSample(support::storable(fedBack));
+        line.stepWritePointer();
+        line.stepReadPointer();
+        return y;
+      });
   return true;
 }
 

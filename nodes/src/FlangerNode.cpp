@@ -89,20 +89,18 @@ bool FlangerNode::process(AudioBus& input, AudioBus& output) {
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
-  for (std::uint32_t f = 0; f < extent.frames; ++f) {
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      CircularBuffer& ring = state.circularBuffers[c];
-      const float v = state.lfos[c]->process(lfoRate);
-      const float sweep = (state.sweepWidth.load() * v) * rate;
-      const float x = in.getSample(c, f);
-      // The read comes before this sample is written: the delay is 2 + sweep samples.
-      const float delayed =
-          ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
-      ring.writeSample(support::storable(x + state.feedbackLevel.load() * delayed));
-      ring.stepWritePointer(1);
-      out.setSample(c, f, x + state.wetMix.load() * delayed);
-    }
-  }
+  support::runFrames(
+      state.circularBuffers, in, out, extent, [] {},
+      [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
+        const float v = state.lfos[c]->process(lfoRate);
+        const float sweep = (state.sweepWidth.load() * v) * rate;
+        // The read comes before this sample is written: the delay is 2 + sweep samples.
+        const float delayed =
+            ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+        ring.writeSample(support::storable(x + state.feedbackLevel.load() * delayed));
+        ring.stepWritePointer();
+        return x + state.wetMix.load() * delayed;
+      });
   return true;
 }
 

@@ -37,22 +37,29 @@ inline BlockExtent processableExtent(const AudioBuffer<float>& input,
 // What may be stored in delay memory: the value itself when finite, silence otherwise. A NaN or
 // infinity kept in a ring would come back forever; silence lets the effect recover once the
 // input and the settings are finite again.
-inline float storable(float value) noexcept { return std::isfinite(value) ? value : 0.0f; }
+// (v − v is 0 exactly for every finite v and NaN otherwise: a test that stays in the floating-
+// point unit, cheaper on the audio path than classifying the bits.)
+inline float storable(float value) noexcept { return value - value == 0.0f ? value : 0.0f; }
 
 // Exactly std::fmod(position, length) for a length above 0, without the library call where
 // the result is plain: a position in [0, length) is itself, and one in [length, 2 × length)
-// is position − length, a subtraction that is exact in floating point for that range.
-inline float wrapPosition(float position, float length) noexcept {
-  if (position >= 0.0f && position < length) [[likely]]
-    return position;
-  if (position >= length && position < 2.0f * length) return position - length;
+// is position − length, a subtraction that is exact in floating point for that range. Anything
+// else (negative, far beyond, infinite, NaN) goes to std::fmod, out of the hot loop.
+[[gnu::cold, gnu::noinline]] inline float remainderOf(float position, float length) noexcept {
   return std::fmod(position, length);
+}
+
+inline float wrapPosition(float position, float length) noexcept {
+  const float reduced = position >= length ? position - length : position;
+  if (reduced >= 0.0f && reduced < length) [[likely]] return reduced;
+  return remainderOf(position, length);
 }
 
 // The modulated delays' read position: fmod(((writePointer − delay) − margin) + size, size) in
 // single precision, in exactly that order. Whatever the delay (negative, huge, NaN), the
 // ring's interpolate() keeps the read inside the ring.
-inline float readPosition(const CircularBuffer& ring, float delay, float margin) noexcept {
+template <typename Ring>  // a CircularBuffer or one of its cursors
+inline float readPosition(const Ring& ring, float delay, float margin) noexcept {
   const auto size = static_cast<float>(ring.size);
   return wrapPosition(((static_cast<float>(ring.writePointer) - delay) - margin) + size, size);
 }
@@ -100,6 +107,60 @@ void resetRingsOnFormatChange(std::uint32_t sampleRate, std::uint32_t channelCou
   for (CircularBuffer& ring : rings) ring.reset();
   lastSampleRate = sampleRate;
   lastNumberOfChannels = channelCount;
+}
+
+// The per-sample loop every node runs: frames outer, channels inner, each sample of channel c
+// going through `sample(c, ring, x)` (ring: a cursor on ring c; returns the output sample),
+// after `beginFrame()` once per frame. For mono and stereo blocks the channel count is fixed
+// at compile time, so the rings' positions stay in registers for the whole block; any other
+// count takes each ring's positions from memory sample by sample. Either way the calls, their
+// order and their results are the same.
+template <std::uint32_t kChannels, typename BeginFrame, typename Sample>
+void runFrames(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
+               AudioBuffer<float>& out, BlockExtent extent, BeginFrame& beginFrame,
+               Sample& sample) {
+  if constexpr (kChannels == 0) {
+    for (std::uint32_t f = 0; f < extent.frames; ++f) {
+      beginFrame();
+      for (std::uint32_t c = 0; c < extent.channels; ++c) {
+        CircularBuffer::Cursor cursor = rings[c].acquire();
+        const float y = sample(c, cursor, in.getSample(c, f));
+        rings[c].release(cursor);
+        out.setSample(c, f, y);
+      }
+    }
+  } else {
+    CircularBuffer::Cursor cursors[kChannels];
+    const float* inputs[kChannels];
+    float* outputs[kChannels];
+    for (std::uint32_t c = 0; c < kChannels; ++c) {
+      cursors[c] = rings[c].acquire();
+      inputs[c] = in.getChannel(c);
+      outputs[c] = out.getChannel(c);
+    }
+    for (std::uint32_t f = 0; f < extent.frames; ++f) {
+      beginFrame();
+      for (std::uint32_t c = 0; c < kChannels; ++c)
+        outputs[c][f] = sample(c, cursors[c], inputs[c][f]);
+    }
+    for (std::uint32_t c = 0; c < kChannels; ++c) rings[c].release(cursors[c]);
+  }
+}
+
+template <typename BeginFrame, typename Sample>
+void runFrames(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
+               AudioBuffer<float>& out, BlockExtent extent, BeginFrame beginFrame, Sample sample) {
+  switch (extent.channels) {
+    case 1:
+      runFrames<1>(rings, in, out, extent, beginFrame, sample);
+      break;
+    case 2:
+      runFrames<2>(rings, in, out, extent, beginFrame, sample);
+      break;
+    default:
+      runFrames<0>(rings, in, out, extent, beginFrame, sample);
+      break;
+  }
 }
 
 // The catalogue record shared by all node types of the library; only these fields differ.

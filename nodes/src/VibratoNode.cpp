@@ -81,19 +81,20 @@ bool VibratoNode::process(AudioBus& input, AudioBus& output) {
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
-  for (std::uint32_t f = 0; f < extent.frames; ++f) {
-    // One oscillator step and one sweep per frame, shared by every channel.
-    const float v = state.lfo.process(lfoRate);
-    const float sweep = (state.sweepWidth.load() * v) * rate;
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      CircularBuffer& ring = state.circularBuffers[c];
-      // The write comes before the read: the delay is 1 + sweep samples.
-      ring.writeSample(support::storable(in.getSample(c, f)));
-      const float y = ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
-      ring.stepWritePointer(1);
-      out.setSample(c, f, y);
-    }
-  }
+  float sweep = 0.0f;
+  support::runFrames(
+      state.circularBuffers, in, out, extent,
+      [&] {  // one oscillator step and one sweep per frame, shared by every channel
+        const float v = state.lfo.process(lfoRate);
+        sweep = (state.sweepWidth.load() * v) * rate;
+      },
+      [&](std::uint32_t, CircularBuffer::Cursor& ring, float x) {
+        // The write comes before the read: the delay is 1 + sweep samples.
+        ring.writeSample(support::storable(x));
+        const float y = ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+        ring.stepWritePointer();
+        return y;
+      });
   return true;
 }
 

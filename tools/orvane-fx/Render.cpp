@@ -87,7 +87,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
       chain.process(view);
     }
 
-    for (unsigned int c = 0; c < channels; ++c) {
+    for (unsigned int c = 0; options.measureLevels && c < channels; ++c) {
       for (unsigned int f = 0; f < count; ++f) {
         const float v = pointers[c][f];
         result.peak = std::max(result.peak, std::fabs(v));

@@ -15,12 +15,13 @@ struct RenderOptions {
   unsigned int blockSize = 512;
   std::uint64_t tailFrames = 0;  // silence after the input, for echoes to ring out
   bool showProgress = false;     // on stderr, once a render runs longer than a second
+  bool measureLevels = false;    // peak and RMS of the output, at some cost per sample
 };
 
 struct RenderResult {
   std::uint64_t frames = 0;
   double wallSeconds = 0.0;
-  float peak = 0.0f;
+  float peak = 0.0f;  // peak and rms only with RenderOptions::measureLevels
   double rms = 0.0;
 };
 

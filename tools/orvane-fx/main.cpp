@@ -160,6 +160,7 @@ int demoCommand(const std::string& folder, unsigned int block) {
     fx::WaveformPlot plot(kChannels, source->frames(), kRate);
     fx::RenderOptions options;
     options.blockSize = block;
+    options.measureLevels = true;
     const fx::RenderResult result = fx::render(*source, chain, writer, &plot, options);
     fx::writeFileAtomically((base / svg).string(), plot.svg(info.displayName, false));
     writer.commit();

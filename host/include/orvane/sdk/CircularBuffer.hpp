@@ -40,10 +40,37 @@ struct CircularBuffer {
   // Any int, negative or many sizes away, is taken modulo size.
   void setReadPointer(int position) noexcept { readPointer = wrap(position); }
 
+  // A copy of the ring's positions for a tight loop: reads, writes and unit steps exactly as
+  // the ring's own methods do, with the positions in locals (registers) instead of memory.
+  // Store it back with `release` when the loop is done; the ring must not be used meanwhile.
+  struct Cursor {
+    float* samples;
+    int size;
+    int writePointer;
+    int readPointer;
+
+    float readSample() const noexcept { return samples[readPointer]; }
+    void writeSample(float value) noexcept { samples[writePointer] = value; }
+    void stepWritePointer() noexcept {
+      writePointer = writePointer + 1 == size ? 0 : writePointer + 1;
+    }
+    void stepReadPointer() noexcept { readPointer = readPointer + 1 == size ? 0 : readPointer + 1; }
+    float interpolate(float p) const noexcept {
+      return CircularBuffer::interpolate(samples, size, p);
+    }
+  };
+  Cursor acquire() noexcept { return Cursor{samples.data(), size, writePointer, readPointer}; }
+  void release(const Cursor& cursor) noexcept {
+    writePointer = cursor.writePointer;
+    readPointer = cursor.readPointer;
+  }
+
   // The content at fractional index p: linear between the neighbouring samples, wrapping from
   // the last sample to the first, and exactly the stored sample at a whole index. A p outside
   // [0, size) is taken modulo size; an infinite or NaN p reads as silence.
-  float interpolate(float p) const noexcept {
+  float interpolate(float p) const noexcept { return interpolate(samples.data(), size, p); }
+
+  static float interpolate(const float* samples, int size, float p) noexcept {
     const float length = static_cast<float>(size);
     if (!(p >= 0.0f && p < length)) [[unlikely]] {
       if (!std::isfinite(p)) return 0.0f;
@@ -56,8 +83,7 @@ struct CircularBuffer {
     const int next = index + 1 == size ? 0 : index + 1;
     // Weighted sum rather than a + f * (b - a): at f == 0 it returns a exactly even when b - a
     // would overflow.
-    return samples[static_cast<std::size_t>(index)] * (1.0f - fraction) +
-           samples[static_cast<std::size_t>(next)] * fraction;
+    return samples[index] * (1.0f - fraction) + samples[next] * fraction;
   }
 
  private:
