@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <orvane/sdk/AudioBuffer.hpp>
+#include <thread>
 #include <vector>
 
 namespace orvane::fx {
@@ -40,6 +46,44 @@ class Progress {
   Clock::time_point last_ = start_;
 };
 
+// A bounded hand-over between two stages of the render. close() ends it: pop() then returns
+// false once it is empty, and push() drops what it is given.
+template <typename T>
+class Channel {
+ public:
+  void push(T value) {
+    std::unique_lock lock(mutex_);
+    if (closed_) return;
+    items_.push_back(std::move(value));
+    ready_.notify_one();
+  }
+  bool pop(T& value) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return closed_ || !items_.empty(); });
+    if (items_.empty()) return false;
+    value = std::move(items_.front());
+    items_.pop_front();
+    return true;
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    ready_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<T> items_;
+  bool closed_ = false;
+};
+
+// One chunk of audio on its way through the pipeline.
+struct Chunk {
+  AudioBuffer<float>* buffer = nullptr;
+  unsigned int frames = 0;
+};
+
 }  // namespace
 
 RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& writer,
@@ -49,56 +93,116 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
   const std::uint64_t total = source.frames() + options.tailFrames;
 
   // The input is read in chunks of whole blocks, so that file access costs little per sample
-  // while the nodes still see blocks of the size asked for.
-  const unsigned int chunk = block * std::max(1u, 8192u / block);
-  AudioBuffer<float> buffer(channels, chunk, source.sampleRate());
-  std::vector<float*> pointers(channels);
-  for (unsigned int c = 0; c < channels; ++c) pointers[c] = buffer.getChannel(c);
+  // while the nodes still see blocks of the size asked for. Reading, processing and writing
+  // run on three threads, a few chunks apart, so that file access overlaps the effects; the
+  // nodes are still called from one thread only, in order.
+  const unsigned int chunkFrames = block * std::max(1u, 8192u / block);
+  constexpr int kChunksInFlight = 4;
+  std::vector<std::unique_ptr<AudioBuffer<float>>> buffers;
+  Channel<AudioBuffer<float>*> empty;
+  Channel<Chunk> filled;
+  Channel<Chunk> processed;
+  for (int i = 0; i < kChunksInFlight; ++i) {
+    buffers.push_back(
+        std::make_unique<AudioBuffer<float>>(channels, chunkFrames, source.sampleRate()));
+    empty.push(buffers.back().get());
+  }
 
-  std::vector<float*> blockPointers(channels);
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  auto fail = [&](std::exception_ptr error) {
+    {
+      std::lock_guard lock(failureMutex);
+      if (!failure) failure = error;
+    }
+    empty.close();
+    filled.close();
+    processed.close();
+  };
+
+  std::thread reader([&] {
+    try {
+      std::vector<float*> pointers(channels);
+      bool inputEnded = false;
+      std::uint64_t tailLeft = options.tailFrames;
+      AudioBuffer<float>* buffer = nullptr;
+      while (empty.pop(buffer)) {
+        for (unsigned int c = 0; c < channels; ++c) pointers[c] = buffer->getChannel(c);
+        unsigned int count = 0;
+        if (!inputEnded) {
+          count = source.read(pointers.data(), chunkFrames);
+          // A file may end before its header said: the tail follows whatever was there.
+          inputEnded = count < chunkFrames;
+        }
+        if (inputEnded && tailLeft > 0) {
+          const auto silent =
+              static_cast<unsigned int>(std::min<std::uint64_t>(chunkFrames - count, tailLeft));
+          for (unsigned int c = 0; c < channels; ++c)
+            std::fill_n(pointers[c] + count, silent, 0.0f);
+          count += silent;
+          tailLeft -= silent;
+        }
+        if (count == 0) break;
+        filled.push(Chunk{buffer, count});
+      }
+      filled.close();
+    } catch (...) {
+      fail(std::current_exception());
+    }
+  });
+
+  std::thread writerThread([&] {
+    try {
+      std::vector<const float*> pointers(channels);
+      Chunk chunk;
+      while (processed.pop(chunk)) {
+        for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
+        writer.write(pointers.data(), chunk.frames);
+        empty.push(chunk.buffer);
+      }
+    } catch (...) {
+      fail(std::current_exception());
+    }
+  });
 
   RenderResult result;
   double sumOfSquares = 0.0;
   Progress progress(options.showProgress, total);
   const auto start = Clock::now();
-  bool inputEnded = false;
-  std::uint64_t tailLeft = options.tailFrames;
-  while (true) {
-    unsigned int count = 0;
-    if (!inputEnded) {
-      count = source.read(pointers.data(), chunk);
-      // A file may end before its header said: the tail follows whatever was there.
-      inputEnded = count < chunk;
-    }
-    if (inputEnded && tailLeft > 0) {
-      const auto silent =
-          static_cast<unsigned int>(std::min<std::uint64_t>(chunk - count, tailLeft));
-      for (unsigned int c = 0; c < channels; ++c) std::fill_n(pointers[c] + count, silent, 0.0f);
-      count += silent;
-      tailLeft -= silent;
-    }
-    if (count == 0) break;
-    if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);
-
-    for (unsigned int offset = 0; offset < count; offset += block) {
-      for (unsigned int c = 0; c < channels; ++c) blockPointers[c] = pointers[c] + offset;
-      AudioBuffer<float> view(blockPointers.data(), channels, std::min(block, count - offset),
-                              source.sampleRate());
-      chain.process(view);
-    }
-
-    for (unsigned int c = 0; options.measureLevels && c < channels; ++c) {
-      for (unsigned int f = 0; f < count; ++f) {
-        const float v = pointers[c][f];
-        result.peak = std::max(result.peak, std::fabs(v));
-        sumOfSquares += static_cast<double>(v) * v;
+  try {
+    std::vector<float*> pointers(channels);
+    std::vector<float*> blockPointers(channels);
+    Chunk chunk;
+    while (filled.pop(chunk)) {
+      for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
+      const unsigned int count = chunk.frames;
+      if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);
+      for (unsigned int offset = 0; offset < count; offset += block) {
+        for (unsigned int c = 0; c < channels; ++c) blockPointers[c] = pointers[c] + offset;
+        AudioBuffer<float> view(blockPointers.data(), channels, std::min(block, count - offset),
+                                source.sampleRate());
+        chain.process(view);
       }
+      for (unsigned int c = 0; options.measureLevels && c < channels; ++c) {
+        for (unsigned int f = 0; f < count; ++f) {
+          const float v = pointers[c][f];
+          result.peak = std::max(result.peak, std::fabs(v));
+          sumOfSquares += static_cast<double>(v) * v;
+        }
+      }
+      if (plot != nullptr) plot->addOutput(pointers.data(), result.frames, count);
+      processed.push(chunk);
+      result.frames += count;
+      progress.update(result.frames);
     }
-    if (plot != nullptr) plot->addOutput(pointers.data(), result.frames, count);
-    writer.write(pointers.data(), count);
-    result.frames += count;
-    progress.update(result.frames);
+  } catch (...) {
+    fail(std::current_exception());
   }
+  processed.close();
+  reader.join();
+  writerThread.join();
+  if (failure) std::rethrow_exception(failure);
+
   result.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double samples = static_cast<double>(result.frames) * channels;
   result.rms = samples > 0 ? std::sqrt(sumOfSquares / samples) : 0.0;
