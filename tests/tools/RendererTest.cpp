@@ -1,9 +1,11 @@
 // End-to-end tests of the orvane-fx binary: renders checked against the effects' closed forms,
 // chains, bad input, and block-size invariance.
+#include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/wait.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +13,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -90,6 +90,33 @@ class Renderer : public ::testing::Test {
   fs::path dir_;
 };
 
+// A float WAV header (and `frames` frames of silence) that says whatever it is told to.
+std::string wavHeader(std::uint16_t channels, std::uint32_t rate, std::uint32_t frames) {
+  std::string bytes;
+  auto u32 = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+  };
+  auto u16 = [&](std::uint16_t v) {
+    bytes.push_back(static_cast<char>(v & 0xff));
+    bytes.push_back(static_cast<char>(v >> 8));
+  };
+  const std::uint32_t dataBytes = frames * channels * 4u;
+  bytes += "RIFF";
+  u32(36 + dataBytes);
+  bytes += "WAVEfmt ";
+  u32(16);
+  u16(3);  // IEEE float
+  u16(channels);
+  u32(rate);
+  u32(rate * channels * 4u);
+  u16(static_cast<std::uint16_t>(channels * 4u));
+  u16(32);
+  bytes += "data";
+  u32(dataBytes);
+  bytes.append(dataBytes, '\0');
+  return bytes;
+}
+
 // The delay's echoes of a unit impulse: dry × 1, then wet × feedback^k every `period` frames.
 std::vector<std::pair<unsigned int, float>> echoes(float dry, float wet, float feedback,
                                                    unsigned int period, unsigned int frames) {
@@ -148,13 +175,14 @@ TEST_F(Renderer, ModulatedDelaysAtZeroSweepGiveTheirFixedDelays) {
 }
 
 TEST_F(Renderer, ChainsRunEachEffectOnTheOneBefore) {
-  const Outcome r = run("render -s impulse --channels 1 -o chain.wav Delay delay=100 feedback=0 "
-                    "Chorus sweep-width=0 enabled=true");
+  const Outcome r =
+      run("render -s impulse --channels 1 -o chain.wav Delay delay=100 feedback=0 "
+          "Chorus sweep-width=0 enabled=true");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("Delay -> Chorus"), std::string::npos) << r.output;
   // Delay: 0.7 at 0 and 0.3 at 4800; Chorus adds 0.8 of that 1002 frames later.
-  expectOnly(read("chain.wav"), 0, {{0, 0.7f}, {1002, 0.8f * 0.7f}, {4800, 0.3f},
-                                    {5802, 0.8f * 0.3f}});
+  expectOnly(read("chain.wav"), 0,
+             {{0, 0.7f}, {1002, 0.8f * 0.7f}, {4800, 0.3f}, {5802, 0.8f * 0.3f}});
 }
 
 TEST_F(Renderer, TailLengthensTheOutputAndSettingsApplyBeforeTheFirstBlock) {
@@ -172,7 +200,8 @@ TEST_F(Renderer, TailLengthensTheOutputAndSettingsApplyBeforeTheFirstBlock) {
 TEST_F(Renderer, FloatWavThroughADisabledNodeComesOutBitForBit) {
   ASSERT_EQ(run("render -q -s noise --seconds 0.3 -o noise.wav Delay enabled=false").status, 0);
   for (const char* effect : {"Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato"}) {
-    const Outcome r = run(std::string("render -q -i noise.wav -o copy.wav ") + effect + " enabled=0");
+    const Outcome r =
+        run(std::string("render -q -i noise.wav -o copy.wav ") + effect + " enabled=0");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(read("copy.wav").samples, read("noise.wav").samples) << effect;
   }
@@ -197,12 +226,12 @@ TEST_F(Renderer, PlotShowsBothWaveformsAndTheEchoes) {
 }
 
 TEST_F(Renderer, OutputDoesNotDependOnTheBlockSize) {
-  for (const char* effect : {"Delay delay=7", "PingPongDelay delay=3", "Chorus frequency=3",
-                             "Flanger", "Vibrato"}) {
+  for (const char* effect :
+       {"Delay delay=7", "PingPongDelay delay=3", "Chorus frequency=3", "Flanger", "Vibrato"}) {
     std::vector<std::vector<std::vector<float>>> outputs;
     for (const char* block : {"1", "37", "4096"}) {
-      const Outcome r = run(std::string("render -q -s noise --seconds 0.25 -b ") + block +
-                        " -o b.wav " + effect);
+      const Outcome r =
+          run(std::string("render -q -s noise --seconds 0.25 -b ") + block + " -o b.wav " + effect);
       ASSERT_EQ(r.status, 0) << r.output;
       outputs.push_back(read("b.wav").samples);
     }
@@ -214,8 +243,8 @@ TEST_F(Renderer, OutputDoesNotDependOnTheBlockSize) {
 TEST_F(Renderer, ListShowsEveryEffectWithItsSettings) {
   const Outcome r = run("list");
   ASSERT_EQ(r.status, 0);
-  for (const char* text : {"Delay", "PingPongDelay", "Vibrato", "Flanger", "Chorus",
-                           "feedback", "sweep-width", "frequency (Hz)", "from 0 to 0.99"}) {
+  for (const char* text : {"Delay", "PingPongDelay", "Vibrato", "Flanger", "Chorus", "feedback",
+                           "sweep-width", "frequency (Hz)", "from 0 to 0.99"}) {
     EXPECT_NE(r.output.find(text), std::string::npos) << text;
   }
 }
@@ -294,7 +323,13 @@ TEST_F(Renderer, BrokenInputFilesGiveAnErrorOrARenderButNeverACrash) {
   writeText("garbage.wav", std::string(5000, '\x7f'));
   writeText("truncated.wav", good.substr(0, good.size() / 2));  // header claims all frames
   writeText("header-only.wav", good.substr(0, 44));
-  for (const char* name : {"empty.wav", "garbage.wav", "truncated.wav", "header-only.wav"}) {
+  writeText("no-channels.wav", wavHeader(0, 48000, 10));
+  writeText("rate-zero.wav", wavHeader(2, 0, 10));
+  writeText("rate-absurd.wav", wavHeader(2, 3000000000u, 10));
+  writeText("many-channels.wav", wavHeader(5000, 48000, 1));
+  for (const char* name :
+       {"empty.wav", "garbage.wav", "truncated.wav", "header-only.wav", "no-channels.wav",
+        "rate-zero.wav", "rate-absurd.wav", "many-channels.wav"}) {
     writeText("out.wav", "precious");
     const Outcome r = run(std::string("render -q -i ") + name + " -o out.wav Delay");
     ASSERT_TRUE(r.status == 0 || r.status == 2) << name << ": " << r.output;
