@@ -71,27 +71,27 @@ std::vector<SettingSpec> delaySettings() {
 
 // The ping-pong delay's settings are its host parameters, bounds included.
 std::vector<SettingSpec> parameterSettings(const Node& prototype) {
-  std::vector<SettingSpec> specs;
+  std::vector<SettingSpec> knownSettings;
   const auto& node = dynamic_cast<const AudioNode&>(prototype);
   for (const auto& parameter : node.getParameters()) {
-    SettingSpec spec;
-    spec.key = parameter->getId();
-    spec.meaning = parameter->getDescription();
-    spec.unit = spec.key == "delay" ? "ms" : "";
+    SettingSpec setting;
+    setting.key = parameter->getId();
+    setting.meaning = parameter->getDescription();
+    setting.unit = setting.key == "delay" ? "ms" : "";
     if (const auto* f = dynamic_cast<const FloatStoredParameter*>(parameter.get())) {
-      spec.kind = ValueKind::Number;
-      spec.minimum = f->getMinimum();
-      spec.maximum = f->getMaximum();
+      setting.kind = ValueKind::Number;
+      setting.minimum = f->getMinimum();
+      setting.maximum = f->getMaximum();
     } else if (const auto* u = dynamic_cast<const UIntStoredParameter*>(parameter.get())) {
-      spec.kind = ValueKind::Whole;
-      spec.minimum = u->getMinimum();
-      spec.maximum = u->getMaximum();
+      setting.kind = ValueKind::Whole;
+      setting.minimum = u->getMinimum();
+      setting.maximum = u->getMaximum();
     } else {
-      spec.kind = ValueKind::Bool;
+      setting.kind = ValueKind::Bool;
     }
-    const std::string id = spec.key;
-    const ValueKind kind = spec.kind;
-    spec.apply = [id, kind](Node& n, double v) {
+    const std::string id = setting.key;
+    const ValueKind kind = setting.kind;
+    setting.apply = [id, kind](Node& n, double v) {
       auto& audioNode = dynamic_cast<AudioNode&>(n);
       if (kind == ValueKind::Bool) {
         audioNode.setValue(id, v != 0.0);
@@ -99,15 +99,15 @@ std::vector<SettingSpec> parameterSettings(const Node& prototype) {
         audioNode.setValue(id, v);
       }
     };
-    spec.read = [id](Node& n) {
+    setting.read = [id](Node& n) {
       const std::any value = dynamic_cast<AudioNode&>(n).getValue(id).getValue();
       if (const auto* b = std::any_cast<bool>(&value)) return *b ? 1.0 : 0.0;
       if (const auto* f = std::any_cast<float>(&value)) return static_cast<double>(*f);
       return static_cast<double>(std::any_cast<unsigned int>(value));
     };
-    specs.push_back(std::move(spec));
+    knownSettings.push_back(std::move(setting));
   }
-  return specs;
+  return knownSettings;
 }
 
 std::string formatNumber(double value) {
@@ -157,10 +157,10 @@ std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens) {
   return effects;
 }
 
-double parseSettingValue(const SettingSpec& spec, const std::string& type,
+double parseSettingValue(const SettingSpec& setting, const std::string& type,
                          const std::string& text) {
-  const std::string where = type + " " + spec.key + "=" + text;
-  if (spec.kind == ValueKind::Bool) {
+  const std::string where = type + " " + setting.key + "=" + text;
+  if (setting.kind == ValueKind::Bool) {
     if (text == "true" || text == "1") return 1.0;
     if (text == "false" || text == "0") return 0.0;
     throw UsageError(where + ": expected true, false, 1 or 0");
@@ -171,13 +171,14 @@ double parseSettingValue(const SettingSpec& spec, const std::string& type,
   if (text.empty() || error != std::errc() || parsedTo != end || !std::isfinite(value)) {
     throw UsageError(where + ": not a number");
   }
-  if (spec.kind == ValueKind::Whole && value != std::floor(value)) {
+  if (setting.kind == ValueKind::Whole && value != std::floor(value)) {
     throw UsageError(where + ": expected a whole number");
   }
-  if ((spec.minimum && value < *spec.minimum) || (spec.maximum && value > *spec.maximum)) {
-    throw UsageError(where + ": outside the bounds " + formatNumber(spec.minimum.value_or(0)) +
-                     " to " + formatNumber(spec.maximum.value_or(0)) +
-                     (spec.unit.empty() ? "" : " " + spec.unit));
+  if ((setting.minimum && value < *setting.minimum) ||
+      (setting.maximum && value > *setting.maximum)) {
+    throw UsageError(where + ": outside the bounds " + formatNumber(setting.minimum.value_or(0)) +
+                     " to " + formatNumber(setting.maximum.value_or(0)) +
+                     (setting.unit.empty() ? "" : " " + setting.unit));
   }
   return value;
 }
@@ -255,19 +256,19 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
                          unsigned int channels, unsigned int sampleRate,
                          std::vector<std::string>& warnings) {
   for (const EffectSpec& effect : effects) {
-    const std::vector<SettingSpec>& specs = catalogue.settings(effect.type);
+    const std::vector<SettingSpec>& knownSettings = catalogue.settings(effect.type);
     std::unique_ptr<Node> node = catalogue.create(effect.type);
     for (const auto& [key, text] : effect.settings) {
-      const SettingSpec* spec = nullptr;
-      for (const SettingSpec& candidate : specs) {
-        if (candidate.key == key) spec = &candidate;
+      const SettingSpec* setting = nullptr;
+      for (const SettingSpec& candidate : knownSettings) {
+        if (candidate.key == key) setting = &candidate;
       }
-      if (spec == nullptr) {
+      if (setting == nullptr) {
         std::string keys;
-        for (const SettingSpec& s : specs) keys += (keys.empty() ? "" : ", ") + s.key;
+        for (const SettingSpec& s : knownSettings) keys += (keys.empty() ? "" : ", ") + s.key;
         throw UsageError(effect.type + " has no setting '" + key + "'; its settings are " + keys);
       }
-      spec->apply(*node, parseSettingValue(*spec, effect.type, text));
+      setting->apply(*node, parseSettingValue(*setting, effect.type, text));
     }
     auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
     std::vector<AudioBusFormat> in{AudioBusFormat(channels)};

@@ -82,6 +82,7 @@ class EffectChain {
 };
 
 // Parses a setting's value: true/false/1/0 for a switch, a finite number otherwise.
-double parseSettingValue(const SettingSpec& spec, const std::string& type, const std::string& text);
+double parseSettingValue(const SettingSpec& setting, const std::string& type,
+                         const std::string& text);
 
 }  // namespace orvane::fx

@@ -38,10 +38,10 @@ struct RenderArguments {
   std::vector<std::string> chain;
 };
 
-std::string formatValue(const fx::SettingSpec& spec, double value) {
-  if (spec.kind == fx::ValueKind::Bool) return value != 0.0 ? "true" : "false";
+std::string formatValue(const fx::SettingSpec& setting, double value) {
+  if (setting.kind == fx::ValueKind::Bool) return value != 0.0 ? "true" : "false";
   std::ostringstream out;
-  out << std::setprecision(spec.kind == fx::ValueKind::Whole ? 10 : 6) << value;
+  out << std::setprecision(setting.kind == fx::ValueKind::Whole ? 10 : 6) << value;
   return out.str();
 }
 
@@ -61,13 +61,13 @@ void listCatalogue() {
               << "  takes " << catalogue.channelRule(info.type) << "\n"
               << "  settings:\n";
     const std::unique_ptr<orvane::Node> node = catalogue.create(info.type);
-    for (const fx::SettingSpec& spec : catalogue.settings(info.type)) {
-      std::cout << "    " << spec.key << (spec.unit.empty() ? "" : " (" + spec.unit + ")") << ": "
-                << withoutFinalStop(spec.meaning) << ". Default "
-                << formatValue(spec, spec.read(*node));
-      if (spec.minimum && spec.maximum) {
-        std::cout << ", from " << formatValue(spec, *spec.minimum) << " to "
-                  << formatValue(spec, *spec.maximum);
+    for (const fx::SettingSpec& setting : catalogue.settings(info.type)) {
+      std::cout << "    " << setting.key << (setting.unit.empty() ? "" : " (" + setting.unit + ")")
+                << ": " << withoutFinalStop(setting.meaning) << ". Default "
+                << formatValue(setting, setting.read(*node));
+      if (setting.minimum && setting.maximum) {
+        std::cout << ", from " << formatValue(setting, *setting.minimum) << " to "
+                  << formatValue(setting, *setting.maximum);
       }
       std::cout << ".\n";
     }
