@@ -51,7 +51,8 @@ inline float storable(float value) noexcept { return value - value == 0.0f ? val
 
 inline float wrapPosition(float position, float length) noexcept {
   const float reduced = position >= length ? position - length : position;
-  if (reduced >= 0.0f && reduced < length) [[likely]] return reduced;
+  if (reduced >= 0.0f && reduced < length) [[likely]]
+    return reduced;
   return remainderOf(position, length);
 }
 
@@ -140,8 +141,11 @@ void runFrames(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
     }
     for (std::uint32_t f = 0; f < extent.frames; ++f) {
       beginFrame();
-      for (std::uint32_t c = 0; c < kChannels; ++c)
+      // Unrolled, so that each cursor's positions live in registers rather than in the array.
+#pragma GCC unroll 2
+      for (std::uint32_t c = 0; c < kChannels; ++c) {
         outputs[c][f] = sample(c, cursors[c], inputs[c][f]);
+      }
     }
     for (std::uint32_t c = 0; c < kChannels; ++c) rings[c].release(cursors[c]);
   }

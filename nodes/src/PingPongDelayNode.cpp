@@ -162,23 +162,34 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
   const std::uint32_t length = state.delaySamples;
   // Every position stays below the longest wrap length ever used, which is at most the arrays'.
   const support::BlockExtent extent = support::processableExtent(in, out, in.getNumberOfChannels());
+  // The positions are kept in locals for the block and stored back after it.
+  std::uint32_t readIndex = state.readIndex;
+  std::uint32_t writeIndex = state.writeIndex;
+  auto sample = [&](std::uint32_t c, std::uint32_t f) {
+    float* const own = c == 0 ? left : right;
+    const float* const other = c == 0 ? right : left;
+    const float x = in.getSample(c, f);
+    const float delayed = own[readIndex];
+    const float y = x * dry + delayed * wet;
+    const float crossed = other[readIndex];
+    own[writeIndex] = support::storable(x + feedback * crossed);
+    out.setSample(c, f, y);
+  };
   for (std::uint32_t f = 0; f < extent.frames; ++f) {
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      float* const own = c == 0 ? left : right;
-      const float* const other = c == 0 ? right : left;
-      const float x = in.getSample(c, f);
-      const float delayed = own[state.readIndex];
-      const float y = x * dry + delayed * wet;
-      const float crossed = other[state.readIndex];
-      own[state.writeIndex] = support::storable(x + feedback * crossed);
-      out.setSample(c, f, y);
+    if (extent.channels == 2) {  // the usual stereo block, with the channel loop unrolled
+      sample(0, f);
+      sample(1, f);
+    } else {
+      for (std::uint32_t c = 0; c < extent.channels; ++c) sample(c, f);
     }
     // (i + 1) mod length, without the division while i + 1 is below the length.
-    const std::uint32_t nextRead = state.readIndex + 1;
-    state.readIndex = nextRead < length ? nextRead : nextRead % length;
-    const std::uint32_t nextWrite = state.writeIndex + 1;
-    state.writeIndex = nextWrite < length ? nextWrite : nextWrite % length;
+    const std::uint32_t nextRead = readIndex + 1;
+    readIndex = nextRead < length ? nextRead : nextRead % length;
+    const std::uint32_t nextWrite = writeIndex + 1;
+    writeIndex = nextWrite < length ? nextWrite : nextWrite % length;
   }
+  state.readIndex = readIndex;
+  state.writeIndex = writeIndex;
   return true;
 }
 
