@@ -81,17 +81,27 @@ bool VibratoNode::process(AudioBus& input, AudioBus& output) {
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
+  // Rings at one write position (the usual case: they drift apart only through blocks with
+  // fewer channels) have one read position per frame, so it is worked out once, on channel 0;
+  // it is the same float the other channels would work out.
+  bool ringsInStep = true;
+  for (std::uint32_t c = 1; c < extent.channels; ++c) {
+    ringsInStep &= state.circularBuffers[c].writePointer == state.circularBuffers[0].writePointer;
+  }
   float sweep = 0.0f;
+  float position = 0.0f;
   support::runFrames(
       state.circularBuffers, in, out, extent,
       [&] {  // one oscillator step and one sweep per frame, shared by every channel
         const float v = state.lfo.process(lfoRate);
         sweep = (state.sweepWidth.load() * v) * rate;
       },
-      [&](std::uint32_t, CircularBuffer::Cursor& ring, float x) {
+      [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
         // The write comes before the read: the delay is 1 + sweep samples.
         ring.writeSample(support::storable(x));
-        const float y = ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+        if (c == 0 || !ringsInStep)
+          position = support::readPosition(ring, sweep, kReadMarginSamples);
+        const float y = ring.interpolate(position);
         ring.stepWritePointer();
         return y;
       });
