@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <limits>
 #include <sstream>
 
@@ -154,8 +155,8 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
         << "<line x1=\"" << kLeft << "\" x2=\"" << kLeft + kColumns << "\" y1=\"" << middle
         << "\" y2=\"" << middle << "\" stroke=\"#ddd\"/>\n"
         << "<text x=\"8\" y=\"" << middle + 4 << "\">ch " << c << "</text>\n"
-        << "<text x=\"" << kLeft - 6 << "\" y=\"" << top + 12 << "\" text-anchor=\"end\">" << scale
-        << "</text>\n";
+        << "<text x=\"" << kLeft - 6 << "\" y=\"" << top + 12 << "\" text-anchor=\"end\">"
+        << std::setprecision(3) << scale << std::setprecision(6) << "</text>\n";
     const struct {
       const std::vector<Envelope>* envelopes;
       const char* colour;
