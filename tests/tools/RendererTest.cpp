@@ -41,10 +41,13 @@ class Renderer : public ::testing::Test {
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-  Outcome run(const std::string& arguments) const {
+  Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
+
+  // Runs a shell script in the test folder with $FX naming the renderer.
+  Outcome script(const std::string& lines) const {
     const std::string log = path("run.log");
-    const std::string command =
-        "cd '" + dir_.string() + "' && '" ORVANE_FX_PATH "' " + arguments + " > '" + log + "' 2>&1";
+    const std::string command = "cd '" + dir_.string() + "' && FX='" ORVANE_FX_PATH "' && (" +
+                                lines + ") > '" + log + "' 2>&1";
     const int raw = std::system(command.c_str());
     std::ifstream in(log);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -303,6 +306,20 @@ TEST_F(Renderer, BadInputFailsClearlyAndLeavesFilesAlone) {
   const Outcome unknownType = run("render -s impulse -o out.xyz Delay");
   EXPECT_NE(unknownType.status, 0);
   EXPECT_NE(unknownType.output.find("cannot tell the file type"), std::string::npos);
+}
+
+TEST_F(Renderer, AnInterruptedRenderLeavesNothingBehind) {
+  writeText("long.wav", "precious");
+  // Long enough to be still running when the signal comes (one-frame blocks are slow).
+  const Outcome r = script(
+      "\"$FX\" render -q -s noise --seconds 3000 -b 1 -o long.wav Delay & pid=$!; "
+      "sleep 0.5; kill -INT $pid; wait $pid");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("interrupted"), std::string::npos) << r.output;
+  EXPECT_EQ(readText("long.wav"), "precious");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 2u) << "only long.wav and the log";
 }
 
 TEST_F(Renderer, SettingsThatCannotWorkAsAskedGetAWarning) {

@@ -1,6 +1,7 @@
 #include "Render.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -18,6 +19,8 @@ namespace orvane::fx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> stopRequested{false};
 
 class Progress {
  public:
@@ -85,6 +88,8 @@ struct Chunk {
 };
 
 }  // namespace
+
+void requestStop() noexcept { stopRequested.store(true); }
 
 RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& writer,
                     WaveformPlot* plot, const RenderOptions& options) {
@@ -174,6 +179,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     std::vector<float*> blockPointers(channels);
     Chunk chunk;
     while (filled.pop(chunk)) {
+      if (stopRequested.load()) throw UsageError("interrupted; nothing was written");
       for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
       const unsigned int count = chunk.frames;
       if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);

@@ -25,6 +25,10 @@ struct RenderResult {
   double rms = 0.0;
 };
 
+// Set from a signal handler (Ctrl-C, SIGTERM): the render in progress stops at its next chunk
+// and fails, so the writer removes its temporary file and nothing partial is left.
+void requestStop() noexcept;
+
 // Reads the source block by block (plus the tail), runs each block through the chain and writes
 // it. Memory is fixed by the block size, whatever the length. Does not commit the writer.
 RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& writer,

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
@@ -179,7 +180,11 @@ int demoCommand(const std::string& folder, unsigned int block) {
 
 }  // namespace
 
+extern "C" void onStopSignal(int) { fx::requestStop(); }
+
 int main(int argc, char** argv) {
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
   CLI::App app{"orvane-fx: renders audio through the Orvane audio effects"};
   app.set_version_flag("--version", std::string(ORVANE_FX_VERSION));
   app.require_subcommand(1);
