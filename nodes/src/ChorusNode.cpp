@@ -15,19 +15,13 @@ constexpr float kBaseDelaySamples = 1002.0f;
 constexpr float kWetMix = 0.8f;
 constexpr float kDefaultSweepWidthSeconds = 0.025f;
 constexpr float kInitialFrequencyHz = 0.2f;
-constexpr unsigned int kMaxInputChannels = 2;
 
 }  // namespace
 
 class ORVANE_AUDIOEFFECTS_HIDDEN ChorusNode::Internals {
  public:
   explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
-    lfos.reserve(capacity);
-    circularBuffers.reserve(capacity);
-    for (std::uint32_t i = 0; i < capacity; ++i) {
-      circularBuffers.emplace_back(support::kRingLength);
-      lfos.push_back(support::makeChannelOscillator(i, kInitialFrequencyHz));
-    }
+    support::buildChannels(capacity, kInitialFrequencyHz, lfos, circularBuffers);
   }
 
   const std::uint32_t numberOfChannels;
@@ -69,8 +63,7 @@ void ChorusNode::setFrequency(float frequency) {
 }
 
 bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
-  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
-  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+  return support::acceptsMonoOrStereo(inputFormat, outputFormat);
 }
 
 bool ChorusNode::process(AudioBus& input, AudioBus& output) {

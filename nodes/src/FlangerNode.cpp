@@ -16,19 +16,13 @@ constexpr float kWetMix = 0.8f;
 constexpr float kFeedbackLevel = 0.6f;
 constexpr float kDefaultSweepWidthSeconds = 0.005f;
 constexpr float kInitialFrequencyHz = 0.4f;
-constexpr unsigned int kMaxInputChannels = 2;
 
 }  // namespace
 
 class ORVANE_AUDIOEFFECTS_HIDDEN FlangerNode::Internals {
  public:
   explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
-    lfos.reserve(capacity);
-    circularBuffers.reserve(capacity);
-    for (std::uint32_t i = 0; i < capacity; ++i) {
-      circularBuffers.emplace_back(support::kRingLength);
-      lfos.push_back(support::makeChannelOscillator(i, kInitialFrequencyHz));
-    }
+    support::buildChannels(capacity, kInitialFrequencyHz, lfos, circularBuffers);
   }
 
   const std::uint32_t numberOfChannels;
@@ -71,8 +65,7 @@ void FlangerNode::setFrequency(float frequency) {
 }
 
 bool FlangerNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
-  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
-  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+  return support::acceptsMonoOrStereo(inputFormat, outputFormat);
 }
 
 bool FlangerNode::process(AudioBus& input, AudioBus& output) {

@@ -81,6 +81,26 @@ inline std::unique_ptr<LFO> makeChannelOscillator(std::uint32_t channel, float f
   return lfo;
 }
 
+// Chorus and flanger set-up: for each channel of capacity, channel 0 first, its ring and then
+// its oscillator. Allocates; the arrays are never resized afterwards.
+inline void buildChannels(std::uint32_t capacity, float frequency,
+                          std::vector<std::unique_ptr<LFO>>& lfos,
+                          std::vector<CircularBuffer>& rings) {
+  lfos.reserve(capacity);
+  rings.reserve(capacity);
+  for (std::uint32_t i = 0; i < capacity; ++i) {
+    rings.emplace_back(kRingLength);
+    lfos.push_back(makeChannelOscillator(i, frequency));
+  }
+}
+
+// The modulated delays take matching formats of one or two channels, whatever their capacity.
+inline bool acceptsMonoOrStereo(const AudioBusFormat& input, const AudioBusFormat& output) {
+  constexpr unsigned int kMaxInputChannels = 2;
+  return AudioBusFormat::matchBusFormats(input, output) &&
+         input.getNumberOfChannels() <= kMaxInputChannels;
+}
+
 // The rate of a bank of per-channel oscillators is channel 0's; 0 for an empty bank.
 inline float frequencyOf(const std::vector<std::unique_ptr<LFO>>& lfos) noexcept {
   return lfos.empty() ? 0.0f : lfos.front()->getFrequency();

@@ -14,7 +14,6 @@ namespace {
 constexpr float kReadMarginSamples = 1.0f;
 constexpr float kDefaultSweepWidthSeconds = 0.01f;
 constexpr float kInitialFrequencyHz = 4.0f;
-constexpr unsigned int kMaxInputChannels = 2;
 
 }  // namespace
 
@@ -63,8 +62,7 @@ float VibratoNode::getFrequency() { return internals->lfo.getFrequency(); }
 void VibratoNode::setFrequency(float frequency) { internals->lfo.setFrequency(frequency); }
 
 bool VibratoNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
-  if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
-  return inputFormat.getNumberOfChannels() <= kMaxInputChannels;
+  return support::acceptsMonoOrStereo(inputFormat, outputFormat);
 }
 
 bool VibratoNode::process(AudioBus& input, AudioBus& output) {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
-#include <orvane/sdk/Export.hpp>
+#include <utility>
 #include <vector>
+
+#include <orvane/sdk/Export.hpp>
 
 namespace orvane {
 
@@ -76,13 +77,6 @@ class AudioBuffer {
 
   T* getChannel(unsigned int channel) noexcept { return channels_[channel]; }
   const T* getChannel(unsigned int channel) const noexcept { return channels_[channel]; }
-
-  // Audio thread safe: silences every sample.
-  void clear() noexcept {
-    for (unsigned int c = 0; c < numberOfChannels_; ++c) {
-      std::fill_n(channels_[c], numberOfFrames_, T{});
-    }
-  }
 
  private:
   std::vector<T> storage_;
