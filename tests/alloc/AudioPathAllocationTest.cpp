@@ -66,6 +66,27 @@ TEST(AudioPath, NoNodeAllocatesOrFreesWhileProcessing) {
   }
 }
 
+// A plugin may read and write settings by index on the audio thread.
+TEST(AudioPath, SettingsByIndexNeitherAllocateNorFree) {
+  AudioEffectsNodeFactory factory;
+  for (const NodeTypeInfo& info : factory.getNodeTypes()) {
+    const std::unique_ptr<Node> node = factory.createNode(info.type);
+    const EffectSettings& effect = *EffectSettings::forType(info.type);
+    const AllocationCounts before = allocationCounts();
+    double sum = 0.0;
+    for (std::size_t i = 0; i < effect.settings().size(); ++i) {
+      const SettingInfo& s = effect.settings()[i];
+      effect.set(*node, i, s.maximum);
+      sum += effect.get(*node, i);
+      effect.set(*node, i, s.defaultValue);
+    }
+    const AllocationCounts after = allocationCounts();
+    EXPECT_EQ(after.allocations, before.allocations) << info.type;
+    EXPECT_EQ(after.deallocations, before.deallocations) << info.type;
+    EXPECT_GT(sum, 0.0);
+  }
+}
+
 TEST(Construction, PingPongDelayReleasesEverythingWhenAnArrayCannotBeAllocated) {
   constexpr std::size_t kArrayBytes = 48000 * sizeof(float);
   for (int which = 0; which < 2; ++which) {

@@ -250,6 +250,28 @@ TEST_F(Renderer, ListShowsEveryEffectWithItsSettings) {
                            "sweep-width", "frequency (Hz)", "from 0 to 0.99"}) {
     EXPECT_NE(r.output.find(text), std::string::npos) << text;
   }
+  const Outcome one = run("list Delay");
+  ASSERT_EQ(one.status, 0);
+  EXPECT_NE(one.output.find("from 0 to 1000 ms"), std::string::npos) << one.output;
+  EXPECT_NE(one.output.find("48000 samples whatever the sample rate"), std::string::npos);
+  EXPECT_EQ(one.output.find("Chorus"), std::string::npos) << one.output;
+  const Outcome unknown = run("list Reverb");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("unknown effect 'Reverb'"), std::string::npos) << unknown.output;
+}
+
+// A value the node would clamp is refused; one it stores as it is is taken, with a warning.
+TEST_F(Renderer, ValuesOutsideTheRangeAreRefusedOnlyWhereTheNodeWouldClampThem) {
+  const Outcome clamped = run("render -s impulse -o w.wav PingPongDelay feedback=1.5");
+  EXPECT_EQ(clamped.status, 2);
+  EXPECT_NE(clamped.output.find("outside the bounds 0 to 0.99"), std::string::npos)
+      << clamped.output;
+  const Outcome runaway = run("render -s impulse -o w.wav Delay feedback=1.5");
+  EXPECT_EQ(runaway.status, 0) << runaway.output;
+  EXPECT_NE(runaway.output.find("never decay"), std::string::npos) << runaway.output;
+  const Outcome negative = run("render -s impulse -o w.wav Delay delay=-5");
+  EXPECT_EQ(negative.status, 2);
+  EXPECT_NE(negative.output.find("0 to 4294967295 ms"), std::string::npos) << negative.output;
 }
 
 TEST_F(Renderer, DemoWritesASoundAndAPicturePerEffectAndAPage) {
@@ -325,11 +347,11 @@ TEST_F(Renderer, AnInterruptedRenderLeavesNothingBehind) {
 TEST_F(Renderer, SettingsThatCannotWorkAsAskedGetAWarning) {
   const Outcome r = run("render -s impulse -o w.wav Delay delay=1500");
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("warning: Delay: delay=1500 ms is 72000 samples"), std::string::npos)
+  EXPECT_NE(r.output.find("warning: Delay: a delay of 1500 ms is 72000 samples"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("every 24000 samples"), std::string::npos) << r.output;
   const Outcome sweep = run("render -s impulse -o w.wav Chorus sweep-width=2");
-  EXPECT_NE(sweep.output.find("warning: Chorus: sweep-width 2 s"), std::string::npos)
+  EXPECT_NE(sweep.output.find("warning: Chorus: a sweep width of 2 s"), std::string::npos)
       << sweep.output;
 }
 

@@ -39,21 +39,17 @@ struct RenderArguments {
   std::vector<std::string> chain;
 };
 
-std::string formatValue(const fx::SettingSpec& setting, double value) {
-  if (setting.kind == fx::ValueKind::Bool) return value != 0.0 ? "true" : "false";
-  std::ostringstream out;
-  out << std::setprecision(setting.kind == fx::ValueKind::Whole ? 10 : 6) << value;
-  return out.str();
-}
-
 std::string withoutFinalStop(std::string text) {
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
 }
 
-void listCatalogue() {
+// Every effect, or only `only` when given, with its settings as the library describes them.
+void listCatalogue(const std::string& only) {
   const fx::EffectCatalogue catalogue;
+  if (!only.empty()) catalogue.settings(only);  // refuses an unknown name with the known ones
   for (const orvane::NodeTypeInfo& info : catalogue.types()) {
+    if (!only.empty() && info.type != only) continue;
     std::string categories;
     for (const std::string& c : info.categories) categories += (categories.empty() ? "" : ", ") + c;
     std::cout << info.type << "  (" << info.displayName << ")\n"
@@ -61,19 +57,22 @@ void listCatalogue() {
               << "  categories: " << categories << "\n"
               << "  takes " << catalogue.channelRule(info.type) << "\n"
               << "  settings:\n";
-    const std::unique_ptr<orvane::Node> node = catalogue.create(info.type);
-    for (const fx::SettingSpec& setting : catalogue.settings(info.type)) {
-      std::cout << "    " << setting.key << (setting.unit.empty() ? "" : " (" + setting.unit + ")")
-                << ": " << withoutFinalStop(setting.meaning) << ". Default "
-                << formatValue(setting, setting.read(*node));
-      if (setting.minimum && setting.maximum) {
-        std::cout << ", from " << formatValue(setting, *setting.minimum) << " to "
-                  << formatValue(setting, *setting.maximum);
+    for (const fx::SettingInfo& setting : catalogue.settings(info.type).settings()) {
+      const std::string unit = setting.unit.empty() ? "" : " " + setting.unit;
+      std::cout << "    " << setting.id << (unit.empty() ? "" : " (" + setting.unit + ")") << ": "
+                << setting.name << ". " << withoutFinalStop(setting.description) << ". Default "
+                << fx::formatSettingValue(setting, setting.defaultValue) << unit;
+      if (setting.kind != fx::SettingKind::Toggle) {
+        std::cout << ", from " << fx::formatSettingValue(setting, setting.minimum) << " to "
+                  << fx::formatSettingValue(setting, setting.maximum) << unit;
       }
       std::cout << ".\n";
     }
     std::cout << "\n";
   }
+  std::cout << "Every delay line holds 48000 samples whatever the sample rate (1 s at 48000 Hz).\n"
+            << "Values beyond a range are refused where the effect would clamp them, and taken\n"
+            << "with a warning of what the effect will make of them elsewhere.\n";
 }
 
 std::unique_ptr<fx::SignalSource> openSource(const RenderArguments& args) {
@@ -189,7 +188,10 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string(ORVANE_FX_VERSION));
   app.require_subcommand(1);
 
-  app.add_subcommand("list", "List the effects, their settings, defaults and bounds");
+  std::string listOnly;
+  CLI::App* list =
+      app.add_subcommand("list", "List the effects, their settings, defaults and ranges");
+  list->add_option("effect", listOnly, "Show only this effect");
 
   RenderArguments args;
   CLI::App* render =
@@ -225,7 +227,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   try {
     if (app.got_subcommand("list")) {
-      listCatalogue();
+      listCatalogue(listOnly);
       return 0;
     }
     if (app.got_subcommand("render")) return renderCommand(args);

@@ -5,6 +5,7 @@
 #include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
 #include <orvane/audioeffects/ChorusNode.hpp>
 #include <orvane/audioeffects/DelayNode.hpp>
+#include <orvane/audioeffects/EffectSettings.hpp>
 #include <orvane/audioeffects/FlangerNode.hpp>
 #include <orvane/audioeffects/PingPongDelayNode.hpp>
 #include <orvane/audioeffects/Version.hpp>
