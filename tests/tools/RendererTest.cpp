@@ -1,84 +1,27 @@
 // End-to-end tests of the orvane-fx binary: renders checked against the effects' closed forms,
 // chains, bad input, and block-size invariance.
 #include <gtest/gtest.h>
-#include <sndfile.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "ScratchFolder.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using orvane::testing::Audio;
+using orvane::testing::Outcome;
 
-struct Outcome {
-  int status;
-  std::string output;  // stdout and stderr together
-};
-
-struct Audio {
-  unsigned int channels = 0;
-  unsigned int rate = 0;
-  int format = 0;
-  std::vector<std::vector<float>> samples;  // [channel][frame]
-};
-
-class Renderer : public ::testing::Test {
+class Renderer : public orvane::testing::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-fx-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string prelude() const override { return "FX='" ORVANE_FX_PATH "' && "; }
 
   Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
-
-  // Runs a shell script in the test folder with $FX naming the renderer.
-  Outcome script(const std::string& lines) const {
-    const std::string log = path("run.log");
-    const std::string command = "cd '" + dir_.string() + "' && FX='" ORVANE_FX_PATH "' && (" +
-                                lines + ") > '" + log + "' 2>&1";
-    const int raw = std::system(command.c_str());
-    std::ifstream in(log);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text};
-  }
-
-  Audio read(const std::string& name) const {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path(name).c_str(), SFM_READ, &info);
-    Audio audio;
-    if (file == nullptr) return audio;
-    audio.channels = static_cast<unsigned int>(info.channels);
-    audio.rate = static_cast<unsigned int>(info.samplerate);
-    audio.format = info.format;
-    std::vector<float> interleaved(static_cast<std::size_t>(info.frames) * audio.channels);
-    sf_readf_float(file, interleaved.data(), info.frames);
-    sf_close(file);
-    audio.samples.assign(audio.channels, std::vector<float>(static_cast<std::size_t>(info.frames)));
-    for (sf_count_t f = 0; f < info.frames; ++f)
-      for (unsigned int c = 0; c < audio.channels; ++c)
-        audio.samples[c][f] = interleaved[f * audio.channels + c];
-    return audio;
-  }
-
-  void writeText(const std::string& name, const std::string& text) const {
-    std::ofstream(path(name), std::ios::binary) << text;
-  }
-  std::string readText(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
 
   // Every frame of `channel` except those listed is 0; the listed ones hold the given values.
   static void expectOnly(const Audio& audio, unsigned int channel,
@@ -89,8 +32,6 @@ class Renderer : public ::testing::Test {
     }
     EXPECT_EQ(found, expected) << "channel " << channel;
   }
-
-  fs::path dir_;
 };
 
 // A float WAV header (and `frames` frames of silence) that says whatever it is told to.

@@ -1,0 +1,100 @@
+#include "EffectPlugin.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <span>
+#include <stdexcept>
+
+namespace orvane::plugins {
+
+namespace {
+
+using extensions::audioeffects::EffectSettings;
+
+// The library is loaded as a host application loads it, once per process however many
+// instances a plugin host creates.
+std::shared_ptr<NodeFactory> loadFactory() {
+  static std::once_flag loaded;
+  std::call_once(loaded, [] { extensions::audioeffects::AudioEffectsExtension::load(); });
+  const std::shared_ptr<Extension> extension =
+      ExtensionManager::getInstance().getExtension("AudioEffects");
+  if (!extension) throw std::runtime_error("the AudioEffects extension did not register");
+  return extension->getNodeFactory();
+}
+
+std::uint32_t wholeRate(double sampleRate) {
+  const double rounded = std::round(sampleRate);
+  if (!(rounded >= 1.0) || rounded > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::invalid_argument("the sample rate must be a positive number of hertz");
+  }
+  return static_cast<std::uint32_t>(rounded);
+}
+
+}  // namespace
+
+EffectPlugin::EffectPlugin(const PluginVariant& variant, double sampleRate)
+    : variant_(variant),
+      settings_(*EffectSettings::forType(variant.type)),
+      sampleRate_(wholeRate(sampleRate)),
+      factory_(loadFactory()),
+      controls_(settings_.settings().size(), nullptr),
+      applied_(settings_.settings().size(), std::numeric_limits<float>::quiet_NaN()) {}
+
+std::uint32_t EffectPlugin::portCount(const PluginVariant& variant) {
+  return static_cast<std::uint32_t>(EffectSettings::forType(variant.type)->settings().size() +
+                                    2 * variant.channels);
+}
+
+void EffectPlugin::connectPort(std::uint32_t port, float* data) noexcept {
+  const std::size_t controls = controls_.size();
+  if (port < controls) {
+    controls_[port] = data;
+  } else if (port < controls + variant_.channels) {
+    inputs_[port - controls] = data;
+  } else if (port < controls + 2 * variant_.channels) {
+    outputs_[port - controls - variant_.channels] = data;
+  }
+}
+
+void EffectPlugin::activate() {
+  std::unique_ptr<Node> node = factory_->createNode(variant_.type);
+  auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
+  AudioBusFormat in(variant_.channels), out(variant_.channels);
+  if (processor == nullptr || !processor->setBusFormat(in, out)) {
+    throw std::logic_error(std::string(variant_.label) + ": the node refused its own layout");
+  }
+  node_ = std::move(node);
+  processor_ = processor;
+  // NaN never equals a control value, so the first run gives the node every setting.
+  std::fill(applied_.begin(), applied_.end(), std::numeric_limits<float>::quiet_NaN());
+}
+
+void EffectPlugin::run(std::uint32_t frames) noexcept {
+  for (unsigned int c = 0; c < variant_.channels; ++c) {
+    if (inputs_[c] == nullptr || outputs_[c] == nullptr) return;
+  }
+  if (processor_ == nullptr) {  // never activated, or activation ran out of memory
+    for (unsigned int c = 0; c < variant_.channels; ++c) {
+      std::memmove(outputs_[c], inputs_[c], frames * sizeof(float));
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < controls_.size(); ++i) {
+    if (controls_[i] == nullptr) continue;
+    const float value = *controls_[i];
+    // Compared bit for bit: a NaN from the host is passed on once, not every run.
+    if (std::memcmp(&value, &applied_[i], sizeof value) == 0) continue;
+    applied_[i] = value;
+    settings_.set(*node_, i, static_cast<double>(value));
+  }
+  AudioBuffer<float> input(inputs_, variant_.channels, frames, sampleRate_);
+  AudioBuffer<float> output(outputs_, variant_.channels, frames, sampleRate_);
+  AudioBus inputBus(input);
+  AudioBus outputBus(output);
+  processor_->process(std::span<AudioBus>(&inputBus, 1), std::span<AudioBus>(&outputBus, 1));
+}
+
+}  // namespace orvane::plugins

@@ -1,0 +1,55 @@
+#pragma once
+
+// One plugin instance, as LV2 and LADSPA hosts drive it: ports are raw float arrays that the
+// host connects, activate() starts from silence, run(n) processes n frames in the host's
+// buffers. Port order: one control input per setting (in EffectSettings order), then the audio
+// inputs, then the audio outputs.
+
+#include <cstdint>
+#include <memory>
+#include <orvane/audioeffects/AudioEffects.hpp>
+#include <vector>
+
+#include "PluginCatalogue.hpp"
+
+namespace orvane::plugins {
+
+class EffectPlugin {
+ public:
+  static constexpr unsigned int kMaxChannels = 2;
+
+  // Host's instantiation thread; allocates (the node factory). Throws std::invalid_argument for
+  // a sample rate that is not a positive whole number of hertz within unsigned 32 bits.
+  EffectPlugin(const PluginVariant& variant, double sampleRate);
+
+  // Host's instantiation thread.
+  static std::uint32_t portCount(const PluginVariant& variant);
+
+  // Any time before run(); no allocation.
+  void connectPort(std::uint32_t port, float* data) noexcept;
+
+  // Host's instantiation thread; allocates. A fresh node through the factory: silent delay
+  // lines, every setting taken from the control ports at the next run().
+  void activate();
+
+  // Audio thread: no allocation, no lock, no exception. Applies the controls that changed
+  // since the last run, then processes n frames with denormals flushed. Input and output may be
+  // the same buffer. Before activate() (or after one that ran out of memory) the input passes
+  // through unchanged; with a port left unconnected it does nothing.
+  void run(std::uint32_t frames) noexcept;
+
+ private:
+  const PluginVariant& variant_;
+  const extensions::audioeffects::EffectSettings& settings_;
+  std::uint32_t sampleRate_;
+  std::shared_ptr<NodeFactory> factory_;
+  std::unique_ptr<Node> node_;
+  SingleBusAudioProcessorNode* processor_ = nullptr;
+
+  std::vector<const float*> controls_;  // one per setting
+  std::vector<float> applied_;          // the control values last given to the node
+  float* inputs_[kMaxChannels] = {};
+  float* outputs_[kMaxChannels] = {};
+};
+
+}  // namespace orvane::plugins

@@ -1,0 +1,227 @@
+// Writes the metadata of the plugin bundle from the library's own description of its settings,
+// at build time, so that the metadata and the code cannot drift apart:
+//   orvane-metadata lv2 BUNDLE_DIR BINARY_NAME   manifest.ttl, plugins.ttl, presets.ttl
+//   orvane-metadata json FILE                     every effect's settings, for the web page
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <orvane/audioeffects/AudioEffects.hpp>
+#include <sstream>
+#include <string>
+
+#include "PluginCatalogue.hpp"
+
+namespace {
+
+using orvane::extensions::audioeffects::EffectSettings;
+using orvane::extensions::audioeffects::SettingInfo;
+using orvane::extensions::audioeffects::SettingKind;
+using namespace orvane::plugins;
+
+// Every value of the catalogue is a float the nodes hold; its shortest form reads back exactly.
+std::string number(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+  return std::string(text, result.ptr);
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string uriOf(const PluginVariant& variant) {
+  return "<" + std::string(kUriBase) + variant.label + ">";
+}
+
+std::string presetUri(const PluginVariant& variant, const Preset& preset) {
+  return "<" + std::string(kUriBase) + variant.label + ":preset:" + preset.slug + ">";
+}
+
+const char* unitOf(const SettingInfo& s) {
+  if (s.unit == "ms") return "units:ms";
+  if (s.unit == "s") return "units:s";
+  if (s.unit == "Hz") return "units:hz";
+  return s.kind == SettingKind::Toggle ? nullptr : "units:coef";  // levels are plain gains
+}
+
+const char* kPrefixes =
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+
+void writeManifest(std::ostream& out, const std::string& binary) {
+  out << kPrefixes;
+  for (const PluginVariant& variant : pluginVariants()) {
+    out << uriOf(variant) << "\n  a lv2:Plugin ;\n  lv2:binary <" << binary
+        << "> ;\n  rdfs:seeAlso <plugins.ttl> .\n\n";
+    for (const Preset& preset : presets()) {
+      if (std::string(preset.type) != variant.type) continue;
+      out << presetUri(variant, preset) << "\n  a pset:Preset ;\n  lv2:appliesTo "
+          << uriOf(variant) << " ;\n  rdfs:seeAlso <presets.ttl> .\n\n";
+    }
+  }
+}
+
+void writeControlPort(std::ostream& out, const SettingInfo& s, std::size_t index) {
+  out << "  [\n    a lv2:InputPort , lv2:ControlPort ;\n    lv2:index " << index
+      << " ;\n    lv2:symbol " << quoted(portSymbol(s.id)) << " ;\n    lv2:name "
+      << quoted(s.name) << " ;\n    rdfs:comment " << quoted(s.description)
+      << " ;\n    lv2:default " << number(s.defaultValue) << " ;\n    lv2:minimum "
+      << number(s.minimum) << " ;\n    lv2:maximum " << number(s.maximum);
+  if (s.kind == SettingKind::Toggle) out << " ;\n    lv2:portProperty lv2:toggled";
+  if (s.kind == SettingKind::Integer) out << " ;\n    lv2:portProperty lv2:integer";
+  if (s.isBypass) out << " ;\n    lv2:designation lv2:enabled";
+  if (const char* unit = unitOf(s)) out << " ;\n    units:unit " << unit;
+  out << "\n  ]";
+}
+
+void writeAudioPort(std::ostream& out, const char* direction, const std::string& symbol,
+                    std::size_t index) {
+  std::string name = symbol;
+  name[0] = static_cast<char>(std::toupper(name[0]));
+  if (name.size() > 2 && name[name.size() - 2] == '_') {
+    name = name.substr(0, name.size() - 2) + (name.back() == 'l' ? " Left" : " Right");
+  }
+  out << "  [\n    a lv2:" << direction << " , lv2:AudioPort ;\n    lv2:index " << index
+      << " ;\n    lv2:symbol " << quoted(symbol) << " ;\n    lv2:name " << quoted(name)
+      << "\n  ]";
+}
+
+void writePlugins(std::ostream& out) {
+  out << kPrefixes;
+  out << "<" << kUriBase << "project>\n  a doap:Project ;\n  doap:name "
+      << quoted(std::string(kMaker) + " Audio Effects") << " ;\n  doap:maintainer [ foaf:name "
+      << quoted(kMaker) << " ] .\n\n";
+  for (const PluginVariant& variant : pluginVariants()) {
+    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    out << uriOf(variant) << "\n  a lv2:Plugin , lv2:" << variant.lv2Class << " ;\n  doap:name "
+        << quoted(pluginName(variant)) << " ;\n  doap:license <https://spdx.org/licenses/"
+        << kLicense << "> ;\n  lv2:project <" << kUriBase
+        << "project> ;\n  lv2:optionalFeature lv2:hardRTCapable ;\n  lv2:port\n";
+    std::size_t index = 0;
+    for (const SettingInfo& s : effect.settings()) {
+      if (index > 0) out << " ,\n";
+      writeControlPort(out, s, index++);
+    }
+    for (const std::string& symbol : audioInputSymbols(variant)) {
+      out << " ,\n";
+      writeAudioPort(out, "InputPort", symbol, index++);
+    }
+    for (const std::string& symbol : audioOutputSymbols(variant)) {
+      out << " ,\n";
+      writeAudioPort(out, "OutputPort", symbol, index++);
+    }
+    out << " .\n\n";
+  }
+}
+
+void writePresets(std::ostream& out) {
+  out << kPrefixes;
+  for (const PluginVariant& variant : pluginVariants()) {
+    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    for (const Preset& preset : presets()) {
+      if (std::string(preset.type) != variant.type) continue;
+      out << presetUri(variant, preset) << "\n  a pset:Preset ;\n  lv2:appliesTo "
+          << uriOf(variant) << " ;\n  rdfs:label " << quoted(preset.name) << " ;\n  lv2:port";
+      // Every setting, so that loading a preset also undoes what the last one changed.
+      bool first = true;
+      for (const SettingInfo& s : effect.settings()) {
+        double value = s.defaultValue;
+        for (const auto& [id, presetValue] : preset.values) {
+          if (s.id == id) value = presetValue;
+        }
+        out << (first ? " " : " ,\n    ") << "[ lv2:symbol " << quoted(portSymbol(s.id))
+            << " ; pset:value " << number(value) << " ]";
+        first = false;
+      }
+      out << " .\n\n";
+    }
+  }
+}
+
+const char* kindName(SettingKind kind) {
+  switch (kind) {
+    case SettingKind::Toggle:
+      return "toggle";
+    case SettingKind::Integer:
+      return "integer";
+    case SettingKind::Number:
+      break;
+  }
+  return "number";
+}
+
+void writeJson(std::ostream& out) {
+  orvane::extensions::audioeffects::AudioEffectsNodeFactory factory;
+  out << "{\n  \"effects\": [";
+  bool firstEffect = true;
+  for (const orvane::NodeTypeInfo& info : factory.getNodeTypes()) {
+    const EffectSettings& effect = *EffectSettings::forType(info.type);
+    out << (firstEffect ? "\n" : ",\n") << "    {\"type\": " << quoted(info.type)
+        << ", \"name\": " << quoted(info.displayName) << ", \"description\": "
+        << quoted(info.description) << ", \"minimumChannels\": " << effect.minimumChannels()
+        << ", \"maximumChannels\": " << effect.maximumChannels() << ", \"settings\": [";
+    firstEffect = false;
+    bool first = true;
+    for (const SettingInfo& s : effect.settings()) {
+      out << (first ? "\n" : ",\n") << "      {\"id\": " << quoted(s.id)
+          << ", \"name\": " << quoted(s.name) << ", \"description\": " << quoted(s.description)
+          << ", \"unit\": " << quoted(s.unit) << ", \"kind\": " << quoted(kindName(s.kind))
+          << ", \"default\": " << number(s.defaultValue) << ", \"minimum\": "
+          << number(s.minimum) << ", \"maximum\": " << number(s.maximum)
+          << ", \"isBypass\": " << (s.isBypass ? "true" : "false") << "}";
+      first = false;
+    }
+    out << "\n    ]}";
+  }
+  out << "\n  ]\n}\n";
+}
+
+// Writes through a temporary file, so a failed run never leaves half a file for the build.
+bool writeFile(const std::filesystem::path& path, void (*write)(std::ostream&)) {
+  const std::filesystem::path temporary = path.string() + ".tmp";
+  {
+    std::ofstream out(temporary);
+    write(out);
+    if (!out.flush()) return false;
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  return !error;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "lv2" && argc == 4) {
+    const std::filesystem::path bundle = argv[2];
+    static std::string binary;
+    binary = argv[3];
+    std::filesystem::create_directories(bundle);
+    const bool ok =
+        writeFile(bundle / "manifest.ttl", [](std::ostream& out) { writeManifest(out, binary); }) &&
+        writeFile(bundle / "plugins.ttl", writePlugins) &&
+        writeFile(bundle / "presets.ttl", writePresets);
+    if (!ok) std::cerr << "orvane-metadata: cannot write into " << bundle << "\n";
+    return ok ? 0 : 1;
+  }
+  if (mode == "json" && argc == 3) {
+    if (writeFile(argv[2], writeJson)) return 0;
+    std::cerr << "orvane-metadata: cannot write " << argv[2] << "\n";
+    return 1;
+  }
+  std::cerr << "usage: orvane-metadata lv2 BUNDLE_DIR BINARY_NAME | json FILE\n";
+  return 2;
+}

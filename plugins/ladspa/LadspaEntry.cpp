@@ -1,0 +1,150 @@
+// The LADSPA entry: the same nine plugins as the LV2 bundle, with the same port order and
+// ranges. LADSPA has no presets and no bypass designation, and can state a default only as one
+// of a few points of the range: each port gets the point nearest its setting's default.
+#include <ladspa.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../EffectPlugin.hpp"
+
+namespace {
+
+using orvane::extensions::audioeffects::EffectSettings;
+using orvane::extensions::audioeffects::SettingInfo;
+using orvane::extensions::audioeffects::SettingKind;
+using orvane::plugins::EffectPlugin;
+using orvane::plugins::PluginVariant;
+
+EffectPlugin* plugin(LADSPA_Handle handle) { return static_cast<EffectPlugin*>(handle); }
+
+const PluginVariant& variantOf(const LADSPA_Descriptor* descriptor) {
+  return *static_cast<const PluginVariant*>(descriptor->ImplementationData);
+}
+
+LADSPA_Handle instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate) {
+  try {
+    return new EffectPlugin(variantOf(descriptor), static_cast<double>(sampleRate));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void connectPort(LADSPA_Handle instance, unsigned long port, LADSPA_Data* data) {
+  plugin(instance)->connectPort(static_cast<std::uint32_t>(port), data);
+}
+
+void activate(LADSPA_Handle instance) {
+  try {
+    plugin(instance)->activate();
+  } catch (...) {
+    // Out of memory: run() passes the input through.
+  }
+}
+
+void run(LADSPA_Handle instance, unsigned long frames) {
+  plugin(instance)->run(static_cast<std::uint32_t>(frames));
+}
+
+void cleanup(LADSPA_Handle instance) { delete plugin(instance); }
+
+// The LADSPA default point nearest to the setting's default.
+LADSPA_PortRangeHintDescriptor defaultHint(const SettingInfo& s) {
+  if (s.kind == SettingKind::Toggle) {
+    return s.defaultValue > 0.0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0;
+  }
+  const double span = s.maximum - s.minimum;
+  const std::array<std::pair<double, LADSPA_PortRangeHintDescriptor>, 5> points = {{
+      {s.minimum, LADSPA_HINT_DEFAULT_MINIMUM},
+      {s.minimum + 0.25 * span, LADSPA_HINT_DEFAULT_LOW},
+      {s.minimum + 0.5 * span, LADSPA_HINT_DEFAULT_MIDDLE},
+      {s.minimum + 0.75 * span, LADSPA_HINT_DEFAULT_HIGH},
+      {s.maximum, LADSPA_HINT_DEFAULT_MAXIMUM},
+  }};
+  auto best = points[0];
+  for (const auto& point : points) {
+    if (std::abs(point.first - s.defaultValue) < std::abs(best.first - s.defaultValue)) {
+      best = point;
+    }
+  }
+  return best.second;
+}
+
+// Descriptors and the strings and arrays they point into, built once and kept for the life of
+// the library.
+struct Plugin {
+  std::string name;
+  std::vector<std::string> portNames;
+  std::vector<const char*> portNamePointers;
+  std::vector<LADSPA_PortDescriptor> portDescriptors;
+  std::vector<LADSPA_PortRangeHint> hints;
+  LADSPA_Descriptor descriptor{};
+
+  explicit Plugin(const PluginVariant& variant) {
+    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    for (const SettingInfo& s : effect.settings()) {
+      portNames.push_back(s.name + (s.unit.empty() ? "" : " (" + s.unit + ")"));
+      portDescriptors.push_back(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL);
+      LADSPA_PortRangeHint hint{};
+      hint.HintDescriptor = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | defaultHint(s);
+      if (s.kind == SettingKind::Toggle) hint.HintDescriptor = LADSPA_HINT_TOGGLED | defaultHint(s);
+      if (s.kind == SettingKind::Integer) hint.HintDescriptor |= LADSPA_HINT_INTEGER;
+      hint.LowerBound = static_cast<LADSPA_Data>(s.minimum);
+      hint.UpperBound = static_cast<LADSPA_Data>(s.maximum);
+      hints.push_back(hint);
+    }
+    const auto addAudio = [&](const std::vector<std::string>& symbols, LADSPA_PortDescriptor io) {
+      for (const std::string& symbol : symbols) {
+        portNames.push_back(symbol);
+        portDescriptors.push_back(io | LADSPA_PORT_AUDIO);
+        hints.push_back(LADSPA_PortRangeHint{0, 0.0f, 0.0f});
+      }
+    };
+    addAudio(orvane::plugins::audioInputSymbols(variant), LADSPA_PORT_INPUT);
+    addAudio(orvane::plugins::audioOutputSymbols(variant), LADSPA_PORT_OUTPUT);
+    for (const std::string& portName : portNames) portNamePointers.push_back(portName.c_str());
+
+    name = orvane::plugins::pluginName(variant);
+    descriptor.UniqueID = variant.ladspaId;
+    descriptor.Label = variant.label;
+    descriptor.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
+    descriptor.Name = name.c_str();
+    descriptor.Maker = orvane::plugins::kMaker;
+    descriptor.Copyright = orvane::plugins::kLicense;
+    descriptor.PortCount = portNames.size();
+    descriptor.PortDescriptors = portDescriptors.data();
+    descriptor.PortNames = portNamePointers.data();
+    descriptor.PortRangeHints = hints.data();
+    descriptor.ImplementationData = const_cast<PluginVariant*>(&variant);
+    descriptor.instantiate = instantiate;
+    descriptor.connect_port = connectPort;
+    descriptor.activate = activate;
+    descriptor.run = run;
+    descriptor.cleanup = cleanup;
+  }
+};
+
+const std::vector<std::unique_ptr<Plugin>>& plugins() {
+  static const std::vector<std::unique_ptr<Plugin>> all = [] {
+    std::vector<std::unique_ptr<Plugin>> built;
+    for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+      built.push_back(std::make_unique<Plugin>(variant));
+    }
+    return built;
+  }();
+  return all;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(
+    unsigned long index) {
+  try {
+    return index < plugins().size() ? &plugins()[index]->descriptor : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}

@@ -1,0 +1,269 @@
+// The LV2 bundle and the LADSPA library, installed and run in the hosts of their world: the
+// LV2 validator, lilv's lv2ls, lv2info and lv2apply, lv2file, jalv on a JACK server, and sox.
+// Every render is compared with orvane-fx, which runs the library directly.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <orvane/audioeffects/AudioEffects.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PluginCatalogue.hpp"
+#include "ScratchFolder.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orvane::extensions::audioeffects::EffectSettings;
+using orvane::extensions::audioeffects::SettingInfo;
+using orvane::extensions::audioeffects::SettingKind;
+using orvane::plugins::PluginVariant;
+using orvane::testing::Audio;
+using orvane::testing::Outcome;
+
+// Where the test run installed the project, as `cmake --install` lays it out.
+const std::string kPrefix = ORVANE_PLUGIN_TEST_PREFIX;
+
+std::string uriOf(const PluginVariant& variant) {
+  return std::string(orvane::plugins::kUriBase) + variant.label;
+}
+
+// The shortest text that reads back as the same float, so that every program parses the same
+// value whether it reads floats or doubles.
+std::string text(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
+  return std::string(buffer, result.ptr);
+}
+
+// A setting value away from its default and from the ends of its range.
+double unusual(const SettingInfo& s) {
+  if (s.kind == SettingKind::Toggle) return s.defaultValue;
+  const double value = s.minimum + 0.37 * (s.maximum - s.minimum);
+  return s.kind == SettingKind::Integer ? std::round(value) : value;
+}
+
+struct Settings {
+  std::string renderer;  // "delay=370 feedback=0.3663"
+  std::string lv2apply;  // "-c delay 370 -c feedback 0.3663"
+  std::string lv2file;   // "-p delay:370 -p feedback:0.3663"
+  std::string ladspa;    // every control in port order: "1 0.7 0.3 370 0.3663"
+};
+
+Settings settingsFor(const PluginVariant& variant, bool atDefaults) {
+  Settings out;
+  for (const SettingInfo& s : EffectSettings::forType(variant.type)->settings()) {
+    const double value = atDefaults ? s.defaultValue : unusual(s);
+    const std::string symbol = orvane::plugins::portSymbol(s.id);
+    out.ladspa += " " + text(value);
+    if (value == s.defaultValue) continue;
+    out.renderer += " " + s.id + "=" + text(value);
+    out.lv2apply += " -c " + symbol + " " + text(value);
+    out.lv2file += " -p " + symbol + ":" + text(value);
+  }
+  return out;
+}
+
+class PluginHosts : public orvane::testing::ScratchFolderTest {
+ protected:
+  std::string prelude() const override {
+    return "export FX='" ORVANE_FX_PATH "' LV2_PATH='" + kPrefix + "/lib/lv2:/usr/lib/lv2' " +
+           "LADSPA_PATH='" + kPrefix + "/lib/ladspa' BUNDLE='" + kPrefix +
+           "/lib/lv2/orvane-audioeffects.lv2' && ";
+  }
+
+  // An impulse and quiet noise with the variant's channel count (quiet, so that no effect
+  // drives sox's integer samples into clipping).
+  void makeInputs(unsigned int channels) const {
+    const std::string c = " --channels " + std::to_string(channels);
+    const Outcome r = script(
+        "\"$FX\" render -q -s impulse --seconds 1" + c + " -o impulse.wav Delay enabled=false && " +
+        "\"$FX\" render -q -s noise --seconds 0.5" + c +
+        " -o noise.wav Delay dry-mix=0.25 wet-mix=0 feedback=0");
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+};
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+TEST_F(PluginHosts, ValidatorFindsNoErrorAndEveryDefaultLiesInItsRange) {
+  const Outcome validate = script("lv2_validate \"$BUNDLE\"/*.ttl");
+  EXPECT_NE(validate.output.find("Found 0 errors"), std::string::npos) << validate.output;
+
+  // The validator does not compare a port's default with its bounds; lilv reads them here.
+  const std::regex port(R"(Symbol:\s+(\S+)[\s\S]*?Minimum:\s+(\S+)\s+Maximum:\s+(\S+)\s+Default:\s+(\S+))");
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    const Outcome info = script("lv2info " + uriOf(variant));
+    ASSERT_EQ(info.status, 0) << info.output;
+    std::size_t controls = 0;
+    for (std::sregex_iterator it(info.output.begin(), info.output.end(), port), end; it != end;
+         ++it) {
+      const double minimum = std::stod((*it)[2]), maximum = std::stod((*it)[3]);
+      const double value = std::stod((*it)[4]);
+      EXPECT_LE(minimum, value) << variant.label << " " << (*it)[1];
+      EXPECT_LE(value, maximum) << variant.label << " " << (*it)[1];
+      ++controls;
+    }
+    EXPECT_EQ(controls, EffectSettings::forType(variant.type)->settings().size()) << variant.label;
+  }
+}
+
+TEST_F(PluginHosts, LilvListsTheNinePluginsWithTheirPortsAndPresets) {
+  const Outcome list = script("lv2ls | grep orvane");
+  std::vector<std::string> expected;
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    expected.push_back(uriOf(variant));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines(list.output), expected);
+
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    SCOPED_TRACE(variant.label);
+    const Outcome info = script("lv2info " + uriOf(variant));
+    std::vector<std::string> symbols;
+    const std::regex symbol(R"(Symbol:\s+(\S+))");
+    for (std::sregex_iterator it(info.output.begin(), info.output.end(), symbol), end; it != end;
+         ++it) {
+      symbols.push_back((*it)[1]);
+    }
+    std::vector<std::string> want;
+    for (const SettingInfo& s : EffectSettings::forType(variant.type)->settings()) {
+      want.push_back(orvane::plugins::portSymbol(s.id));
+    }
+    for (const auto& s : orvane::plugins::audioInputSymbols(variant)) want.push_back(s);
+    for (const auto& s : orvane::plugins::audioOutputSymbols(variant)) want.push_back(s);
+    EXPECT_EQ(symbols, want);
+    EXPECT_NE(info.output.find("lv2core#enabled"), std::string::npos) << "bypass designation";
+    EXPECT_NE(info.output.find("hardRTCapable"), std::string::npos);
+    EXPECT_NE(info.output.find("Has latency:       no"), std::string::npos);
+    for (const auto& preset : orvane::plugins::presets()) {
+      if (std::string(preset.type) == variant.type) {
+        EXPECT_NE(info.output.find(preset.name), std::string::npos) << preset.name;
+      }
+    }
+  }
+}
+
+TEST_F(PluginHosts, Lv2HostsRenderTheLibrarysSamplesBitForBit) {
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    makeInputs(variant.channels);
+    for (const bool atDefaults : {true, false}) {
+      const Settings settings = settingsFor(variant, atDefaults);
+      for (const std::string input : {"impulse.wav", "noise.wav"}) {
+        SCOPED_TRACE(std::string(variant.label) + " " + input + settings.renderer);
+        const Outcome r = script(
+            "\"$FX\" render -q -i " + input + " -o fx.wav " + variant.type + settings.renderer +
+            " && lv2apply -i " + input + " -o apply.wav" + settings.lv2apply + " " +
+            uriOf(variant) + " && lv2file -b 37 -i " + input + " -o file.wav" + settings.lv2file +
+            " " + uriOf(variant));
+        ASSERT_EQ(r.status, 0) << r.output;
+        const Audio expected = read("fx.wav");
+        ASSERT_EQ(expected.channels, variant.channels);
+        EXPECT_EQ(read("apply.wav").samples, expected.samples) << "lv2apply";
+        EXPECT_EQ(read("file.wav").samples, expected.samples) << "lv2file, 37-frame blocks";
+        EXPECT_NE(expected.samples, read(input).samples) << "the effect must be heard";
+      }
+    }
+  }
+}
+
+// sox carries samples between its effects as 32-bit integers, so each sample is rounded to an
+// integer and back to float on its way into the plugin and out of it: compare within two float
+// steps at full scale (2^-22), not bit for bit.
+TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
+  constexpr float kTolerance = 1.0f / (1 << 22);
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    makeInputs(variant.channels);
+    for (const bool atDefaults : {true, false}) {
+      const Settings settings = settingsFor(variant, atDefaults);
+      SCOPED_TRACE(std::string(variant.label) + settings.renderer);
+      const Outcome r = script("\"$FX\" render -q -i noise.wav -o fx.wav " +
+                               std::string(variant.type) + settings.renderer +
+                               " && sox noise.wav sox.wav ladspa orvane-audioeffects.so " +
+                               variant.label + settings.ladspa);
+      ASSERT_EQ(r.status, 0) << r.output;
+      const Audio expected = read("fx.wav");
+      const Audio got = read("sox.wav");
+      ASSERT_EQ(got.channels, expected.channels);
+      float worst = 0.0f;
+      for (unsigned int c = 0; c < got.channels; ++c) {
+        ASSERT_EQ(got.samples[c].size(), expected.samples[c].size());
+        for (std::size_t f = 0; f < got.samples[c].size(); ++f) {
+          worst = std::max(worst, std::abs(got.samples[c][f] - expected.samples[c][f]));
+        }
+      }
+      EXPECT_LE(worst, kTolerance);
+      EXPECT_NE(expected.samples, read("noise.wav").samples);
+    }
+  }
+}
+
+// Each stereo plugin live in jalv on a JACK server of the test's own (dummy driver, no sound
+// card): a sine from a JACK client goes through it for two seconds while a recorder takes the
+// input and the output; half-way the bypass is switched through jalv's console. Before, the
+// effect changes the signal; after, the output is the input, sample for sample.
+TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
+  const std::string server = "orvane-test-" + std::to_string(::getpid());
+  const std::string prefix = "export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=" + server + "; ";
+  const std::string start =
+      "jackd --no-realtime -n " + server + " -d dummy -r 48000 -p 256 > jackd.log 2>&1 & " +
+      "echo $! > jackd.pid; jack_wait -w -t 10 > /dev/null && "
+      "{ jack_simple_client > source.log 2>&1 & echo $! > source.pid; } && sleep 0.5";
+  const std::string stop =
+      "kill $(cat source.pid jackd.pid 2>/dev/null) 2>/dev/null; wait 2>/dev/null; true";
+  // Stops the server and the source whatever happens, assertions included.
+  struct Stop {
+    std::function<void()> run;
+    ~Stop() { run(); }
+  } stopOnExit{[&] { script(prefix + stop); }};
+  ASSERT_EQ(script(prefix + start).status, 0) << readText("jackd.log");
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    if (variant.channels != 2) continue;
+    SCOPED_TRACE(variant.label);
+    const Outcome r = script(
+        prefix + "rm -f control rec.wav; mkfifo control; "
+        "timeout 20 jalv -n fx " + uriOf(variant) + " < control > jalv.log 2>&1 & jalv=$!; "
+        "exec 7> control; "
+        "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
+        "jack_connect jack_simple_client:output1 fx:in_l && "
+        "jack_connect jack_simple_client:output2 fx:in_r && "
+        "{ timeout 20 jack_rec -f rec.wav -b 32 -d 2 jack_simple_client:output1 fx:out_l fx:out_r"
+        " > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
+        "status=$?; echo quit >&7; exec 7>&-; wait $jalv; exit $status");
+    EXPECT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
+    const Audio rec = read("rec.wav");
+    ASSERT_EQ(rec.channels, 3u) << readText("rec.log");
+    const std::size_t frames = rec.samples[0].size();
+    ASSERT_GT(frames, 48000u);
+    std::size_t changedBefore = 0, changedAfter = 0, loud = 0;
+    for (std::size_t f = 0; f < frames; ++f) {
+      ASSERT_TRUE(std::isfinite(rec.samples[1][f]) && std::isfinite(rec.samples[2][f]));
+      if (std::abs(rec.samples[1][f]) > 0.01f) ++loud;
+      const bool changed = rec.samples[1][f] != rec.samples[0][f];
+      // The switch lands about one second in; leave a quarter second either side of it.
+      if (f < frames / 2 - 12000) changedBefore += changed;
+      if (f > frames / 2 + 12000) changedAfter += changed;
+    }
+    EXPECT_GT(loud, frames / 2) << "not silent";
+    EXPECT_GT(changedBefore, frames / 4) << "the effect changes the signal";
+    EXPECT_EQ(changedAfter, 0u) << "bypassed through jalv's console";
+  }
+}
+
+}  // namespace
