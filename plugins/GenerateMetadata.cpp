@@ -2,6 +2,7 @@
 // at build time, so that the metadata and the code cannot drift apart:
 //   orvane-metadata lv2 BUNDLE_DIR BINARY_NAME   manifest.ttl, plugins.ttl, presets.ttl
 //   orvane-metadata json FILE                     every effect's settings, for the web page
+//   orvane-metadata markdown                      the README's table of plugins
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -188,6 +189,36 @@ void writeJson(std::ostream& out) {
   out << "\n  ]\n}\n";
 }
 
+std::string rangeText(const SettingInfo& s) {
+  if (s.kind == SettingKind::Toggle) return s.defaultValue > 0.0 ? "on/off, on" : "on/off, off";
+  const std::string unit = s.unit.empty() ? "" : " " + s.unit;
+  return number(s.minimum) + " to " + number(s.maximum) + unit + ", default " +
+         number(s.defaultValue);
+}
+
+// The README's table of plugins, ports, ranges and presets.
+void writeMarkdown(std::ostream& out) {
+  out << "| plugin (LV2 URI `" << kUriBase << "LABEL`, LADSPA label) | control ports, in order |"
+      << " presets |\n|---|---|---|\n";
+  for (const PluginVariant& variant : pluginVariants()) {
+    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    out << "| `" << variant.label << "` (" << pluginName(variant) << ") |";
+    std::string separator = " ";
+    for (const SettingInfo& s : effect.settings()) {
+      out << separator << "`" << portSymbol(s.id) << "` " << rangeText(s);
+      separator = "; ";
+    }
+    out << " |";
+    separator = " ";
+    for (const Preset& preset : presets()) {
+      if (std::string(preset.type) != variant.type) continue;
+      out << separator << preset.name;
+      separator = ", ";
+    }
+    out << " |\n";
+  }
+}
+
 // Writes through a temporary file, so a failed run never leaves half a file for the build.
 bool writeFile(const std::filesystem::path& path, void (*write)(std::ostream&)) {
   const std::filesystem::path temporary = path.string() + ".tmp";
@@ -222,6 +253,10 @@ int main(int argc, char** argv) {
     std::cerr << "orvane-metadata: cannot write " << argv[2] << "\n";
     return 1;
   }
-  std::cerr << "usage: orvane-metadata lv2 BUNDLE_DIR BINARY_NAME | json FILE\n";
+  if (mode == "markdown" && argc == 2) {
+    writeMarkdown(std::cout);
+    return std::cout.flush() ? 0 : 1;
+  }
+  std::cerr << "usage: orvane-metadata lv2 BUNDLE_DIR BINARY_NAME | json FILE | markdown\n";
   return 2;
 }
