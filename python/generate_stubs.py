@@ -1,0 +1,62 @@
+"""Writes orvane_fx's type stubs from the built module, so they list exactly the settings the
+library describes. Usage: generate_stubs.py PACKAGE_DIR (the folder holding the package)."""
+
+import os
+import sys
+
+sys.path.insert(0, sys.argv[1])
+import orvane_fx  # noqa: E402
+
+PY_TYPES = {"toggle": "bool", "integer": "int", "number": "float"}
+
+lines = [
+    "# Generated from the library's description of its effects; do not edit.",
+    "from os import PathLike",
+    "from typing import Iterable, Optional, Sequence, Union",
+    "",
+    "import numpy",
+    "import numpy.typing",
+    "",
+    "_Audio = numpy.typing.ArrayLike",
+    "",
+    "class Effect:",
+    "    def process(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",
+    "                tail_s: float = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
+    "    def __call__(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",
+    "                 tail_s: float = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
+    "    def reset(self) -> None: ...",
+    "    def settings(self) -> dict: ...",
+    "    @property",
+    "    def type(self) -> str: ...",
+    "",
+]
+for info in orvane_fx.effect_types():
+    cls = getattr(orvane_fx, info["type"])
+    settings = cls._settings
+    args = ", ".join(f"{s['python_name']}: {PY_TYPES[s['kind']]} = ..." for s in settings)
+    lines.append(f"class {info['type']}(Effect):")
+    lines.append(f'    """{cls.__doc__}"""')
+    lines.append(f"    def __init__(self, *, {args}) -> None: ...")
+    for s in settings:
+        lines.append(f"    {s['python_name']}: {PY_TYPES[s['kind']]}")
+        lines.append(f'    """{orvane_fx._describe(s)}"""')
+    lines.append("")
+lines += [
+    "class Chain(list[Effect]):",
+    "    def __init__(self, effects: Iterable[Effect] = ...) -> None: ...",
+    "    def process(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",
+    "                tail_s: float = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
+    "    def __call__(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",
+    "                 tail_s: float = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
+    "    def reset(self) -> None: ...",
+    "",
+    "def render_file(input_path: Union[str, PathLike], output_path: Union[str, PathLike],",
+    "                chain: Union[Effect, Sequence[Effect]], *, block: int = ...,",
+    "                tail_s: float = ...) -> None: ...",
+    "def effect_types() -> list[dict]: ...",
+    "",
+]
+target = os.path.join(sys.argv[1], "orvane_fx", "__init__.pyi")
+with open(target + ".tmp", "w") as out:
+    out.write("\n".join(lines))
+os.replace(target + ".tmp", target)

@@ -1,0 +1,184 @@
+"""orvane_fx: the Orvane audio effects on numpy arrays.
+
+Five effects -- Delay, PingPongDelay, Chorus, Flanger and Vibrato -- run the library's own
+nodes, so their output is the library's, sample for sample. Every setting is a keyword
+argument and a property named after the setting, with its unit appended where it has one
+(``delay_ms``, ``sweep_width_s``, ``frequency_hz``); values outside a setting's range raise
+ValueError. ``Chain`` runs several effects in turn, and ``render_file`` streams a sound file
+through a chain.
+
+    >>> import numpy, orvane_fx
+    >>> delay = orvane_fx.Delay(delay_ms=350, feedback=0.4)
+    >>> wet = delay(numpy.zeros((2, 48000), numpy.float32), 48000, tail_s=1.0)
+"""
+
+from __future__ import annotations
+
+import os as _os
+
+from . import _core
+
+__all__ = ["Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato", "Chain", "Effect",
+           "render_file", "effect_types"]
+
+
+class Effect(_core.EffectBase):
+    """An effect of the library: the base of Delay, PingPongDelay, Chorus, Flanger, Vibrato."""
+
+    _type = ""
+    _settings: list = []
+
+    def __init__(self, **settings):
+        super().__init__(self._type)
+        for name, value in settings.items():
+            if name not in self._names:
+                raise TypeError(f"{type(self).__name__}() has no setting {name!r}; its settings "
+                                f"are {', '.join(self._names)}")
+            setattr(self, name, value)
+
+    def settings(self) -> dict:
+        """The current settings, by name."""
+        return {name: getattr(self, name) for name in self._names}
+
+    def __repr__(self):
+        values = ", ".join(f"{name}={value!r}" for name, value in self.settings().items())
+        return f"{type(self).__name__}({values})"
+
+    def __eq__(self, other):
+        return type(self) is type(other) and self.settings() == other.settings()
+
+    __hash__ = None
+
+    # Settings travel; the processing state starts fresh.
+    def __reduce__(self):
+        return (_restore, (type(self).__name__, self.settings()))
+
+
+def _restore(name, settings):
+    return globals()[name](**settings)
+
+
+def _setting_property(index: int, setting: dict) -> property:
+    kind = setting["kind"]
+    convert = {"toggle": bool, "integer": int, "number": float}[kind]
+
+    def get(self):
+        return convert(self._get(index))
+
+    def set(self, value):
+        if isinstance(value, bool) or kind != "toggle":
+            number = float(value)
+        else:
+            raise TypeError(f"{setting['python_name']} takes True or False, not {value!r}")
+        self._set(index, number)
+
+    return property(get, set, doc=_describe(setting))
+
+
+def _describe(setting: dict) -> str:
+    unit = f" {setting['unit']}" if setting["unit"] else ""
+    if setting["kind"] == "toggle":
+        span = f"True or False, default {bool(setting['default'])}"
+    else:
+        span = (f"{_number(setting['minimum'])} to {_number(setting['maximum'])}{unit}, "
+                f"default {_number(setting['default'])}{unit}")
+    return f"{setting['name']}: {setting['description']} ({span})"
+
+
+def _number(value: float) -> str:
+    return f"{value:.7g}"
+
+
+def _make_effect(info: dict) -> type:
+    settings = _core.settings_of(info["type"])
+    names = [s["python_name"] for s in settings]
+    lines = [f"{info['name']}: {info['description']}", "",
+             f"Takes audio of {_channels(info)}.", "", "Settings (keyword arguments and properties):"]
+    lines += [f"    {s['python_name']}: {_describe(s)}" for s in settings]
+    attributes = {"_type": info["type"], "_settings": settings, "_names": names,
+                  "__doc__": "\n".join(lines), "__module__": __name__}
+    for index, setting in enumerate(settings):
+        attributes[setting["python_name"]] = _setting_property(index, setting)
+    return type(info["type"], (Effect,), attributes)
+
+
+def _channels(info: dict) -> str:
+    low, high = info["minimum_channels"], info["maximum_channels"]
+    return f"exactly {low} channels" if low == high else f"{low} to {high} channels"
+
+
+def effect_types() -> list:
+    """The effects, in the library's order, with their names, descriptions and channel counts."""
+    return _core.effect_types()
+
+
+for _info in _core.effect_types():
+    globals()[_info["type"]] = _make_effect(_info)
+del _info
+
+
+class Chain(list):
+    """Effects run one after the other, as a list: index, append, insert, remove, iterate.
+
+    process() and calling the chain take the same arguments as an effect's.
+    """
+
+    def __init__(self, effects=()):
+        super().__init__(effects)
+        for effect in self:
+            _check_effect(effect)
+
+    def append(self, effect):
+        super().append(_check_effect(effect))
+
+    def insert(self, index, effect):
+        super().insert(index, _check_effect(effect))
+
+    def extend(self, effects):
+        super().extend(_check_effect(effect) for effect in effects)
+
+    def __setitem__(self, index, value):
+        if isinstance(index, slice):
+            value = [_check_effect(effect) for effect in value]
+        else:
+            _check_effect(value)
+        super().__setitem__(index, value)
+
+    def process(self, audio, sample_rate, *, reset=True, tail_s=0.0, out=None):
+        return _core.process_chain(list(self), audio, sample_rate, reset, tail_s, out)
+
+    __call__ = process
+    process.__doc__ = _core.EffectBase.process.__doc__
+
+    def reset(self):
+        """Clears every effect's state."""
+        for effect in self:
+            effect.reset()
+
+    def __repr__(self):
+        return f"Chain({list.__repr__(self)})"
+
+    def __reduce__(self):
+        return (Chain, (list(self),))
+
+    def copy(self):
+        return Chain(self)
+
+
+def _check_effect(effect):
+    if not isinstance(effect, Effect):
+        raise TypeError(f"a Chain holds effects, not {type(effect).__name__}")
+    return effect
+
+
+def render_file(input_path, output_path, chain, *, block=512, tail_s=0.0):
+    """Streams a sound file through an effect or a chain into another file.
+
+    Uses the renderer's own file code: any file libsndfile reads comes in, the output's
+    extension picks its type, and the output appears only once it is complete (a failed render
+    leaves an existing file as it was). Memory does not grow with the file's length.
+    """
+    effects = list(chain) if isinstance(chain, (list, tuple)) else [chain]
+    for effect in effects:
+        _check_effect(effect)
+    _core.render_file(_os.fspath(input_path), _os.fspath(output_path), effects, block, tail_s)

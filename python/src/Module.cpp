@@ -1,0 +1,457 @@
+// orvane_fx._core: the effects library for Python. Effects own nodes created through the
+// library's factory; their settings are reached through EffectSettings; audio is processed in
+// numpy's own memory with the GIL released. The Python layer (orvane_fx/__init__.py) builds the
+// per-effect classes, chains and pickling on top.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <orvane/audioeffects/AudioEffects.hpp>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Chain.hpp"
+#include "Render.hpp"
+#include "SoundFiles.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using orvane::AudioBuffer;
+using orvane::AudioBus;
+using orvane::AudioBusFormat;
+using orvane::Node;
+using orvane::NodeFactory;
+using orvane::SingleBusAudioProcessorNode;
+using orvane::extensions::audioeffects::EffectSettings;
+using orvane::extensions::audioeffects::SettingInfo;
+using orvane::extensions::audioeffects::SettingKind;
+
+constexpr double kMaxFrames = std::numeric_limits<std::uint32_t>::max();
+constexpr unsigned int kMaxChannels = 2;  // no effect takes more
+
+// The library, loaded once the way a host application loads it.
+NodeFactory& factory() {
+  static const std::shared_ptr<NodeFactory> instance = [] {
+    orvane::extensions::audioeffects::AudioEffectsExtension::load();
+    auto extension = orvane::ExtensionManager::getInstance().getExtension("AudioEffects");
+    if (!extension) throw std::runtime_error("the AudioEffects extension did not register");
+    return extension->getNodeFactory();
+  }();
+  return *instance;
+}
+
+// "delay" in ms → "delay_ms"; "sweep-width" in s → "sweep_width_s"; "dry-mix" → "dry_mix".
+std::string pythonName(const SettingInfo& s) {
+  std::string name = s.id;
+  for (char& c : name) c = c == '-' ? '_' : c;
+  if (!s.unit.empty()) {
+    name += '_';
+    for (char c : s.unit) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return name;
+}
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  return text;
+}
+
+class Effect {
+ public:
+  explicit Effect(const std::string& type) : settings_(EffectSettings::forType(type)) {
+    if (settings_ == nullptr || settings_->type() != type) {
+      throw py::value_error("unknown effect type '" + type + "'");
+    }
+    node_ = makeNode();
+  }
+
+  const EffectSettings& settings() const { return *settings_; }
+  const std::string& type() const { return settings_->type(); }
+
+  // A number comes back as the shortest decimal that names the node's float (0.7, not
+  // 0.699999988): what was set reads back as it was written, and sets the same float again.
+  double get(std::size_t index) const {
+    checkIndex(index);
+    const double value = settings_->get(*node_, index);
+    if (settings_->settings()[index].kind != SettingKind::Number || !std::isfinite(value)) {
+      return value;
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    double shortest = value;
+    std::from_chars(text, written.ptr, shortest);
+    return shortest;
+  }
+
+  // Takes a value only inside the setting's range (a whole number for an integer setting).
+  void set(std::size_t index, double value) {
+    checkIndex(index);
+    const SettingInfo& s = settings_->settings()[index];
+    const std::string unit = s.unit.empty() ? "" : " " + s.unit;
+    if (!(value >= s.minimum && value <= s.maximum)) {
+      throw py::value_error(type() + "." + pythonName(s) + " = " + number(value) +
+                            " is outside its range, " + number(s.minimum) + " to " +
+                            number(s.maximum) + unit);
+    }
+    if (s.kind != SettingKind::Number && value != std::floor(value)) {
+      throw py::value_error(type() + "." + pythonName(s) + " = " + number(value) +
+                            (s.kind == SettingKind::Toggle ? " is not True or False"
+                                                           : " is not a whole number"));
+    }
+    settings_->set(*node_, index, value);
+  }
+
+  // A fresh node with the same settings: silent delay lines, oscillators at their start.
+  void reset() {
+    std::unique_ptr<Node> fresh = makeNode();
+    for (std::size_t i = 0; i < settings_->settings().size(); ++i) {
+      settings_->set(*fresh, i, settings_->get(*node_, i));
+    }
+    node_ = std::move(fresh);
+  }
+
+  SingleBusAudioProcessorNode& processor() { return *processor_; }
+
+  // One call at a time: a second thread using the same effect gets an error, not a data race.
+  bool acquire() { return !busy_.exchange(true); }
+  void release() { busy_.store(false); }
+
+ private:
+  std::unique_ptr<Node> makeNode() {
+    std::unique_ptr<Node> node = factory().createNode(settings_->type());
+    processor_ = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
+    return node;
+  }
+
+  void checkIndex(std::size_t index) const {
+    if (index >= settings_->settings().size()) throw py::index_error("no setting at that index");
+  }
+
+  const EffectSettings* settings_;
+  std::unique_ptr<Node> node_;
+  SingleBusAudioProcessorNode* processor_ = nullptr;
+  std::atomic<bool> busy_{false};
+};
+
+std::uint32_t checkedRate(double sampleRate) {
+  if (!(sampleRate >= 1.0 && sampleRate <= kMaxFrames) || sampleRate != std::floor(sampleRate)) {
+    throw py::value_error("sample_rate must be a whole number of hertz from 1 to 4294967295, not " +
+                          number(sampleRate));
+  }
+  return static_cast<std::uint32_t>(sampleRate);
+}
+
+std::uint64_t tailFrames(double tailSeconds, std::uint32_t rate) {
+  if (!(tailSeconds >= 0.0) || !std::isfinite(tailSeconds)) {
+    throw py::value_error("tail_s must be a finite number of seconds, 0 or more, not " +
+                          number(tailSeconds));
+  }
+  const double frames = std::round(tailSeconds * rate);
+  if (frames > kMaxFrames) throw py::value_error("tail_s is longer than a block can be");
+  return static_cast<std::uint64_t>(frames);
+}
+
+// Holds every effect of a call for its duration; released however the call ends.
+class Acquired {
+ public:
+  explicit Acquired(const std::vector<Effect*>& effects) {
+    for (Effect* effect : effects) {
+      if (effect == nullptr) throw py::type_error("a chain holds effects only");
+      if (!effect->acquire()) {
+        throw std::runtime_error(effect->type() +
+                                 " is processing in another thread (or appears twice in the "
+                                 "chain); give each thread and each place its own effect");
+      }
+      held_.push_back(effect);
+    }
+  }
+  ~Acquired() {
+    for (Effect* effect : held_) effect->release();
+  }
+  Acquired(const Acquired&) = delete;
+  Acquired& operator=(const Acquired&) = delete;
+
+ private:
+  std::vector<Effect*> held_;
+};
+
+// (frames,), (channels, frames) or (batch, channels, frames) → batch, channels, frames.
+struct Shape {
+  std::size_t batch, channels, frames;
+};
+
+Shape shapeOf(const py::array& audio) {
+  const auto* dims = audio.shape();
+  switch (audio.ndim()) {
+    case 1:
+      return {1, 1, static_cast<std::size_t>(dims[0])};
+    case 2:
+      return {1, static_cast<std::size_t>(dims[0]), static_cast<std::size_t>(dims[1])};
+    case 3:
+      return {static_cast<std::size_t>(dims[0]), static_cast<std::size_t>(dims[1]),
+              static_cast<std::size_t>(dims[2])};
+    default:
+      throw py::value_error("audio must be (frames,), (channels, frames) or "
+                            "(batch, channels, frames); this array has " +
+                            std::to_string(audio.ndim()) + " dimensions");
+  }
+}
+
+void checkChannels(const std::vector<Effect*>& effects, std::size_t channels) {
+  if (channels == 0) throw py::value_error("audio has no channels");
+  for (const Effect* effect : effects) {
+    const EffectSettings& s = effect->settings();
+    if (channels < s.minimumChannels() || channels > s.maximumChannels()) {
+      const std::string takes =
+          s.minimumChannels() == s.maximumChannels()
+              ? "exactly " + std::to_string(s.minimumChannels())
+              : std::to_string(s.minimumChannels()) + " to " + std::to_string(s.maximumChannels());
+      throw py::value_error(effect->type() + " takes " + takes + " channels; the audio has " +
+                            std::to_string(channels) +
+                            " (channels are the first axis of (channels, frames))");
+    }
+  }
+}
+
+// Runs every effect over every item of the output (float32, C order, batch × channels × frames)
+// in cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
+// with silence for the tail, and processed in place while it is still in cache. The nodes give
+// the same samples whatever the block length. The effects start fresh for each item of a
+// batch, and for a single item when asked.
+void runInPlace(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
+                float* data, const Shape& shape, std::uint32_t rate, bool reset) {
+  constexpr std::size_t kChunkFrames = 4096;
+  AudioBusFormat format(static_cast<unsigned int>(shape.channels));
+  for (Effect* effect : effects) {
+    AudioBusFormat out(format);
+    effect->processor().setBusFormat(format, out);
+  }
+  for (std::size_t b = 0; b < shape.batch; ++b) {
+    if (reset || shape.batch > 1) {
+      for (Effect* effect : effects) effect->reset();
+    }
+    for (std::size_t start = 0; start < shape.frames || start == 0; start += kChunkFrames) {
+      const std::size_t length = std::min(kChunkFrames, shape.frames - start);
+      float* channels[kMaxChannels];
+      for (std::size_t c = 0; c < shape.channels; ++c) {
+        const std::size_t row = b * shape.channels + c;
+        channels[c] = data + row * shape.frames + start;
+        if (input == nullptr) continue;
+        const std::size_t copied = start < inputFrames ? std::min(length, inputFrames - start) : 0;
+        std::copy_n(input + row * inputFrames + start, copied, channels[c]);
+        std::fill_n(channels[c] + copied, length - copied, 0.0f);
+      }
+      AudioBuffer<float> buffer(channels, static_cast<unsigned int>(shape.channels),
+                                static_cast<unsigned int>(length), rate);
+      AudioBus bus(buffer);
+      for (Effect* effect : effects) {
+        effect->processor().process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+      }
+      if (length == 0) break;
+    }
+  }
+}
+
+py::array processChain(const std::vector<Effect*>& effects, const py::object& audioObject,
+                       double sampleRate, bool reset, double tailSeconds, const py::object& out) {
+  const std::uint32_t rate = checkedRate(sampleRate);
+  const std::uint64_t tail = tailFrames(tailSeconds, rate);
+  py::array audio = py::array::ensure(audioObject);
+  if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
+  const char kind = audio.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
+    throw py::type_error("audio must hold real numbers; its dtype is " +
+                         std::string(py::str(audio.dtype())));
+  }
+  const Shape in = shapeOf(audio);
+  checkChannels(effects, in.channels);
+  if (in.batch > 1 && !reset) {
+    throw py::value_error("reset=False continues one stream; a batch's items always start "
+                          "fresh, so process a batch with reset=True");
+  }
+  if (in.frames + tail > kMaxFrames) throw py::value_error("audio is longer than a block can be");
+  Shape shape = in;
+  shape.frames = in.frames + tail;
+  std::vector<py::ssize_t> dims(audio.shape(), audio.shape() + audio.ndim());
+  dims.back() = static_cast<py::ssize_t>(shape.frames);
+
+  py::array_t<float> result;
+  bool inPlace = false;
+  if (!out.is_none()) {
+    if (!py::isinstance<py::array>(out) ||
+        !py::reinterpret_borrow<py::array>(out).dtype().is(py::dtype::of<float>())) {
+      throw py::type_error("out must be a float32 numpy array");
+    }
+    result = py::reinterpret_borrow<py::array_t<float>>(out);
+    if (!(result.flags() & py::array::c_style)) throw py::value_error("out must be C-contiguous");
+    if (!result.writeable()) throw py::value_error("out is read-only");
+    if (std::vector<py::ssize_t>(result.shape(), result.shape() + result.ndim()) != dims) {
+      throw py::value_error("out must have the output's shape (the input's, plus the tail)");
+    }
+    inPlace = result.ptr() == audio.ptr() ||
+              (result.data() == audio.data() && audio.dtype().is(py::dtype::of<float>()) &&
+               (audio.flags() & py::array::c_style));
+    const auto* outStart = reinterpret_cast<const char*>(result.data());
+    const auto* inStart = static_cast<const char*>(audio.data());
+    const bool overlap = outStart < inStart + audio.nbytes() && inStart < outStart + result.nbytes();
+    if (overlap && !inPlace) {
+      throw py::value_error("out overlaps audio without being audio itself");
+    }
+  } else {
+    result = py::array_t<float>(dims);
+  }
+  // float32 in C order is read where it lies; anything else is converted once.
+  py::array_t<float, py::array::c_style | py::array::forcecast> source;
+  if (!inPlace) {
+    source = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(audio);
+    if (!source) throw py::type_error("audio cannot be converted to float32");
+  }
+  Acquired held(effects);
+  const float* input = inPlace ? nullptr : source.data();
+  float* data = result.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    runInPlace(effects, input, in.frames, data, shape, rate, reset);
+  }
+  return result;
+}
+
+// The text orvane-fx takes for a value: exact for every float and whole number.
+std::string settingText(const SettingInfo& s, double value) {
+  if (s.kind == SettingKind::Toggle) return value > 0.0 ? "true" : "false";
+  char text[40];
+  std::snprintf(text, sizeof text, s.kind == SettingKind::Integer ? "%.0f" : "%.17g", value);
+  return text;
+}
+
+// Streams a file through the chain with the renderer's own reader, writer and render loop.
+void renderFile(const std::string& input, const std::string& output,
+                const std::vector<Effect*>& effects, unsigned int block, double tailSeconds) {
+  if (block == 0) throw py::value_error("block must be at least 1 frame");
+  std::vector<orvane::fx::EffectSpec> specs;
+  for (const Effect* effect : effects) {
+    orvane::fx::EffectSpec spec{effect->type(), {}};
+    const EffectSettings& settings = effect->settings();
+    for (std::size_t i = 0; i < settings.settings().size(); ++i) {
+      const SettingInfo& s = settings.settings()[i];
+      spec.settings.emplace_back(s.id, settingText(s, effect->get(i)));
+    }
+    specs.push_back(std::move(spec));
+  }
+  py::gil_scoped_release unlocked;
+  try {
+    orvane::fx::SoundFileReader source(input);
+    const std::uint64_t tail = tailFrames(tailSeconds, source.sampleRate());
+    const orvane::fx::EffectCatalogue catalogue;
+    std::vector<std::string> warnings;
+    orvane::fx::EffectChain chain(catalogue, specs, source.channels(), source.sampleRate(),
+                                  warnings);
+    orvane::fx::SoundFileWriter writer(output, source.channels(), source.sampleRate(),
+                                       orvane::fx::SampleFormat::Default);
+    orvane::fx::RenderOptions options;
+    options.blockSize = block;
+    options.tailFrames = tail;
+    orvane::fx::render(source, chain, writer, nullptr, options);
+    writer.commit();
+  } catch (const orvane::fx::UsageError& e) {
+    py::gil_scoped_acquire locked;
+    throw py::value_error(e.what());
+  } catch (const py::error_already_set&) {
+    throw;
+  } catch (const py::builtin_exception&) {
+    throw;
+  } catch (const std::exception& e) {
+    py::gil_scoped_acquire locked;
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
+  }
+}
+
+py::list settingsOf(const std::string& type) {
+  const EffectSettings* settings = EffectSettings::forType(type);
+  if (settings == nullptr) throw py::value_error("unknown effect type '" + type + "'");
+  py::list out;
+  for (const SettingInfo& s : settings->settings()) {
+    py::dict d;
+    d["id"] = s.id;
+    d["python_name"] = pythonName(s);
+    d["name"] = s.name;
+    d["description"] = s.description;
+    d["unit"] = s.unit;
+    d["kind"] = s.kind == SettingKind::Toggle    ? "toggle"
+                : s.kind == SettingKind::Integer ? "integer"
+                                                 : "number";
+    d["default"] = s.defaultValue;
+    d["minimum"] = s.minimum;
+    d["maximum"] = s.maximum;
+    d["is_bypass"] = s.isBypass;
+    out.append(d);
+  }
+  return out;
+}
+
+py::list effectTypes() {
+  py::list out;
+  for (const orvane::NodeTypeInfo& info : factory().getNodeTypes()) {
+    py::dict d;
+    d["type"] = info.type;
+    d["name"] = info.displayName;
+    d["description"] = info.description;
+    const EffectSettings* settings = EffectSettings::forType(info.type);
+    d["minimum_channels"] = settings->minimumChannels();
+    d["maximum_channels"] = settings->maximumChannels();
+    out.append(d);
+  }
+  return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The effects library's nodes on numpy arrays; use the orvane_fx package instead.";
+  // process and __call__ go straight into C++, with no Python frame on the way: small blocks
+  // cost little more than their samples.
+  const auto processOne = [](Effect& self, const py::object& audio, double sampleRate, bool reset,
+                             double tailSeconds, const py::object& out) {
+    return processChain({&self}, audio, sampleRate, reset, tailSeconds, out);
+  };
+  const char* processDoc =
+      "process(audio, sample_rate, *, reset=True, tail_s=0.0, out=None) -> numpy.ndarray\n\n"
+      "Runs audio through the effect and returns float32 audio of the same shape (plus the "
+      "tail). audio is (frames,), (channels, frames) or (batch, channels, frames); float32 in "
+      "C order is read where it lies, other real dtypes are converted. reset=False continues "
+      "from the state the last call left (chunks of a file give the file's samples); each item "
+      "of a batch starts fresh. tail_s appends that many seconds of silence so echoes ring out. "
+      "out=audio processes in place with no new array. The GIL is released while samples are "
+      "processed.";
+  py::class_<Effect>(m, "EffectBase")
+      .def(py::init<const std::string&>(), py::arg("type"))
+      .def_property_readonly("type", &Effect::type)
+      .def("_get", &Effect::get)
+      .def("_set", &Effect::set)
+      .def("reset", &Effect::reset,
+           "Clears the delay lines and restarts the oscillators; the settings stay.")
+      .def("process", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
+           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = 0.0,
+           py::arg("out") = py::none())
+      .def("__call__", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
+           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = 0.0,
+           py::arg("out") = py::none());
+  m.def("process_chain", &processChain, py::arg("effects"), py::arg("audio"),
+        py::arg("sample_rate"), py::arg("reset"), py::arg("tail_s"), py::arg("out"));
+  m.def("render_file", &renderFile, py::arg("input_path"), py::arg("output_path"),
+        py::arg("effects"), py::arg("block"), py::arg("tail_s"));
+  m.def("settings_of", &settingsOf, py::arg("type"));
+  m.def("effect_types", &effectTypes);
+}

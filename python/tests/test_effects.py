@@ -1,0 +1,277 @@
+"""orvane_fx on numpy arrays: closed forms, the renderer's samples, state, batches, in-place
+processing, pickling, threads and errors."""
+
+import copy
+import pickle
+import sys
+import threading
+
+import numpy
+import pytest
+
+import orvane_fx
+from conftest import read_wav
+
+ALL = [orvane_fx.Delay, orvane_fx.PingPongDelay, orvane_fx.Chorus, orvane_fx.Flanger,
+       orvane_fx.Vibrato]
+
+
+def impulse(channels, frames, channel=0):
+    audio = numpy.zeros((channels, frames), numpy.float32)
+    audio[channel, 0] = 1.0
+    return audio
+
+
+def noise(shape, seed=1):
+    return numpy.random.default_rng(seed).uniform(-0.5, 0.5, shape).astype(numpy.float32)
+
+
+def only(signal, expected):
+    """Every sample is 0 except at the given frames, which hold the given values."""
+    found = {int(i): float(signal[i]) for i in numpy.nonzero(signal)[0]}
+    assert found == {k: float(numpy.float32(v)) for k, v in expected.items()}
+
+
+# --- closed forms ----------------------------------------------------------------------------
+
+def test_delay_echoes_decay_by_the_feedback_level():
+    out = orvane_fx.Delay()(impulse(2, 48000), 48000, tail_s=0.5)
+    assert out.shape == (2, 72000) and out.dtype == numpy.float32
+    echoes, level = {0: 0.7}, numpy.float32(1.0)
+    for frame in range(9600, 72000, 9600):
+        echoes[frame] = numpy.float32(0.0) * numpy.float32(0.7) + level * numpy.float32(0.3)
+        level = numpy.float32(0.0) + numpy.float32(0.2) * level
+    only(out[0], echoes)
+    only(out[1], {})
+    assert out[0, 9600] == numpy.float32(0.3) and out[0, 19200] == pytest.approx(0.06, rel=1e-6)
+
+
+def test_ping_pong_left_and_right():
+    r, w, g = numpy.float32(0.7), numpy.float32(0.3), numpy.float32(0.2)
+    out = orvane_fx.PingPongDelay()(impulse(2, 30000, channel=0), 48000)
+    assert out[0, 0] == r and out[0, 9600] == w and out[1, 9600] == numpy.float32(w * g)
+    assert out[0, 19200] == pytest.approx(float(w * g * g), rel=1e-6)
+    out = orvane_fx.PingPongDelay()(impulse(2, 30000, channel=1), 48000)
+    assert out[1, 0] == r and out[1, 9600] == w and out[0, 9600] == 0.0
+    assert out[0, 19200] == pytest.approx(float(w * g), rel=1e-6)
+
+
+def test_flanger_at_zero_sweep_is_a_two_sample_comb():
+    out = orvane_fx.Flanger(sweep_width_s=0.0)(impulse(1, 10)[0], 48000)
+    expected, ring = {0: 1.0}, numpy.float32(1.0)
+    for n in range(2, 10, 2):
+        expected[n] = numpy.float32(0.0) + numpy.float32(0.8) * ring
+        ring = numpy.float32(0.0) + numpy.float32(0.6) * ring
+    only(out, expected)
+
+
+# --- the renderer's samples ------------------------------------------------------------------
+
+@pytest.mark.parametrize("effect, arguments", [
+    (orvane_fx.Delay(delay_ms=350, feedback=0.4), "Delay delay=350 feedback=0.4"),
+    (orvane_fx.PingPongDelay(delay_ms=7, wet_mix=0.45), "PingPongDelay delay=7 wet-mix=0.45"),
+    (orvane_fx.Chorus(frequency_hz=3), "Chorus frequency=3"),
+    (orvane_fx.Flanger(sweep_width_s=0.002), "Flanger sweep-width=0.002"),
+    (orvane_fx.Vibrato(enabled=False), "Vibrato enabled=false"),
+    (orvane_fx.Chain([orvane_fx.Delay(delay_ms=20), orvane_fx.Chorus()]),
+     "Delay delay=20 Chorus"),
+])
+def test_same_samples_as_the_renderer(fx, tmp_path, effect, arguments):
+    fx("render", "-q", "-s", "noise", "--seconds", "0.5", "-o", tmp_path / "in.wav", "Delay",
+       "enabled=false")
+    fx("render", "-q", "-i", tmp_path / "in.wav", "-o", tmp_path / "fx.wav", "--tail", "0.25",
+       *arguments.split())
+    expected = read_wav(tmp_path / "fx.wav")
+    audio = read_wav(tmp_path / "in.wav")
+    assert numpy.array_equal(effect(audio, 48000, tail_s=0.25), expected)
+    orvane_fx.render_file(tmp_path / "in.wav", tmp_path / "py.wav", effect, block=333, tail_s=0.25)
+    assert numpy.array_equal(read_wav(tmp_path / "py.wav"), expected)
+
+
+# --- state, batches, dtypes and memory --------------------------------------------------------
+
+@pytest.mark.parametrize("cls", ALL)
+def test_chunks_with_reset_false_equal_the_whole(cls):
+    audio = noise((2, 20000))
+    whole = cls()(audio, 44100)
+    effect = cls()
+    parts = [effect(audio[:, start:start + size], 44100, reset=(start == 0))
+             for start, size in [(0, 1), (1, 64), (65, 9935), (10000, 0), (10000, 10000)]]
+    assert numpy.array_equal(numpy.concatenate(parts, axis=1), whole)
+    # reset=True (the default) starts again from silence.
+    assert numpy.array_equal(effect(audio, 44100), whole)
+
+
+@pytest.mark.parametrize("cls", ALL)
+def test_a_batch_equals_its_items_one_by_one(cls):
+    batch = noise((3, 2, 5000), seed=4)
+    effect = cls()
+    out = effect(batch, 48000, tail_s=0.01)
+    assert out.shape == (3, 2, 5480)
+    for item in range(3):
+        assert numpy.array_equal(out[item], cls()(batch[item], 48000, tail_s=0.01))
+    with pytest.raises(ValueError, match="batch"):
+        effect(batch, 48000, reset=False)
+
+
+def test_other_dtypes_are_converted_and_mono_may_be_one_dimensional():
+    audio64 = noise((2, 3000)).astype(numpy.float64)
+    effect = orvane_fx.Chorus()
+    assert numpy.array_equal(effect(audio64, 48000), effect(audio64.astype(numpy.float32), 48000))
+    pcm = (noise((1, 3000)) * 30000).astype(numpy.int16)
+    assert numpy.array_equal(effect(pcm, 48000), effect(pcm.astype(numpy.float32), 48000))
+    mono = noise(3000)
+    out = orvane_fx.Vibrato()(mono, 48000)
+    assert out.shape == (3000,)
+    assert numpy.array_equal(out, orvane_fx.Vibrato()(mono[numpy.newaxis], 48000)[0])
+    non_contiguous = noise((2, 6000))[:, ::2]
+    assert numpy.array_equal(effect(non_contiguous, 48000),
+                             effect(numpy.ascontiguousarray(non_contiguous), 48000))
+
+
+@pytest.mark.parametrize("cls", ALL)
+def test_in_place_writes_into_the_callers_array(cls):
+    audio = noise((2, 4096))
+    expected = cls()(audio, 48000)
+    pointer = audio.__array_interface__["data"][0]
+    result = cls()(audio, 48000, out=audio)
+    assert result is audio
+    assert audio.__array_interface__["data"][0] == pointer
+    assert numpy.array_equal(audio, expected)
+
+
+def test_out_may_be_another_array_of_the_output_shape():
+    audio = noise((2, 1000))
+    out = numpy.empty((2, 1480), numpy.float32)
+    result = orvane_fx.Delay(delay_ms=5)(audio, 48000, tail_s=0.01, out=out)
+    assert result is out
+    assert numpy.array_equal(out, orvane_fx.Delay(delay_ms=5)(audio, 48000, tail_s=0.01))
+
+
+# --- settings, pickling, chains ----------------------------------------------------------------
+
+def test_settings_are_keywords_and_properties_checked_against_their_ranges():
+    delay = orvane_fx.Delay(delay_ms=350, dry_mix=0.5)
+    assert delay.delay_ms == 350 and delay.dry_mix == 0.5 and delay.enabled is True
+    assert repr(delay) == ("Delay(enabled=True, dry_mix=0.5, wet_mix=0.3, delay_ms=350, "
+                           "feedback=0.2)")
+    with pytest.raises(ValueError, match=r"delay_ms = 1500 is outside its range, 0 to 1000 ms"):
+        delay.delay_ms = 1500
+    with pytest.raises(ValueError, match="feedback = 1 is outside its range, 0 to 0.99"):
+        orvane_fx.Delay(feedback=1.0)
+    with pytest.raises(ValueError, match="not a whole number"):
+        delay.delay_ms = 2.5
+    with pytest.raises(ValueError, match="outside its range"):
+        orvane_fx.Chorus(sweep_width_s=float("nan"))
+    with pytest.raises(TypeError, match="has no setting 'delay'.*delay_ms"):
+        orvane_fx.Delay(delay=3)
+    with pytest.raises(TypeError, match="True or False"):
+        delay.enabled = 1
+    assert delay.delay_ms == 350, "a refused value changes nothing"
+    assert "delay_ms" in orvane_fx.Delay.__doc__ and "0 to 1000 ms" in orvane_fx.Delay.__doc__
+    assert orvane_fx.Flanger.sweep_width_s.__doc__.startswith("Sweep Width")
+
+
+@pytest.mark.parametrize("cls", ALL)
+def test_pickle_and_deepcopy_carry_settings_but_start_fresh(cls):
+    effect = cls(enabled=False)
+    audio = noise((2, 2000))
+    effect(audio, 48000)
+    for twin in (pickle.loads(pickle.dumps(effect)), copy.deepcopy(effect)):
+        assert type(twin) is cls and twin == effect and twin is not effect
+        twin.enabled = True
+        assert numpy.array_equal(twin(audio, 48000, reset=False), cls()(audio, 48000))
+    chain = orvane_fx.Chain([orvane_fx.Delay(delay_ms=9), cls()])
+    again = pickle.loads(pickle.dumps(chain))
+    assert isinstance(again, orvane_fx.Chain) and list(again) == list(chain)
+
+
+def test_chain_is_a_list_of_effects():
+    chain = orvane_fx.Chain()
+    chain.append(orvane_fx.Delay(delay_ms=3))
+    chain.insert(0, orvane_fx.Vibrato())
+    chain.append(orvane_fx.Flanger())
+    chain.remove(chain[2])
+    assert [type(e).__name__ for e in chain] == ["Vibrato", "Delay"]
+    audio = noise((2, 3000))
+    expected = orvane_fx.Delay(delay_ms=3)(orvane_fx.Vibrato()(audio, 48000), 48000)
+    assert numpy.array_equal(chain(audio, 48000), expected)
+    with pytest.raises(TypeError):
+        chain.append("Delay")
+    with pytest.raises(RuntimeError, match="appears twice"):
+        orvane_fx.Chain([chain[0], chain[0]])(audio, 48000)
+
+
+# --- threads -----------------------------------------------------------------------------------
+
+def test_the_gil_is_released_while_samples_are_processed():
+    """A second Python thread counts while a long array is processed. The switch interval is
+    set far above the call's length, so a call that held the GIL would let the counter make no
+    step at all between the two reads; one that releases it lets it count all along."""
+    audio = noise((2, 48000 * 20))
+    effect = orvane_fx.Chorus()
+    started, done, steps = threading.Event(), threading.Event(), [0]
+
+    def count():
+        started.set()
+        while not done.is_set():
+            steps[0] += 1
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.5)
+    counter = threading.Thread(target=count)
+    try:
+        counter.start()
+        started.wait()
+        before = steps[0]
+        effect(audio, 48000)
+        during = steps[0] - before
+    finally:
+        done.set()
+        counter.join()
+        sys.setswitchinterval(interval)
+    assert during > 1000
+
+
+# --- errors ------------------------------------------------------------------------------------
+
+def test_bad_input_raises_clear_errors():
+    delay = orvane_fx.Delay()
+    with pytest.raises(ValueError, match="has 4 dimensions"):
+        delay(numpy.zeros((1, 1, 2, 10), numpy.float32), 48000)
+    with pytest.raises(ValueError, match="0 dimensions"):
+        delay(numpy.float32(1.0), 48000)
+    with pytest.raises(ValueError, match="no channels"):
+        delay(numpy.zeros((0, 10), numpy.float32), 48000)
+    with pytest.raises(ValueError, match="Delay takes 1 to 2 channels; the audio has 3"):
+        delay(numpy.zeros((3, 10), numpy.float32), 48000)
+    with pytest.raises(ValueError, match="PingPongDelay takes exactly 2 channels; the audio has 1"):
+        orvane_fx.PingPongDelay()(numpy.zeros(10, numpy.float32), 48000)
+    with pytest.raises(ValueError, match="sample_rate"):
+        delay(numpy.zeros((2, 10), numpy.float32), 0)
+    with pytest.raises(ValueError, match="sample_rate"):
+        delay(numpy.zeros((2, 10), numpy.float32), 44100.5)
+    with pytest.raises(ValueError, match="tail_s"):
+        delay(numpy.zeros((2, 10), numpy.float32), 48000, tail_s=-1)
+    with pytest.raises(TypeError, match="real numbers"):
+        delay(numpy.zeros((2, 10), numpy.complex64), 48000)
+    audio = numpy.zeros((2, 10), numpy.float32)
+    with pytest.raises(ValueError, match="C-contiguous"):
+        delay(audio, 48000, out=numpy.zeros((10, 2), numpy.float32).T)
+    read_only = numpy.zeros((2, 10), numpy.float32)
+    read_only.flags.writeable = False
+    with pytest.raises(ValueError, match="read-only"):
+        delay(audio, 48000, out=read_only)
+    with pytest.raises(TypeError, match="float32"):
+        delay(audio, 48000, out=numpy.zeros((2, 10)))
+    with pytest.raises(ValueError, match="shape"):
+        delay(audio, 48000, tail_s=0.001, out=audio)
+    big = numpy.zeros(20, numpy.float32)
+    with pytest.raises(ValueError, match="overlaps"):
+        delay(big[:10], 48000, out=big[5:15])
+
+
+def test_render_file_reports_what_went_wrong_and_writes_nothing(tmp_path):
+    with pytest.raises((ValueError, OSError), match="missing.wav"):
+        orvane_fx.render_file(tmp_path / "missing.wav", tmp_path / "out.wav", orvane_fx.Delay())
+    assert not (tmp_path / "out.wav").exists()
