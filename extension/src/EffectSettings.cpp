@@ -22,9 +22,14 @@ constexpr double kMaxUnsigned = std::numeric_limits<std::uint32_t>::max();
 constexpr double kMaxFloat = std::numeric_limits<float>::max();
 
 // The fixed part of each modulated delay, in samples, before the swept part.
-constexpr float kChorusBaseDelaySamples = 1002.0f;
-constexpr float kFlangerBaseDelaySamples = 2.0f;
-constexpr float kVibratoBaseDelaySamples = 1.0f;
+template <typename N>
+constexpr float kBaseDelaySamples = 0.0f;
+template <>
+constexpr float kBaseDelaySamples<ChorusNode> = 1002.0f;
+template <>
+constexpr float kBaseDelaySamples<FlangerNode> = 2.0f;
+template <>
+constexpr float kBaseDelaySamples<VibratoNode> = 1.0f;
 
 // ---- Conversions from the double every front end speaks to the node's own types ----
 
@@ -209,7 +214,7 @@ void pingPongCautions(const EffectSettings& effect, Node& node, unsigned int sam
 }
 
 // The swept delay is base + (sweepWidth × v) × rate samples in float, v running from 0 to 1.
-template <typename N, float kBaseDelaySamples>
+template <typename N>
 void sweepCautions(const EffectSettings& effect, Node& node, unsigned int sampleRate,
                    std::vector<std::string>& out) {
   const float sweep = as<N>(node).getSweepWidth();
@@ -224,7 +229,7 @@ void sweepCautions(const EffectSettings& effect, Node& node, unsigned int sample
     out.push_back(effect.type() + ": a negative sweep width (" + number(sweep) +
                   " s) reads ahead of the signal; the ring wraps and the swept signal comes " +
                   "from almost a second earlier");
-  } else if (static_cast<double>(kBaseDelaySamples) + span > kRingLength) {
+  } else if (static_cast<double>(kBaseDelaySamples<N>) + span > kRingLength) {
     out.push_back(effect.type() + ": a sweep width of " + number(sweep) + " s is " +
                   number(span) + " samples at " + rateText(sampleRate) +
                   ", more than the 48000-sample ring holds; the delay will wrap around the ring");
@@ -262,18 +267,18 @@ std::vector<EffectSettings> buildDescriptions() {
                    sweepSettings("How far the delay swings, which sets how far the pitch bends.",
                                  static_cast<double>(0.01f), 0.05, 4.0, 20.0),
                    sweepAccessors<VibratoNode>(),
-                   sweepCautions<VibratoNode, kVibratoBaseDelaySamples>);
+                   sweepCautions<VibratoNode>);
   all.emplace_back(
       "Flanger", "OrvaneFlangerNode", 1, 2,
       sweepSettings("How far the short delay swings, which sets how far the notches sweep.",
                     static_cast<double>(0.005f), 0.02, static_cast<double>(0.4f), 10.0),
-      sweepAccessors<FlangerNode>(), sweepCautions<FlangerNode, kFlangerBaseDelaySamples>);
+      sweepAccessors<FlangerNode>(), sweepCautions<FlangerNode>);
   all.emplace_back(
       "Chorus", "ChorusNode", 1, 2,
       sweepSettings("How far the delayed copy swings around its delay, which sets how far it "
                     "drifts out of tune.",
                     static_cast<double>(0.025f), 0.1, static_cast<double>(0.2f), 10.0),
-      sweepAccessors<ChorusNode>(), sweepCautions<ChorusNode, kChorusBaseDelaySamples>);
+      sweepAccessors<ChorusNode>(), sweepCautions<ChorusNode>);
   return all;
 }
 

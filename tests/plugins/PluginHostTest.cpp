@@ -215,9 +215,10 @@ TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
 }
 
 // Each stereo plugin live in jalv on a JACK server of the test's own (dummy driver, no sound
-// card): a sine from a JACK client goes through it for two seconds while a recorder takes the
-// input and the output; half-way the bypass is switched through jalv's console. Before, the
-// effect changes the signal; after, the output is the input, sample for sample.
+// card): a sine from a JACK client goes through it for three seconds while a recorder takes the
+// input and the output; a second in, the bypass is switched through jalv's console. Before, the
+// effect changes the signal; from the switch on (wherever a loaded machine lets it land), the
+// output is the input, sample for sample, up to the end.
 TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
   const std::string server = "orvane-test-" + std::to_string(::getpid());
   const std::string prefix = "export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=" + server + "; ";
@@ -243,26 +244,27 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
         "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
         "jack_connect jack_simple_client:output1 fx:in_l && "
         "jack_connect jack_simple_client:output2 fx:in_r && "
-        "{ timeout 20 jack_rec -f rec.wav -b 32 -d 2 jack_simple_client:output1 fx:out_l fx:out_r"
-        " > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
+        "{ timeout 20 jack_rec -f rec.wav -b 32 jack_simple_client:output1 fx:out_l fx:out_r"
+        " -d 3 > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
         "status=$?; echo quit >&7; exec 7>&-; wait $jalv; exit $status");
     EXPECT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
     const Audio rec = read("rec.wav");
     ASSERT_EQ(rec.channels, 3u) << readText("rec.log");
     const std::size_t frames = rec.samples[0].size();
-    ASSERT_GT(frames, 48000u);
-    std::size_t changedBefore = 0, changedAfter = 0, loud = 0;
+    ASSERT_GT(frames, 2 * 48000u);
+    std::size_t changedEarly = 0, lastChanged = 0, loud = 0;
     for (std::size_t f = 0; f < frames; ++f) {
       ASSERT_TRUE(std::isfinite(rec.samples[1][f]) && std::isfinite(rec.samples[2][f]));
       if (std::abs(rec.samples[1][f]) > 0.01f) ++loud;
-      const bool changed = rec.samples[1][f] != rec.samples[0][f];
-      // The switch lands about one second in; leave a quarter second either side of it.
-      if (f < frames / 2 - 12000) changedBefore += changed;
-      if (f > frames / 2 + 12000) changedAfter += changed;
+      if (rec.samples[1][f] != rec.samples[0][f]) {
+        lastChanged = f;
+        if (f < 24000) ++changedEarly;  // the first half second, well before the switch
+      }
     }
     EXPECT_GT(loud, frames / 2) << "not silent";
-    EXPECT_GT(changedBefore, frames / 4) << "the effect changes the signal";
-    EXPECT_EQ(changedAfter, 0u) << "bypassed through jalv's console";
+    EXPECT_GT(changedEarly, 24000u / 2) << "the effect changes the signal";
+    EXPECT_LT(lastChanged, frames - 24000) << "bypassed through jalv's console: the last half "
+                                              "second is the input itself";
   }
 }
 

@@ -147,7 +147,10 @@ int demoCommand(const std::string& folder, unsigned int block) {
   html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Orvane audio effects"
        << "</title>\n<style>body{font-family:sans-serif;margin:2em}section{margin-bottom:2em}"
        << "img{max-width:100%;border:1px solid #ddd}</style></head><body>\n"
-       << "<h1>Orvane audio effects: the demo signal through each effect</h1>\n";
+       << "<h1>Orvane audio effects: the demo signal through each effect</h1>\n"
+       << "<p>To hear the effects live, on this signal, a file of yours or the microphone, with "
+       << "a control for every setting: run <code>bash scripts/web</code> in the source folder "
+       << "and open <a href=\"http://127.0.0.1:8000/\">http://127.0.0.1:8000/</a>.</p>\n";
   std::printf("%-14s %10s %10s %14s\n", "effect", "peak", "RMS", "speed");
   for (const orvane::NodeTypeInfo& info : catalogue.types()) {
     const auto source = fx::makeBuiltInSignal("demo", kChannels, kRate, fx::defaultSeconds("demo"));

@@ -5,10 +5,23 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace orvane {
 
 namespace detail {
+
+// A float's bits: std::bit_cast where the standard library has it (some, such as the one
+// WebAssembly builds use, do not yet), the same through memcpy elsewhere.
+inline std::uint32_t floatBits(float value) noexcept {
+#if defined(__cpp_lib_bit_cast)
+  return std::bit_cast<std::uint32_t>(value);
+#else
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+#endif
+}
 
 inline constexpr int kSineTableBits = 12;
 inline constexpr int kSineTableSize = 1 << kSineTableBits;
@@ -97,7 +110,7 @@ class LFO {
   // Audio thread. A sample rate of 0 or below holds the oscillator where it is.
   float process(int sampleRate) noexcept {
     const float frequency = frequency_.load(std::memory_order_relaxed);
-    const std::uint32_t bits = std::bit_cast<std::uint32_t>(frequency);
+    const std::uint32_t bits = detail::floatBits(frequency);
     if (bits != incrementFrequencyBits_ || sampleRate != incrementSampleRate_) [[unlikely]] {
       updateIncrement(frequency, sampleRate);
     }
@@ -136,7 +149,7 @@ class LFO {
   }
 
   void updateIncrement(float frequency, int sampleRate) noexcept {
-    incrementFrequencyBits_ = std::bit_cast<std::uint32_t>(frequency);
+    incrementFrequencyBits_ = detail::floatBits(frequency);
     incrementSampleRate_ = sampleRate;
     increment_ = sampleRate > 0 && std::isfinite(frequency)
                      ? toFixedCycles(static_cast<double>(frequency) / sampleRate)

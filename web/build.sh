@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Compiles the host layer, the nodes, the extension and the C interface to one standalone
+# WebAssembly module with Debian's emscripten, and lays out the site next to it.
+# Usage: web/build.sh OUT_DIR SETTINGS_JSON
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$1
+settings=$2
+mkdir -p "$out"
+sources=(
+  "$root"/host/src/*.cpp
+  "$root"/nodes/src/*.cpp
+  "$root"/extension/src/*.cpp
+  "$root"/web/src/WebEffects.cpp
+)
+version=$(sed -n 's/^project(OrvaneAudioEffects VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+mkdir -p "$out/generated/orvane/audioeffects"
+sed -e "s/@PROJECT_VERSION@/$version/g" \
+    -e "s/@PROJECT_VERSION_MAJOR@/${version%%.*}/g" \
+    -e "s/@PROJECT_VERSION_MINOR@/$(echo "$version" | cut -d. -f2)/g" \
+    -e "s/@PROJECT_VERSION_PATCH@/${version##*.}/g" \
+    "$root/extension/include/orvane/audioeffects/Version.hpp.in" \
+    > "$out/generated/orvane/audioeffects/Version.hpp"
+# The same flags as the native build where they matter to the samples: no fused multiply-add.
+em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
+  -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" \
+  -I"$out/generated" \
+  --no-entry -sSTANDALONE_WASM=1 -sALLOW_MEMORY_GROWTH=0 -sINITIAL_MEMORY=16777216 \
+  -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_process,_malloc,_free \
+  "${sources[@]}" -o "$out/generated/orvane-effects.wasm"
+mv "$out/generated/orvane-effects.wasm" "$out/orvane-effects.wasm"
+cp "$root"/web/site/* "$out/"
+cp "$settings" "$out/effect-settings.json"

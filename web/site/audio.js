@@ -1,0 +1,84 @@
+// Sound files and offline rendering for the page and its tests: WAV in and out, and a chain of
+// effects rendered with OfflineAudioContext through the same worklet the live page uses.
+
+// A WAV file (PCM 16/24/32-bit or 32-bit float) as { rate, channels: [Float32Array, ...] }.
+export function parseWav(arrayBuffer) {
+  const view = new DataView(arrayBuffer);
+  const tag = (at) => String.fromCharCode(...new Uint8Array(arrayBuffer, at, 4));
+  if (tag(0) !== "RIFF" || tag(8) !== "WAVE") throw new Error("not a WAV file");
+  let format = null;
+  for (let at = 12; at + 8 <= view.byteLength;) {
+    const id = tag(at);
+    const size = view.getUint32(at + 4, true);
+    const body = at + 8;
+    if (id === "fmt ") {
+      format = {
+        code: view.getUint16(body, true), channels: view.getUint16(body + 2, true),
+        rate: view.getUint32(body + 4, true), bits: view.getUint16(body + 14, true),
+      };
+      if (format.code === 0xfffe) format.code = view.getUint16(body + 24, true);
+    } else if (id === "data" && format) {
+      const bytes = format.bits / 8;
+      const frames = Math.floor(Math.min(size, view.byteLength - body) / (bytes * format.channels));
+      const channels = Array.from({ length: format.channels }, () => new Float32Array(frames));
+      for (let f = 0; f < frames; ++f) {
+        for (let c = 0; c < format.channels; ++c) {
+          const p = body + (f * format.channels + c) * bytes;
+          let v;
+          if (format.code === 3 && bytes === 4) v = view.getFloat32(p, true);
+          else if (bytes === 2) v = view.getInt16(p, true) / 32768;
+          else if (bytes === 3) v = ((view.getUint8(p) | (view.getUint8(p + 1) << 8) | (view.getInt8(p + 2) << 16))) / 8388608;
+          else if (bytes === 4) v = view.getInt32(p, true) / 2147483648;
+          else throw new Error(`${format.bits}-bit WAV is not supported`);
+          channels[c][f] = v;
+        }
+      }
+      return { rate: format.rate, channels };
+    }
+    at = body + size + (size & 1);
+  }
+  throw new Error("the WAV file has no audio data");
+}
+
+// 32-bit float stereo (or mono) WAV bytes.
+export function encodeWav(channels, rate) {
+  const frames = channels[0].length;
+  const bytes = 44 + frames * channels.length * 4;
+  const view = new DataView(new ArrayBuffer(bytes));
+  const text = (at, s) => [...s].forEach((ch, i) => view.setUint8(at + i, ch.charCodeAt(0)));
+  text(0, "RIFF"); view.setUint32(4, bytes - 8, true); text(8, "WAVEfmt ");
+  view.setUint32(16, 16, true); view.setUint16(20, 3, true); view.setUint16(22, channels.length, true);
+  view.setUint32(24, rate, true); view.setUint32(28, rate * channels.length * 4, true);
+  view.setUint16(32, channels.length * 4, true); view.setUint16(34, 32, true);
+  text(36, "data"); view.setUint32(40, frames * channels.length * 4, true);
+  for (let f = 0, p = 44; f < frames; ++f) {
+    for (const channel of channels) { view.setFloat32(p, channel[f], true); p += 4; }
+  }
+  return view.buffer;
+}
+
+// The worklet node of a chain: [{ type, settings: [[index, value], ...] }, ...].
+export function chainNode(context, wasmBytes, chain) {
+  return new AudioWorkletNode(context, "orvane-chain", {
+    numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
+    channelCount: 2, channelCountMode: "explicit", channelInterpretation: "speakers",
+    processorOptions: { wasm: wasmBytes.slice(0), chain },
+  });
+}
+
+export const workletUrl = new URL("./worklet.js", import.meta.url);
+
+// Renders planar input through a chain offline, stereo out, with `tailFrames` of silence after.
+export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 0) {
+  const frames = input[0].length;
+  const context = new OfflineAudioContext(2, frames + tailFrames, rate);
+  await context.audioWorklet.addModule(workletUrl);
+  const buffer = context.createBuffer(input.length, frames, rate);
+  input.forEach((channel, c) => buffer.copyToChannel(channel, c));
+  const source = context.createBufferSource();
+  source.buffer = buffer;
+  source.connect(chainNode(context, wasmBytes, chain)).connect(context.destination);
+  source.start(0);
+  const rendered = await context.startRendering();
+  return [rendered.getChannelData(0), rendered.getChannelData(1)];
+}

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""The web page in headless Chromium against the native renderer.
+
+Usage: browser_test.py SITE_DIR ORVANE_FX WORK_DIR
+
+Renders the demo signal through every effect (defaults and other settings) and a chain with
+orvane-fx, serves the site and the test page on 127.0.0.1, lets Chromium render the same cases
+through the AudioWorklet and post the floats back, and compares them bit for bit. The test page
+also checks the live page's controls. Chromium and the server are stopped whatever happens.
+"""
+
+import http.server
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+
+SITE, FX, WORK = sys.argv[1], sys.argv[2], sys.argv[3]
+TESTS = os.path.dirname(os.path.abspath(__file__))
+SETTINGS = json.load(open(os.path.join(SITE, "effect-settings.json")))["effects"]
+
+# (name, [(type, {setting id: value})]) rendered through the page and through orvane-fx.
+CASES = [(e["type"], [(e["type"], {})]) for e in SETTINGS] + [
+    ("Delay-350", [("Delay", {"delay": 350, "feedback": 0.4, "dry-mix": 0.5})]),
+    ("PingPongDelay-7", [("PingPongDelay", {"delay": 7, "wet-mix": 0.45})]),
+    ("Chorus-fast", [("Chorus", {"sweep-width": 0.04, "frequency": 3})]),
+    ("Flanger-narrow", [("Flanger", {"sweep-width": 0.002, "frequency": 1.5})]),
+    ("Vibrato-deep", [("Vibrato", {"sweep-width": 0.02, "frequency": 7.25})]),
+    ("Flanger+Delay", [("Flanger", {}), ("Delay", {"delay": 20})]),
+]
+
+
+def page_chain(chain):
+    out = []
+    for effect_type, values in chain:
+        ids = [s["id"] for s in next(e for e in SETTINGS if e["type"] == effect_type)["settings"]]
+        out.append({"type": effect_type, "settings": [[ids.index(k), v] for k, v in values.items()]})
+    return out
+
+
+def read_float_wav(path):
+    data = open(path, "rb").read()
+    position, channels, samples = 12, 0, b""
+    while position + 8 <= len(data):
+        chunk, size = data[position:position + 4], struct.unpack("<I", data[position + 4:position + 8])[0]
+        if chunk == b"fmt ":
+            channels = struct.unpack("<H", data[position + 10:position + 12])[0]
+        elif chunk == b"data":
+            samples = data[position + 8:position + 8 + size]
+        position += 8 + size + (size & 1)
+    values = struct.unpack(f"<{len(samples) // 4}f", samples)
+    return [values[c::channels] for c in range(channels)]
+
+
+# The native host layer runs nodes with denormal numbers flushed to zero (so decaying echoes cost
+# no more than sound); WebAssembly has no such mode and keeps them. The two can only differ where
+# a signal has decayed into or next to the denormal range: so every sample must be equal bit for
+# bit unless both lie below 2^-100 (about -600 dBFS, 10^-30).
+TINY = 2.0 ** -100
+
+
+def equal(browser, native):
+    same_bits = struct.pack("<f", browser) == struct.pack("<f", native)
+    return same_bits or (abs(browser) < TINY and abs(native) < TINY)
+
+
+results, report, finished = {}, {}, threading.Event()
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=SITE, **kwargs)
+
+    def translate_path(self, path):
+        if path.startswith("/tests/cases.json"):
+            return os.path.join(WORK, "cases.json")
+        if path.startswith("/tests/"):
+            return os.path.join(TESTS, path[len("/tests/"):].split("?")[0])
+        return super().translate_path(path)
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        if self.path.startswith("/tests/result/"):
+            name = self.path[len("/tests/result/"):]
+            from urllib.parse import unquote
+            results[unquote(name)] = body
+        elif self.path == "/tests/report":
+            report.update(json.loads(body))
+            finished.set()
+        self.send_response(204)
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    expected = {}
+    for name, chain in CASES:
+        arguments = []
+        for effect_type, values in chain:
+            arguments.append(effect_type)
+            arguments += [f"{k}={v}" for k, v in values.items()]
+        out = os.path.join(WORK, f"{name}.wav")
+        subprocess.run([FX, "render", "-q", "-i", os.path.join(SITE, "demo.wav"), "-o", out,
+                        *arguments], check=True)
+        expected[name] = read_float_wav(out)
+    json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES],
+              open(os.path.join(WORK, "cases.json"), "w"))
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/tests/test.html"
+    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
+    log = open(os.path.join(WORK, "chromium.log"), "w")
+    browser = subprocess.Popen(
+        [shutil.which("chromium") or "chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
+         "--disable-quic", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync", "--enable-logging=stderr", "--v=0",
+         "--autoplay-policy=no-user-gesture-required", f"--user-data-dir={profile}",
+         "--remote-debugging-port=0", url],
+        stdout=log, stderr=subprocess.STDOUT)
+    try:
+        finished.wait(timeout=240)
+    finally:
+        browser.kill()
+        browser.wait()
+        server.shutdown()
+        shutil.rmtree(profile, ignore_errors=True)
+
+    passed = failed = 0
+
+    def check(ok, what):
+        nonlocal passed, failed
+        print(("ok     " if ok else "FAILED ") + what)
+        passed, failed = passed + ok, failed + (not ok)
+
+    check(finished.is_set(), "the test page reported back")
+    for name, _ in CASES:
+        got = results.get(name)
+        want = expected[name]
+        if got is None:
+            check(False, f"{name}: no result from the page")
+            continue
+        values = struct.unpack(f"<{len(got) // 4}f", got)
+        frames = len(want[0])
+        same = [all(equal(values[c * frames + f], want[c][f]) for f in range(frames))
+                for c in range(2)] if len(values) == 2 * frames else [False]
+        heard = tuple(want[0]) != tuple(read_float_wav(os.path.join(SITE, "demo.wav"))[0])
+        where = ""
+        for c in range(2):
+            for f in range(min(frames, len(values) // 2)):
+                if not equal(values[c * frames + f], want[c][f]):
+                    where = f" (first difference: channel {c} frame {f}: browser " \
+                            f"{values[c * frames + f]!r}, orvane-fx {want[c][f]!r})"
+                    break
+            if where:
+                break
+        check(all(same), f"{name}: the browser's samples equal orvane-fx's, bit for bit{where}")
+        check(heard, f"{name}: the effect is heard")
+    for problem in report.get("problems", []):
+        check(False, f"page: {problem}")
+    if finished.is_set() and not report.get("problems"):
+        check(True, "page: every control shows its unit and range; a control change reaches the node")
+    console = open(os.path.join(WORK, "chromium.log")).read()
+    errors = [line for line in console.splitlines()
+              if "CONSOLE" in line and ("Uncaught" in line or "Error" in line)]
+    check(not errors, "no console error" + ("".join("\n    " + e for e in errors[:5])))
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
