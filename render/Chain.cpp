@@ -50,6 +50,10 @@ double parseSettingValue(const SettingInfo& setting, const std::string& type,
     throw UsageError(where + ": not a number");
   }
   const std::string unit = setting.unit.empty() ? "" : " " + setting.unit;
+  if (setting.kind == SettingKind::Number && std::abs(value) > std::numeric_limits<float>::max()) {
+    throw UsageError(where + ": beyond the largest 32-bit float (3.40282e+38), so the effect "
+                     "would get infinity");
+  }
   if (setting.kind == SettingKind::Integer) {
     if (value != std::floor(value)) throw UsageError(where + ": expected a whole number");
     if (value < 0.0 || value > kMaxWhole) {

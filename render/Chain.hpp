@@ -20,6 +20,11 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A render that could not be completed (a full disk, a failed write); nothing was replaced.
+struct RenderFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 struct EffectSpec {
   std::string type;
   std::vector<std::pair<std::string, std::string>> settings;  // key, value as typed

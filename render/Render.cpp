@@ -10,6 +10,9 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <signal.h>
 #include <orvane/sdk/AudioBuffer.hpp>
 #include <thread>
 #include <vector>
@@ -21,6 +24,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignalNumber{0};
+
+// How often a stage waiting for another looks at the stop request.
+constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
 class Progress {
  public:
@@ -62,7 +69,13 @@ class Channel {
   }
   bool pop(T& value) {
     std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return closed_ || !items_.empty(); });
+    // Wakes now and then to notice a stop request even when the other stage is stuck.
+    while (!ready_.wait_for(lock, kStopPoll, [&] { return closed_ || !items_.empty(); })) {
+      if (stopRequested.load()) {
+        lock.unlock();
+        throw Interrupted();
+      }
+    }
     if (items_.empty()) return false;
     value = std::move(items_.front());
     items_.pop_front();
@@ -89,7 +102,32 @@ struct Chunk {
 
 }  // namespace
 
-void requestStop() noexcept { stopRequested.store(true); }
+void requestStop(int signal) noexcept {
+  stopSignalNumber.store(signal);
+  stopRequested.store(true);
+}
+
+bool stopRequestedNow() noexcept { return stopRequested.load(); }
+int stopSignal() noexcept { return stopSignalNumber.load(); }
+
+namespace {
+
+// Stop signals go to the main thread only, so that its blocking calls (opening a FIFO, say)
+// return early; the render's own threads are started with them blocked.
+class SignalsBlockedHere {
+ public:
+  SignalsBlockedHere() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &saved_);
+  }
+  ~SignalsBlockedHere() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace
 
 RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& writer,
                     WaveformPlot* plot, const RenderOptions& options) {
@@ -125,6 +163,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     processed.close();
   };
 
+  std::optional<SignalsBlockedHere> blocked(std::in_place);
   std::thread reader([&] {
     try {
       std::vector<float*> pointers(channels);
@@ -170,6 +209,8 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     }
   });
 
+  blocked.reset();
+
   RenderResult result;
   double sumOfSquares = 0.0;
   Progress progress(options.showProgress, total);
@@ -179,7 +220,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     std::vector<float*> blockPointers(channels);
     Chunk chunk;
     while (filled.pop(chunk)) {
-      if (stopRequested.load()) throw UsageError("interrupted; nothing was written");
+      if (stopRequested.load()) throw Interrupted();
       for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
       const unsigned int count = chunk.frames;
       if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);

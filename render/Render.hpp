@@ -3,6 +3,7 @@
 // The streaming render: input in blocks through a chain of nodes to a sound file.
 
 #include <cstdint>
+#include <stdexcept>
 
 #include "Chain.hpp"
 #include "Plot.hpp"
@@ -25,9 +26,18 @@ struct RenderResult {
   double rms = 0.0;
 };
 
-// Set from a signal handler (Ctrl-C, SIGTERM): the render in progress stops at its next chunk
-// and fails, so the writer removes its temporary file and nothing partial is left.
-void requestStop() noexcept;
+// A render stopped by a stop request (a signal): nothing was written.
+struct Interrupted : std::runtime_error {
+  Interrupted() : std::runtime_error("interrupted; nothing was written") {}
+};
+
+// Set from a signal handler (Ctrl-C, SIGTERM, ...; async-signal-safe): the render in progress
+// stops within a fraction of a second, even while its input is stalled, and throws
+// Interrupted, so the writer removes its temporary file and nothing partial is left.
+void requestStop(int signal = 0) noexcept;
+bool stopRequestedNow() noexcept;
+// The signal that asked for the stop, or 0.
+int stopSignal() noexcept;
 
 // Reads the source block by block (plus the tail), runs each block through the chain and writes
 // it. Memory is fixed by the block size, whatever the length. Does not commit the writer.

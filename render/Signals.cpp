@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <sstream>
 #include <vector>
 
 #include "Chain.hpp"
@@ -124,6 +125,81 @@ class GeneratedSignal final : public SignalSource {
 
 }  // namespace
 
+std::uint64_t framesIn(double seconds, unsigned int sampleRate, const std::string& what) {
+  constexpr double kMaxFrames = 281474976710656.0;  // 2^48
+  std::ostringstream given;
+  given << seconds;
+  if (!(seconds >= 0.0) || !std::isfinite(seconds)) {
+    throw UsageError(what + " " + given.str() + ": a length must be a number of seconds, 0 or more");
+  }
+  const double frames = std::round(seconds * sampleRate);
+  if (frames > kMaxFrames) {
+    throw UsageError(what + " " + given.str() + ": that is " + given.str() + " s at " +
+                     std::to_string(sampleRate) + " Hz, more frames than a render can hold " +
+                     "(2^48, over 180 years at 48000 Hz)");
+  }
+  return static_cast<std::uint64_t>(frames);
+}
+
+namespace {
+
+// Mono to many by copying, many to mono by averaging, reading the source in its own layout.
+class ChannelConverter final : public SignalSource {
+ public:
+  ChannelConverter(std::unique_ptr<SignalSource> source, unsigned int channels)
+      : source_(std::move(source)), channels_(channels),
+        scratch_(source_->channels(), std::vector<float>(kScratchFrames)),
+        pointers_(source_->channels()) {
+    for (unsigned int c = 0; c < source_->channels(); ++c) pointers_[c] = scratch_[c].data();
+  }
+
+  unsigned int channels() const override { return channels_; }
+  unsigned int sampleRate() const override { return source_->sampleRate(); }
+  std::uint64_t frames() const override { return source_->frames(); }
+
+  unsigned int read(float* const* channels, unsigned int count) override {
+    unsigned int done = 0;
+    while (done < count) {
+      const unsigned int got = source_->read(pointers_.data(), std::min(kScratchFrames, count - done));
+      const unsigned int from = source_->channels();
+      for (unsigned int f = 0; f < got; ++f) {
+        if (from == 1) {
+          for (unsigned int c = 0; c < channels_; ++c) channels[c][done + f] = scratch_[0][f];
+        } else {
+          float sum = 0.0f;
+          for (unsigned int c = 0; c < from; ++c) sum += scratch_[c][f];
+          channels[0][done + f] = sum / static_cast<float>(from);
+        }
+      }
+      done += got;
+      if (got == 0) break;
+    }
+    return done;
+  }
+
+ private:
+  static constexpr unsigned int kScratchFrames = 4096;
+  std::unique_ptr<SignalSource> source_;
+  unsigned int channels_;
+  std::vector<std::vector<float>> scratch_;
+  std::vector<float*> pointers_;
+};
+
+}  // namespace
+
+std::unique_ptr<SignalSource> withChannels(std::unique_ptr<SignalSource> source,
+                                           unsigned int channels, const std::string& name) {
+  const unsigned int from = source->channels();
+  if (channels == from) return source;
+  if (from != 1 && channels != 1) {
+    throw UsageError("--channels " + std::to_string(channels) + ": '" + name + "' has " +
+                     std::to_string(from) + " channels; mono can become any number of channels, "
+                     "and any number can become mono, but not " + std::to_string(from) +
+                     " to " + std::to_string(channels));
+  }
+  return std::make_unique<ChannelConverter>(std::move(source), channels);
+}
+
 double defaultSeconds(const std::string& name) {
   if (name == "impulse") return 1.0;
   if (name == "demo") return kDemoPatternSeconds;
@@ -134,10 +210,7 @@ std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigne
                                                 unsigned int sampleRate, double seconds) {
   if (channels == 0) throw UsageError("--channels must be at least 1");
   if (sampleRate == 0) throw UsageError("--rate must be at least 1 Hz");
-  if (!(seconds >= 0.0) || !std::isfinite(seconds)) {
-    throw UsageError("--seconds must be a length of 0 or more");
-  }
-  const auto frames = static_cast<std::uint64_t>(std::llround(seconds * sampleRate));
+  const std::uint64_t frames = framesIn(seconds, sampleRate, "--seconds");
   const double rate = sampleRate;
   GeneratedSignal::Sample sample;
   if (name == "impulse") {

@@ -25,6 +25,16 @@ class SignalSource {
 std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigned int channels,
                                                 unsigned int sampleRate, double seconds);
 
+// The input with another channel count: mono copied to every channel, or every channel averaged
+// into mono. Throws UsageError for any other change (3 channels to 2, say).
+std::unique_ptr<SignalSource> withChannels(std::unique_ptr<SignalSource> source,
+                                           unsigned int channels, const std::string& name);
+
+// Frames in `seconds` at `sampleRate`; throws UsageError naming `what` (an option) for a length
+// that is negative, not a number, or longer than any render can be (2^48 frames, over 180 years
+// at 48 kHz).
+std::uint64_t framesIn(double seconds, unsigned int sampleRate, const std::string& what);
+
 // The length a built-in signal has unless told: 1 s for the impulse, 6 s for the demo (one
 // pass of its pattern), 5 s for the others.
 double defaultSeconds(const std::string& name);

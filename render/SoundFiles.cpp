@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <limits>
 
 #include "Chain.hpp"
+#include "Render.hpp"
 
 namespace orvane::fx {
 
@@ -23,6 +25,100 @@ constexpr unsigned int kChunkFrames = 4096;
 // Beyond this a "sample rate" is a broken header, not audio.
 constexpr int kMaxSampleRate = 8'000'000;
 constexpr int kMaxChannels = 1024;
+// libvorbis codes rates up to this.
+constexpr unsigned int kMaxVorbisRate = 192000;
+// WAV, AIFF and AU describe their audio with 32-bit byte counts; some room for the header.
+constexpr std::uint64_t kMax32BitChunk = 0xFFFFFFFFull - 4096;
+// FLAC's stream header counts samples per channel in 36 bits.
+constexpr std::uint64_t kMaxFlacFrames = (std::uint64_t{1} << 36) - 1;
+// Free space below which a failed write is put down to a full disk.
+constexpr std::uint64_t kNearlyFull = 1 << 20;
+
+std::uint64_t dataBytes(std::uint64_t frames, unsigned int channels, int subformat) {
+  const unsigned int bytes = subformat == SF_FORMAT_PCM_16   ? 2
+                             : subformat == SF_FORMAT_PCM_24 ? 3
+                                                             : 4;
+  const std::uint64_t perFrame = static_cast<std::uint64_t>(channels) * bytes;
+  return frames > ~std::uint64_t{0} / perFrame ? ~std::uint64_t{0} : frames * perFrame;
+}
+
+std::uint32_t little32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The frames a file's header promises where libsndfile does not say (it counts a cut WAV by
+// its size): the WAV data chunk's byte count over the frame size. 0 when unknown.
+std::uint64_t promisedWavFrames(const std::string& path) {
+  unsigned char header[4096] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::size_t got = file ? std::fread(header, 1, sizeof header, file) : 0;
+  if (file) std::fclose(file);
+  if (got < 12 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+    return 0;
+  }
+  unsigned blockAlign = 0;
+  for (std::size_t at = 12; at + 8 <= got;) {
+    const std::uint32_t size = little32(header + at + 4);
+    if (std::memcmp(header + at, "fmt ", 4) == 0 && at + 22 <= got) {
+      blockAlign = header[at + 20] | (header[at + 21] << 8);
+    } else if (std::memcmp(header + at, "data", 4) == 0) {
+      return blockAlign == 0 || size == 0xFFFFFFFFu ? 0 : size / blockAlign;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return 0;
+}
+
+// An Ogg stream ends with a page marked end-of-stream; a cut one does not.
+bool oggEndsCleanly(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return true;
+  std::vector<unsigned char> tail(65536);
+  std::fseek(file, 0, SEEK_END);
+  const long size = std::ftell(file);
+  const long start = std::max(0L, size - static_cast<long>(tail.size()));
+  std::fseek(file, start, SEEK_SET);
+  const std::size_t got = std::fread(tail.data(), 1, tail.size(), file);
+  std::fclose(file);
+  for (std::size_t at = got >= 6 ? got - 6 : 0; at-- > 0;) {
+    if (std::memcmp(tail.data() + at, "OggS", 4) == 0) return (tail[at + 5] & 0x04) != 0;
+  }
+  return false;
+}
+
+// Why libsndfile would not open a file, in plain words and with the header's own numbers where
+// the file names them.
+std::string describeUnreadable(const std::string& path) {
+  unsigned char header[64] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::size_t got = file ? std::fread(header, 1, sizeof header, file) : 0;
+  if (file) std::fclose(file);
+  const std::string libraryWords = sf_strerror(nullptr);
+  if (got == 0) return "it is empty";
+  if (got >= 36 && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0 &&
+      std::memcmp(header + 12, "fmt ", 4) == 0) {
+    const unsigned channels = header[22] | (header[23] << 8);
+    const std::uint32_t rate = little32(header + 24);
+    if (rate == 0 || rate > static_cast<std::uint32_t>(kMaxSampleRate) || channels == 0) {
+      return "its WAV header is damaged: it gives " + std::to_string(channels) + " channels at " +
+             std::to_string(rate) + " Hz";
+    }
+    return "its WAV header is damaged or of a kind libsndfile does not read (libsndfile: " +
+           libraryWords + ")";
+  }
+  if (got >= 22 && std::memcmp(header, "fLaC", 4) == 0) {
+    // STREAMINFO: 20 bits of sample rate, 3 of channels - 1.
+    const std::uint32_t rate = (header[18] << 12) | (header[19] << 4) | (header[20] >> 4);
+    const unsigned channels = ((header[20] >> 1) & 7) + 1;
+    if (rate == 0) {
+      return "its FLAC header is damaged: it gives " + std::to_string(channels) +
+             " channels at 0 Hz";
+    }
+    return "its FLAC stream is damaged (libsndfile: " + libraryWords + ")";
+  }
+  return "it is not a sound file libsndfile reads, or its header is damaged (libsndfile: " +
+         libraryWords + ")";
+}
 
 std::string lowerExtension(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
@@ -79,10 +175,22 @@ SampleFormat parseSampleFormat(const std::string& text) {
 }
 
 SoundFileReader::SoundFileReader(const std::string& path) : path_(path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    throw UsageError("cannot read '" + path + "': it is a folder, not a sound file");
+  }
   SF_INFO info{};
   file_ = sf_open(path.c_str(), SFM_READ, &info);
   if (file_ == nullptr) {
-    throw UsageError("cannot read '" + path + "': " + sf_strerror(nullptr));
+    const int openError = errno;
+    if (stopRequestedNow()) throw Interrupted();
+    if (!std::filesystem::exists(path, error)) {
+      throw UsageError("cannot read '" + path + "': there is no such file");
+    }
+    if (access(path.c_str(), R_OK) != 0) {
+      throw UsageError("cannot read '" + path + "': " + std::strerror(openError));
+    }
+    throw UsageError("cannot read '" + path + "': " + describeUnreadable(path));
   }
   if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 ||
       info.samplerate > kMaxSampleRate || info.frames < 0) {
@@ -95,6 +203,9 @@ SoundFileReader::SoundFileReader(const std::string& path) : path_(path) {
   channels_ = static_cast<unsigned int>(info.channels);
   sampleRate_ = static_cast<unsigned int>(info.samplerate);
   frames_ = static_cast<std::uint64_t>(info.frames);
+  const int container = info.format & SF_FORMAT_TYPEMASK;
+  if (container == SF_FORMAT_WAV) promisedFrames_ = promisedWavFrames(path);
+  if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(path);
   interleaved_.resize(static_cast<std::size_t>(kChunkFrames) * channels_);
 }
 
@@ -104,11 +215,13 @@ SoundFileReader::~SoundFileReader() {
 
 unsigned int SoundFileReader::read(float* const* channels, unsigned int count) {
   unsigned int done = 0;
-  while (done < count) {
+  while (done < count && decodeError_.empty()) {
     const unsigned int want = std::min(kChunkFrames, count - done);
-    const sf_count_t got = sf_readf_float(file_, interleaved_.data(), want);
+    sf_count_t got = sf_readf_float(file_, interleaved_.data(), want);
     if (sf_error(file_) != SF_ERR_NO_ERROR) {
-      throw UsageError("cannot read '" + path_ + "': " + sf_strerror(file_));
+      // Damaged part way (a cut FLAC, say): keep what was decoded, say so at the end.
+      decodeError_ = sf_strerror(file_);
+      got = std::max<sf_count_t>(got, 0);
     }
     for (unsigned int c = 0; c < channels_; ++c) {
       const float* from = interleaved_.data() + c;
@@ -116,49 +229,81 @@ unsigned int SoundFileReader::read(float* const* channels, unsigned int count) {
       for (sf_count_t f = 0; f < got; ++f) to[f] = from[f * channels_];
     }
     done += static_cast<unsigned int>(got);
+    framesRead_ += static_cast<std::uint64_t>(got);
     // A header may promise more frames than the file holds: the file ends where its data does.
     if (got < want) break;
   }
   return done;
 }
 
-std::string createTemporaryBeside(const std::string& path) {
-  const std::filesystem::path target(path);
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string name = ".";  // built by appending: GCC 12 misreads "." + string at -O3
-  name.append(target.filename().string()).append(".partial-XXXXXX");
-  std::string pattern = (folder / name).string();
-  const int descriptor = mkstemp(pattern.data());
-  if (descriptor < 0) {
-    throw UsageError("cannot write '" + path + "': " + std::strerror(errno));
+std::string SoundFileReader::problem() const {
+  const bool known = frames_ != static_cast<std::uint64_t>(SF_COUNT_MAX);
+  if (promisedFrames_ > framesRead_ && decodeError_.empty()) {
+    return "'" + path_ + "' holds " + std::to_string(framesRead_) + " frames, not the " +
+           std::to_string(promisedFrames_) + " its header promised (cut short?); the render has "
+           "the " + std::to_string(framesRead_) + " it holds";
   }
-  // mkstemp makes the file private; give it the permissions a new file normally gets.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  close(descriptor);
-  return pattern;
+  if (cutOgg_ && decodeError_.empty()) {
+    return "'" + path_ + "' ends without the mark that closes an Ogg stream (cut short?); the "
+           "render has the " + std::to_string(framesRead_) + " frames it holds";
+  }
+  if (!decodeError_.empty()) {
+    return "'" + path_ + "' could not be decoded past frame " + std::to_string(framesRead_) +
+           (known ? " of the " + std::to_string(frames_) + " its header promised" : "") + " (" +
+           decodeError_ + "); the render has the " + std::to_string(framesRead_) +
+           " frames before that";
+  }
+  if (known && framesRead_ < frames_) {
+    return "'" + path_ + "' holds " + std::to_string(framesRead_) + " frames, not the " +
+           std::to_string(frames_) + " its header promised (cut short?); the render has the " +
+           std::to_string(framesRead_) + " it holds";
+  }
+  return "";
 }
 
 SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
-                                 unsigned int sampleRate, SampleFormat format)
+                                 unsigned int sampleRate, SampleFormat format,
+                                 std::uint64_t expectedFrames)
     : path_(path), channels_(channels) {
-  const int container = containerFor(path);
+  int container = containerFor(path);
+  const int subformat = subformatFor(container, format, path);
+  if (container == SF_FORMAT_OGG && sampleRate > kMaxVorbisRate) {
+    throw UsageError("cannot write '" + path + "': Ogg Vorbis holds rates up to " +
+                     std::to_string(kMaxVorbisRate) + " Hz, and the audio is " +
+                     std::to_string(sampleRate) + " Hz; use .wav or .flac");
+  }
+  if (expectedFrames != kUnknownLength) {
+    const std::uint64_t bytes = dataBytes(expectedFrames, channels, subformat);
+    if (container == SF_FORMAT_WAV && bytes > kMax32BitChunk) {
+      container = SF_FORMAT_RF64;
+      note_ = "'" + path + "' will hold " + std::to_string(bytes) +
+              " bytes of audio, more than a WAV header can describe (4 GiB); it is written as "
+              "RF64, the WAV format for large files";
+    } else if ((container == SF_FORMAT_AIFF || container == SF_FORMAT_AU) &&
+               bytes > kMax32BitChunk) {
+      throw UsageError("cannot write '" + path + "': " + std::to_string(expectedFrames) +
+                       " frames of " + std::to_string(channels) + " channels are " +
+                       std::to_string(bytes) + " bytes, more than the 4 GiB that file type can "
+                       "hold; use .wav (written as RF64), .w64, .caf or .flac");
+    } else if (container == SF_FORMAT_FLAC && expectedFrames > kMaxFlacFrames) {
+      throw UsageError("cannot write '" + path + "': FLAC holds at most " +
+                       std::to_string(kMaxFlacFrames) + " frames, and the render has " +
+                       std::to_string(expectedFrames));
+    }
+  }
   SF_INFO info{};
   info.channels = static_cast<int>(channels);
   info.samplerate = static_cast<int>(std::min<unsigned int>(sampleRate, kMaxSampleRate));
-  info.format = container | subformatFor(container, format, path);
+  info.format = container | subformat;
   if (!sf_format_check(&info)) {
     throw UsageError("cannot write '" + path + "': that file type cannot hold " +
                      std::to_string(channels) + " channels at " + std::to_string(sampleRate) +
                      " Hz in that sample format");
   }
-  temporaryPath_ = createTemporaryBeside(path);
-  file_ = sf_open(temporaryPath_.c_str(), SFM_WRITE, &info);
-  if (file_ == nullptr) {
-    std::remove(temporaryPath_.c_str());
-    throw UsageError("cannot write '" + path + "': " + sf_strerror(nullptr));
-  }
+  format_ = info.format;
+  output_ = std::make_unique<OutputFile>(path);
+  file_ = sf_open(output_->temporaryPath().c_str(), SFM_WRITE, &info);
+  if (file_ == nullptr) fail(sf_strerror(nullptr));
   // Float samples beyond full scale are clipped, not wrapped, in whole-number formats.
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   interleaved_.resize(static_cast<std::size_t>(kChunkFrames) * channels_);
@@ -166,7 +311,20 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
 
 SoundFileWriter::~SoundFileWriter() {
   if (file_ != nullptr) sf_close(file_);
-  if (!temporaryPath_.empty()) std::remove(temporaryPath_.c_str());
+}
+
+void SoundFileWriter::fail(const std::string& what) const {
+  // libsndfile's own words for a full disk are vague ("Unspecified internal error"): say it.
+  std::string reason = what;
+  const std::filesystem::path folder = std::filesystem::path(output_ ? output_->temporaryPath()
+                                                                     : path_).parent_path();
+  struct statvfs space {};
+  if (statvfs(folder.empty() ? "." : folder.c_str(), &space) == 0 &&
+      static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize < kNearlyFull) {
+    reason = "the disk is full";
+  }
+  throw RenderFailure("cannot write '" + path_ + "': " + reason + "; '" + path_ +
+                      "' is left as it was");
 }
 
 void SoundFileWriter::write(const float* const* channels, unsigned int count) {
@@ -178,39 +336,44 @@ void SoundFileWriter::write(const float* const* channels, unsigned int count) {
       float* to = interleaved_.data() + c;
       for (unsigned int f = 0; f < n; ++f) to[static_cast<std::size_t>(f) * channels_] = from[f];
     }
-    if (sf_writef_float(file_, interleaved_.data(), n) != n) {
-      throw UsageError("cannot write '" + path_ + "': " + sf_strerror(file_));
-    }
+    if (sf_writef_float(file_, interleaved_.data(), n) != n) fail(sf_strerror(file_));
     done += n;
+    framesWritten_ += n;
   }
 }
 
 void SoundFileWriter::commit() {
-  const int status = sf_close(file_);
-  file_ = nullptr;
-  if (status != 0) throw UsageError("cannot write '" + path_ + "': " + sf_error_number(status));
-  if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-    throw UsageError("cannot write '" + path_ + "': " + std::strerror(errno));
-  }
-  temporaryPath_.clear();
+  finish();
+  output_->commit();
 }
 
-void writeFileAtomically(const std::string& path, const std::string& contents) {
-  const std::string temporary = createTemporaryBeside(path);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << contents;
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      throw UsageError("cannot write '" + path + "'");
+void SoundFileWriter::finish() {
+  if (finished_) return;
+  const int status = sf_close(file_);
+  file_ = nullptr;
+  if (status != 0) fail(sf_error_number(status));
+  // libsndfile may lose an error of the encoder's last flush: read the file back. Containers
+  // with a frame count in the header need only that; compressed ones are decoded to the end.
+  SF_INFO info{};
+  SNDFILE* check = sf_open(output_->temporaryPath().c_str(), SFM_READ, &info);
+  if (check == nullptr) fail("the file written does not read back (" +
+                             std::string(sf_strerror(nullptr)) + ")");
+  std::uint64_t frames = static_cast<std::uint64_t>(std::max<sf_count_t>(info.frames, 0));
+  const int container = format_ & SF_FORMAT_TYPEMASK;
+  if (container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG) {
+    frames = 0;
+    std::vector<float> scratch(static_cast<std::size_t>(kChunkFrames) * channels_);
+    for (sf_count_t got; (got = sf_readf_float(check, scratch.data(), kChunkFrames)) > 0;) {
+      frames += static_cast<std::uint64_t>(got);
     }
+    if (sf_error(check) != SF_ERR_NO_ERROR) frames = 0;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw UsageError("cannot write '" + path + "': " + reason);
+  sf_close(check);
+  if (frames != framesWritten_) {
+    fail("the file written reads back " + std::to_string(frames) + " of its " +
+         std::to_string(framesWritten_) + " frames");
   }
+  finished_ = true;
 }
 
 }  // namespace orvane::fx

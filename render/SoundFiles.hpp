@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.hpp"
 #include "Signals.hpp"
 
 namespace orvane::fx {
 
 enum class SampleFormat { Default, Pcm16, Pcm24, Float };
+
+class OutputFile;
 
 // "pcm16", "pcm24" or "float"; throws UsageError for anything else.
 SampleFormat parseSampleFormat(const std::string& text);
@@ -29,11 +32,20 @@ class SoundFileReader final : public SignalSource {
   unsigned int channels() const override { return channels_; }
   unsigned int sampleRate() const override { return sampleRate_; }
   std::uint64_t frames() const override { return frames_; }
-  // Throws UsageError when the file turns out to be unreadable part way.
+  // A file that turns out to be damaged part way ends there: what was decoded is returned, and
+  // problem() says what happened.
   unsigned int read(float* const* channels, unsigned int count) override;
+
+  // After reading to the end: a sentence when the file held fewer frames than its header
+  // promised, or could not be decoded to the end; empty otherwise.
+  std::string problem() const;
 
  private:
   std::string path_;
+  std::uint64_t framesRead_ = 0;
+  std::uint64_t promisedFrames_ = 0;  // from a WAV header, where libsndfile does not tell
+  bool cutOgg_ = false;
+  std::string decodeError_;
   SNDFILE* file_ = nullptr;
   unsigned int channels_ = 0;
   unsigned int sampleRate_ = 0;
@@ -41,33 +53,48 @@ class SoundFileReader final : public SignalSource {
   std::vector<float> interleaved_;
 };
 
-// Writes to a temporary file beside `path`; commit() renames it to `path` once everything is
-// written. Destroyed without a commit, it removes the temporary file and leaves `path` as it was.
-// The container follows the extension (.wav, .flac, .aiff, .ogg, ...); WAV, AIFF and the other
-// containers that can hold floats are written as 32-bit float unless told otherwise.
+// Writes to a temporary file beside `path` (an OutputFile); commit() checks that the file reads
+// back complete, then puts it in place. Destroyed without a commit, it removes the temporary
+// file and leaves `path` as it was. The container follows the extension (.wav, .flac, .aiff,
+// .ogg, ...); WAV, AIFF and the other containers that can hold floats are written as 32-bit
+// float unless told otherwise.
+//
+// `expectedFrames` (when known) lets the writer choose before anything is written: a .wav that
+// would pass the 4 GiB limit of its header is written as RF64 (note() says so), and a length
+// that another container cannot hold is refused.
 class SoundFileWriter {
  public:
+  static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
+
   SoundFileWriter(const std::string& path, unsigned int channels, unsigned int sampleRate,
-                  SampleFormat format);
+                  SampleFormat format, std::uint64_t expectedFrames = kUnknownLength);
   ~SoundFileWriter();
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;
 
   void write(const float* const* channels, unsigned int count);
+  // Closes the file and reads it back (to the end for compressed containers); throws
+  // UsageError when it is not complete. Once is enough; commit() does it too.
+  void finish();
+  // finish(), then flushes the file to the disk and puts it in place; throws UsageError,
+  // leaving `path` as it was, when any step fails.
   void commit();
+  const std::string& outputPath() const { return path_; }
+  // Something the user should know about how the file is written (RF64), or empty.
+  const std::string& note() const { return note_; }
 
  private:
+  [[noreturn]] void fail(const std::string& what) const;
+
   std::string path_;
-  std::string temporaryPath_;
+  std::unique_ptr<OutputFile> output_;
   SNDFILE* file_ = nullptr;
+  int format_ = 0;
   unsigned int channels_;
+  std::uint64_t framesWritten_ = 0;
+  bool finished_ = false;
   std::vector<float> interleaved_;
+  std::string note_;
 };
-
-// Text written through a temporary file beside `path` and renamed into place.
-void writeFileAtomically(const std::string& path, const std::string& contents);
-
-// A temporary file name in the same folder as `path` (so a rename is atomic), created empty.
-std::string createTemporaryBeside(const std::string& path);
 
 }  // namespace orvane::fx

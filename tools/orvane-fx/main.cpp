@@ -1,8 +1,11 @@
 // orvane-fx: hear and see the effects. Loads the library as a host does, streams audio through
 // chains of its nodes block by block, and writes sound files and pictures.
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Chain.hpp"
@@ -27,9 +31,12 @@ namespace {
 struct RenderArguments {
   std::string input;
   std::string signal;
-  unsigned int rate = 48000;
+  double rate = 48000;
   unsigned int channels = 2;
   double seconds = -1.0;  // below 0: the signal's own length
+  bool rateGiven = false;
+  bool channelsGiven = false;
+  bool secondsGiven = false;
   double tail = 0.0;
   std::string output = "out.wav";
   std::string format;
@@ -75,21 +82,51 @@ void listCatalogue(const std::string& only) {
             << "with a warning of what the effect will make of them elsewhere.\n";
 }
 
-std::unique_ptr<fx::SignalSource> openSource(const RenderArguments& args) {
-  if (!args.input.empty()) {
-    if (!args.signal.empty()) throw fx::UsageError("give --input or --signal, not both");
-    return std::make_unique<fx::SoundFileReader>(args.input);
+constexpr double kMaxRate = 8000000;
+
+unsigned int checkedRate(double rate) {
+  if (!(rate >= 1 && rate <= kMaxRate) || rate != std::floor(rate)) {
+    std::ostringstream given;
+    given << rate;
+    throw fx::UsageError("--rate " + given.str() +
+                         ": a sample rate is a whole number of hertz from 1 to 8000000");
   }
-  const std::string name = args.signal.empty() ? "demo" : args.signal;
-  const double seconds = args.seconds >= 0.0 ? args.seconds : fx::defaultSeconds(name);
-  return fx::makeBuiltInSignal(name, args.channels, args.rate, seconds);
+  return static_cast<unsigned int>(rate);
 }
 
-std::uint64_t tailFrames(double tailSeconds, unsigned int rate) {
-  if (!(tailSeconds >= 0.0) || !std::isfinite(tailSeconds)) {
-    throw fx::UsageError("--tail must be a length of 0 or more seconds");
+// The input, and the file reader behind it when it is a file (for what it found on the way).
+struct Input {
+  std::unique_ptr<fx::SignalSource> source;
+  fx::SoundFileReader* file = nullptr;
+};
+
+Input openSource(const RenderArguments& args) {
+  Input input;
+  if (!args.input.empty()) {
+    if (!args.signal.empty()) throw fx::UsageError("give --input or --signal, not both");
+    if (args.rateGiven || args.secondsGiven) {
+      throw fx::UsageError(std::string(args.rateGiven ? "--rate" : "--seconds") +
+                           " sets the built-in signal; a file given with --input keeps its own "
+                           "rate and length");
+    }
+    auto file = std::make_unique<fx::SoundFileReader>(args.input);
+    input.file = file.get();
+    input.source = std::move(file);
+    if (args.channelsGiven) {
+      input.source = fx::withChannels(std::move(input.source), args.channels, args.input);
+    }
+    return input;
   }
-  return static_cast<std::uint64_t>(std::llround(tailSeconds * rate));
+  const std::string name = args.signal.empty() ? "demo" : args.signal;
+  const double seconds = args.secondsGiven ? args.seconds : fx::defaultSeconds(name);
+  input.source = fx::makeBuiltInSignal(name, args.channels, checkedRate(args.rate), seconds);
+  return input;
+}
+
+std::string lowerExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
 }
 
 void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
@@ -106,41 +143,90 @@ int renderCommand(const RenderArguments& args) {
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
   const fx::SampleFormat format =
       args.format.empty() ? fx::SampleFormat::Default : fx::parseSampleFormat(args.format);
-  const std::unique_ptr<fx::SignalSource> source = openSource(args);
-  const std::uint64_t tail = tailFrames(args.tail, source->sampleRate());
+  if (!args.plot.empty()) {
+    if (lowerExtension(args.plot) != ".svg") {
+      throw fx::UsageError("--plot " + args.plot + ": the plot is an SVG picture; name it .svg");
+    }
+    if (fx::sameFile(args.plot, args.output) ||
+        (!args.input.empty() && fx::sameFile(args.plot, args.input))) {
+      throw fx::UsageError("--plot " + args.plot + ": that is the " +
+                           (fx::sameFile(args.plot, args.output) ? "output" : "input") +
+                           "; give the plot a name of its own");
+    }
+  }
+  const Input input = openSource(args);
+  fx::SignalSource& source = *input.source;
+  const std::uint64_t tail = fx::framesIn(args.tail, source.sampleRate(), "--tail");
 
   const fx::EffectCatalogue catalogue;
   std::vector<std::string> warnings;
-  fx::EffectChain chain(catalogue, effects, source->channels(), source->sampleRate(), warnings);
+  fx::EffectChain chain(catalogue, effects, source.channels(), source.sampleRate(), warnings);
   for (const std::string& warning : warnings)
     std::cerr << "orvane-fx: warning: " << warning << "\n";
 
-  fx::SoundFileWriter writer(args.output, source->channels(), source->sampleRate(), format);
+  // The output's length, when the input says it, decides its container before anything is
+  // written (a long .wav becomes RF64; a length another type cannot hold is refused).
+  constexpr std::uint64_t kUnknownLength = fx::SoundFileWriter::kUnknownLength;
+  const bool lengthKnown = source.frames() < (std::uint64_t{1} << 62);
+  fx::SoundFileWriter writer(args.output, source.channels(), source.sampleRate(), format,
+                             lengthKnown ? source.frames() + tail : kUnknownLength);
+  if (!writer.note().empty()) std::cerr << "orvane-fx: note: " << writer.note() << "\n";
   std::unique_ptr<fx::WaveformPlot> plot;
   if (!args.plot.empty()) {
-    plot = std::make_unique<fx::WaveformPlot>(source->channels(), source->frames() + tail,
-                                              source->sampleRate());
+    plot = std::make_unique<fx::WaveformPlot>(source.channels(), source.frames() + tail,
+                                              source.sampleRate());
   }
   fx::RenderOptions options;
   options.blockSize = args.block;
   options.tailFrames = tail;
   options.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
-  const fx::RenderResult result = fx::render(*source, chain, writer, plot.get(), options);
+  const fx::RenderResult result = fx::render(source, chain, writer, plot.get(), options);
+  if (input.file != nullptr && !input.file->problem().empty()) {
+    std::cerr << "orvane-fx: warning: " << input.file->problem() << "\n";
+  }
+  // Both files complete before either is put in place: a failure leaves neither behind.
+  std::unique_ptr<fx::OutputFile> plotFile;
   if (plot) {
     const bool impulse = args.signal == "impulse";
-    fx::writeFileAtomically(args.plot, plot->svg(chain.describe(), impulse));
+    plotFile = fx::stageText(args.plot, plot->svg(chain.describe(), impulse));
   }
+  writer.finish();
   writer.commit();
-  if (!args.quiet) printSummary(*source, chain, result, args.output);
+  if (plotFile) plotFile->commit();
+  if (!args.quiet) printSummary(source, chain, result, args.output);
   return 0;
 }
 
+// Removes the demo's folder again if the demo made it and fails before anything is in it.
+struct FolderMadeHere {
+  std::string folder;
+  bool made = false;
+  ~FolderMadeHere() {
+    std::error_code error;
+    if (made && std::filesystem::is_empty(folder, error)) std::filesystem::remove(folder, error);
+  }
+};
+
+int demoFiles(const std::string& folder, unsigned int block);
+
 int demoCommand(const std::string& folder, unsigned int block) {
+  try {
+    return demoFiles(folder, block);
+  } catch (const fx::UsageError& e) {
+    // Files are put in place only at the very end, and a failure there says what it placed.
+    throw fx::UsageError(std::string(e.what()) + "; nothing was written");
+  }
+}
+
+int demoFiles(const std::string& folder, unsigned int block) {
   std::error_code error;
+  FolderMadeHere madeHere{folder, !std::filesystem::exists(folder, error)};
   std::filesystem::create_directories(folder, error);
   if (error) throw fx::UsageError("cannot create '" + folder + "': " + error.message());
 
   const fx::EffectCatalogue catalogue;
+  std::vector<std::unique_ptr<fx::SoundFileWriter>> writers;
+  std::vector<std::unique_ptr<fx::OutputFile>> staged;
   constexpr unsigned int kRate = 48000;
   constexpr unsigned int kChannels = 2;
   std::ostringstream html;
@@ -159,14 +245,16 @@ int demoCommand(const std::string& folder, unsigned int block) {
     const std::string wav = info.type + ".wav";
     const std::string svg = info.type + ".svg";
     const std::filesystem::path base(folder);
-    fx::SoundFileWriter writer((base / wav).string(), kChannels, kRate, fx::SampleFormat::Default);
+    writers.push_back(std::make_unique<fx::SoundFileWriter>((base / wav).string(), kChannels, kRate,
+                                                            fx::SampleFormat::Default));
+    fx::SoundFileWriter& writer = *writers.back();
     fx::WaveformPlot plot(kChannels, source->frames(), kRate);
     fx::RenderOptions options;
     options.blockSize = block;
     options.measureLevels = true;
     const fx::RenderResult result = fx::render(*source, chain, writer, &plot, options);
-    fx::writeFileAtomically((base / svg).string(), plot.svg(info.displayName, false));
-    writer.commit();
+    staged.push_back(fx::stageText((base / svg).string(), plot.svg(info.displayName, false)));
+    writer.finish();
     const double seconds = static_cast<double>(result.frames) / kRate;
     std::printf("%-14s %10.4f %10.4f %12.0fx\n", info.type.c_str(), result.peak, result.rms,
                 result.wallSeconds > 0 ? seconds / result.wallSeconds : 0.0);
@@ -175,18 +263,70 @@ int demoCommand(const std::string& folder, unsigned int block) {
          << info.displayName << " waveform\"></section>\n";
   }
   html << "</body></html>\n";
-  fx::writeFileAtomically((std::filesystem::path(folder) / "index.html").string(), html.str());
+  staged.push_back(fx::stageText((std::filesystem::path(folder) / "index.html").string(), html.str()));
+  // Every file is complete: only now do they take their places, so an interruption or a
+  // failure before this point leaves the folder as it was.
+  std::vector<std::string> placed;
+  try {
+    for (auto& writer : writers) {
+      writer->commit();
+      placed.push_back(writer->outputPath());
+    }
+    for (auto& file : staged) {
+      file->commit();
+      placed.push_back(file->path());
+    }
+  } catch (const std::runtime_error& e) {
+    std::string list;
+    for (const std::string& path : placed) list += (list.empty() ? "" : ", ") + path;
+    throw fx::RenderFailure(std::string(e.what()) +
+                            (placed.empty() ? "; nothing was written"
+                                            : "; already in place: " + list));
+  }
   std::printf("wrote %s/index.html\n", folder.c_str());
   return 0;
 }
 
 }  // namespace
 
-extern "C" void onStopSignal(int) { fx::requestStop(); }
+extern "C" void onStopSignal(int signal) { fx::requestStop(signal); }
+
+namespace {
+
+// How long a stopped render may take to unwind before the process leaves without it (a thread
+// blocked reading a stalled pipe or a FIFO nobody writes cannot be woken).
+constexpr auto kStopGrace = std::chrono::milliseconds(700);
+
+// Ctrl-C, SIGTERM, SIGHUP, SIGPIPE and SIGQUIT stop a render cleanly: no partial file is left
+// and the exit status is 128 + the signal, as shells expect. They are installed without
+// SA_RESTART, so that an open or read blocked in the main thread returns at once. A file grown
+// past the system's size limit fails its write (SIGXFSZ ignored) and is reported.
+void installStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(signal, &action, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+  // The watcher, with every signal blocked so that they reach the main thread.
+  sigset_t all, saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &saved);
+  std::thread([] {
+    while (!fx::stopRequestedNow()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(kStopGrace);
+    fx::removeTemporaryFilesNow();
+    constexpr char kMessage[] = "orvane-fx: error: interrupted; nothing was written\n";
+    [[maybe_unused]] const auto written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(128 + fx::stopSignal());
+  }).detach();
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
+  installStopHandlers();
   CLI::App app{"orvane-fx: renders audio through the Orvane audio effects"};
   app.set_version_flag("--version", std::string(ORVANE_FX_VERSION));
   app.require_subcommand(1);
@@ -202,12 +342,17 @@ int main(int argc, char** argv) {
   render->add_option("-i,--input", args.input, "Input sound file (any type libsndfile reads)");
   render->add_option("-s,--signal", args.signal,
                      "Built-in input instead of a file: demo (default), impulse, noise, sine");
-  render->add_option("--rate", args.rate, "Sample rate of the built-in signal (Hz)")
-      ->check(CLI::Range(1u, 8000000u));
-  render->add_option("--channels", args.channels, "Channels of the built-in signal")
-      ->check(CLI::Range(1u, 64u));
-  render->add_option("--seconds", args.seconds,
-                     "Length of the built-in signal (default: 1 for impulse, 6 for demo, else 5)");
+  CLI::Option* rate =
+      render->add_option("--rate", args.rate, "Sample rate of the built-in signal (Hz)");
+  CLI::Option* channels =
+      render
+          ->add_option("--channels", args.channels,
+                       "Channels of the built-in signal, or of the input (mono to many by copying, "
+                       "many to mono by averaging)")
+          ->check(CLI::Range(1u, 64u));
+  CLI::Option* seconds = render->add_option(
+      "--seconds", args.seconds,
+      "Length of the built-in signal (default: 1 for impulse, 6 for demo, else 5)");
   render->add_option("--tail", args.tail, "Seconds of silence after the input, for echoes");
   render->add_option("-o,--output", args.output, "Output file; its extension picks the type")
       ->capture_default_str();
@@ -227,7 +372,17 @@ int main(int argc, char** argv) {
   demo->add_option("-o,--output", demoFolder, "Folder to write into")->capture_default_str();
   demo->add_option("-b,--block", demoBlock, "Frames per block")->check(CLI::Range(1u, 1u << 20));
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help, --version
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "orvane-fx: error: " << e.what() << "\n(see orvane-fx --help)\n";
+    return 2;
+  }
+  args.rateGiven = rate->count() > 0;
+  args.channelsGiven = channels->count() > 0;
+  args.secondsGiven = seconds->count() > 0;
   try {
     if (app.got_subcommand("list")) {
       listCatalogue(listOnly);
@@ -235,9 +390,12 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("render")) return renderCommand(args);
     return demoCommand(demoFolder, demoBlock);
+  } catch (const fx::Interrupted& e) {
+    std::cerr << "orvane-fx: error: " << e.what() << "\n";
+    return 128 + (fx::stopSignal() != 0 ? fx::stopSignal() : SIGINT);
   } catch (const fx::UsageError& e) {
     std::cerr << "orvane-fx: error: " << e.what() << "\n";
-    return 2;
+    return fx::stopRequestedNow() ? 128 + fx::stopSignal() : 2;
   } catch (const std::exception& e) {
     std::cerr << "orvane-fx: error: " << e.what() << "\n";
     return 1;
