@@ -42,6 +42,9 @@ class EffectCatalogue {
   const std::vector<NodeTypeInfo>& types() const { return types_; }
   // Throws UsageError for a type the factory does not know.
   const EffectSettings& settings(const std::string& type) const;
+  // The catalogue's spelling of an effect named without regard to case ("delay" → "Delay");
+  // throws UsageError, with the closest name when there is one, for an unknown name.
+  std::string resolve(const std::string& name) const;
   // The channel counts a type accepts, in words ("1 or 2 channels").
   std::string channelRule(const std::string& type) const;
   std::unique_ptr<Node> create(const std::string& type) const;
@@ -71,8 +74,13 @@ class EffectChain {
   std::vector<SingleBusAudioProcessorNode*> processors_;
 };
 
+// "did you mean 'Delay'? " for the known word closest to a typo (without regard to case), or "".
+std::string didYouMean(const std::string& typed, const std::vector<std::string>& known);
+std::string lowerCase(std::string text);
+
 // Parses a setting's value: true/false/1/0 for a switch, a finite number otherwise, whole for
-// an integer setting. A value outside the setting's range is refused where the node would clamp
+// an integer setting. A number may carry a unit: ms or s for times, Hz, mHz or kHz for rates,
+// dB for gains (turned into a linear gain). A value outside the setting's range is refused where the node would clamp
 // it; elsewhere it is taken as it is (the chain reports what the node will make of it).
 double parseSettingValue(const SettingInfo& setting, const std::string& type,
                          const std::string& text);

@@ -182,8 +182,10 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
         const double y = middle - half * p.value / scale;
         svg << "<circle cx=\"" << x << "\" cy=\"" << y << "\" r=\"3\" fill=\"#d33\"/>\n"
             << "<text x=\"" << x + 5 << "\" y=\"" << top + 14 + 13 * (row++ % 6)
-            << "\" fill=\"#d33\">" << static_cast<double>(p.frame) / sampleRate_
-            << " s: " << p.value << "</text>\n";
+            << "\" fill=\"#d33\">" << std::setprecision(4)
+            << 1000.0 * static_cast<double>(p.frame) / sampleRate_ << " ms, "
+            << std::fixed << std::setprecision(1) << 20.0 * std::log10(std::fabs(p.value))
+            << " dB" << std::defaultfloat << std::setprecision(6) << "</text>\n";
       }
     }
   }

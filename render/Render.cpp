@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <string>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -29,28 +30,47 @@ std::atomic<int> stopSignalNumber{0};
 // How often a stage waiting for another looks at the stop request.
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
+// On a terminal: position and length, percent, speed and time left, redrawn at most ten times a
+// second once a render has run for half a second.
 class Progress {
  public:
-  Progress(bool enabled, std::uint64_t total) : enabled_(enabled), total_(total) {}
+  Progress(bool enabled, std::uint64_t total, unsigned int sampleRate)
+      : enabled_(enabled), total_(total), sampleRate_(sampleRate) {}
   ~Progress() {
     if (shown_) std::fputs("\r\033[K", stderr);
   }
 
   void update(std::uint64_t done) {
-    if (!enabled_ || total_ == 0) return;
+    if (!enabled_ || total_ == 0 || sampleRate_ == 0) return;
     const auto now = Clock::now();
-    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) {
+    if (now - start_ < std::chrono::milliseconds(500) ||
+        now - last_ < std::chrono::milliseconds(100)) {
       return;
     }
     last_ = now;
     shown_ = true;
-    std::fprintf(stderr, "\rrendering: %3.0f%%", 100.0 * static_cast<double>(done) / total_);
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    const double position = static_cast<double>(done) / sampleRate_;
+    const double length = static_cast<double>(total_) / sampleRate_;
+    const double speed = elapsed > 0.0 ? position / elapsed : 0.0;
+    const double left = speed > 0.0 ? (length - position) / speed : 0.0;
+    std::fprintf(stderr, "\r\033[K%s / %s  %3.0f%%  %.0fx real time  %s left",
+                 clock(position).c_str(), clock(length).c_str(), 100.0 * position / length, speed,
+                 clock(left).c_str());
     std::fflush(stderr);
   }
 
  private:
+  static std::string clock(double seconds) {
+    const auto whole = static_cast<long long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", whole / 60, whole % 60);
+    return text;
+  }
+
   bool enabled_;
   std::uint64_t total_;
+  unsigned int sampleRate_;
   bool shown_ = false;
   Clock::time_point start_ = Clock::now();
   Clock::time_point last_ = start_;
@@ -213,7 +233,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
 
   RenderResult result;
   double sumOfSquares = 0.0;
-  Progress progress(options.showProgress, total);
+  Progress progress(options.showProgress, total, source.sampleRate());
   const auto start = Clock::now();
   try {
     std::vector<float*> pointers(channels);
@@ -230,14 +250,22 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
                                 source.sampleRate());
         chain.process(view);
       }
-      for (unsigned int c = 0; options.measureLevels && c < channels; ++c) {
+      for (unsigned int c = 0; c < channels; ++c) {
+        float peak = result.peak;
+        std::uint64_t over = 0;
         for (unsigned int f = 0; f < count; ++f) {
-          const float v = pointers[c][f];
-          result.peak = std::max(result.peak, std::fabs(v));
-          sumOfSquares += static_cast<double>(v) * v;
+          const float magnitude = std::fabs(pointers[c][f]);
+          peak = std::max(peak, magnitude);
+          over += magnitude > 1.0f ? 1 : 0;
+        }
+        result.peak = peak;
+        result.overFullScale += over;
+        for (unsigned int f = 0; options.measureLevels && f < count; ++f) {
+          sumOfSquares += static_cast<double>(pointers[c][f]) * pointers[c][f];
         }
       }
       if (plot != nullptr) plot->addOutput(pointers.data(), result.frames, count);
+      if (options.spectrogram != nullptr) options.spectrogram->add(pointers.data(), channels, count);
       processed.push(chunk);
       result.frames += count;
       progress.update(result.frames);

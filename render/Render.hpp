@@ -8,6 +8,7 @@
 #include "Chain.hpp"
 #include "Plot.hpp"
 #include "Signals.hpp"
+#include "Spectrogram.hpp"
 #include "SoundFiles.hpp"
 
 namespace orvane::fx {
@@ -16,14 +17,16 @@ struct RenderOptions {
   unsigned int blockSize = 512;
   std::uint64_t tailFrames = 0;  // silence after the input, for echoes to ring out
   bool showProgress = false;     // on stderr, once a render runs longer than a second
-  bool measureLevels = false;    // peak and RMS of the output, at some cost per sample
+  bool measureLevels = false;    // RMS of the output, at some cost per sample
+  Spectrogram* spectrogram = nullptr;  // fed with the output, when given
 };
 
 struct RenderResult {
   std::uint64_t frames = 0;
   double wallSeconds = 0.0;
-  float peak = 0.0f;  // peak and rms only with RenderOptions::measureLevels
-  double rms = 0.0;
+  float peak = 0.0f;              // the largest output sample, in magnitude
+  std::uint64_t overFullScale = 0;  // output samples beyond ±1 (clipped by whole-number formats)
+  double rms = 0.0;               // only with RenderOptions::measureLevels
 };
 
 // A render stopped by a stop request (a signal): nothing was written.

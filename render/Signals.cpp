@@ -46,6 +46,10 @@ double click(double t, std::uint64_t frame, unsigned int channel) {
   return 0.8 * std::exp(-t * 2000.0) * hashNoise(frame, channel, 7);
 }
 
+// The demo's overall level: low enough that no effect at its defaults goes past full scale
+// (the flanger's resonance adds most, about 3 dB).
+constexpr double kDemoLevel = 0.6;
+
 // Six seconds, repeating: clicks on each side, plucked notes panned left and right, then a
 // held two-note chord (where chorus, flanger and vibrato are plainest), then a second of
 // silence for the echoes.
@@ -67,7 +71,7 @@ double demo(std::uint64_t frame, unsigned int channel, unsigned int channels, do
     const double envelope = std::min({1.0, held / 0.05, (2.0 - held) / 0.2});
     v += 0.25 * envelope * (std::sin(kTwoPi * 440.0 * held) + std::sin(kTwoPi * 659.26 * held));
   }
-  return v;
+  return kDemoLevel * v;
 }
 
 // The demo's samples. Its pattern costs dozens of sines per sample, so one period of it is

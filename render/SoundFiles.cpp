@@ -1,5 +1,6 @@
 #include "SoundFiles.hpp"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +88,39 @@ bool oggEndsCleanly(const std::string& path) {
   return false;
 }
 
+// Copies standard input to a private temporary file; a stop request ends the copy.
+std::string spoolStandardInput() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/orvane-fx-input-XXXXXX";
+  const int descriptor = mkstemp(pattern.data());
+  if (descriptor < 0) throw UsageError("cannot keep standard input: " + std::string(std::strerror(errno)));
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR && !stopRequestedNow()) continue;
+      const bool stopped = stopRequestedNow();
+      const std::string reason = std::strerror(errno);
+      close(descriptor);
+      unlink(pattern.c_str());
+      if (stopped) throw Interrupted();
+      throw UsageError("cannot read standard input: " + reason);
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t wrote = ::write(descriptor, buffer.data() + done, static_cast<std::size_t>(got - done));
+      if (wrote <= 0) {
+        close(descriptor);
+        unlink(pattern.c_str());
+        throw RenderFailure("cannot keep standard input in " + pattern + ": " + std::strerror(errno));
+      }
+      done += wrote;
+    }
+  }
+  close(descriptor);
+  return pattern;
+}
+
 // Why libsndfile would not open a file, in plain words and with the header's own numbers where
 // the file names them.
 std::string describeUnreadable(const std::string& path) {
@@ -127,8 +162,9 @@ std::string lowerExtension(const std::string& path) {
   return extension;
 }
 
-int containerFor(const std::string& path) {
-  const std::string extension = lowerExtension(path);
+int containerFor(const std::string& path, const std::string& type = "") {
+  const std::string extension = path == "-" ? "." + checkedPipeType(type) : lowerExtension(path);
+  if (extension == ".raw") return SF_FORMAT_RAW;
   if (extension == ".wav") return SF_FORMAT_WAV;
   if (extension == ".flac") return SF_FORMAT_FLAC;
   if (extension == ".aiff" || extension == ".aif") return SF_FORMAT_AIFF;
@@ -153,6 +189,11 @@ int subformatFor(int container, SampleFormat format, const std::string& path) {
       return SF_FORMAT_PCM_16;
     case SampleFormat::Pcm24:
       return SF_FORMAT_PCM_24;
+    case SampleFormat::Pcm32:
+      if (container == SF_FORMAT_FLAC) {
+        throw UsageError("'" + path + "': FLAC holds up to 24-bit samples; use pcm16 or pcm24");
+      }
+      return SF_FORMAT_PCM_32;
     case SampleFormat::Float:
       if (container == SF_FORMAT_FLAC) {
         throw UsageError("'" + path +
@@ -170,17 +211,55 @@ int subformatFor(int container, SampleFormat format, const std::string& path) {
 SampleFormat parseSampleFormat(const std::string& text) {
   if (text == "pcm16") return SampleFormat::Pcm16;
   if (text == "pcm24") return SampleFormat::Pcm24;
+  if (text == "pcm32") return SampleFormat::Pcm32;
   if (text == "float") return SampleFormat::Float;
-  throw UsageError("--format must be pcm16, pcm24 or float, not '" + text + "'");
+  throw UsageError("--format must be pcm16, pcm24, pcm32 or float, not '" + text + "'");
 }
 
-SoundFileReader::SoundFileReader(const std::string& path) : path_(path) {
+std::string checkedPipeType(const std::string& type) {
+  const std::string lowered = type.empty() ? "wav" : type;
+  for (const char* known : {"wav", "flac", "ogg", "aiff", "au", "raw"}) {
+    if (lowered == known) return lowered;
+  }
+  throw UsageError("-t " + type + ": a pipe carries wav, flac, ogg, aiff, au or raw");
+}
+
+bool clipsAtFullScale(const std::string& path, const std::string& type, SampleFormat format) {
+  const int container = containerFor(path, type);
+  if (container == SF_FORMAT_OGG || container == SF_FORMAT_FLAC) return true;
+  return subformatFor(container, format, path) != SF_FORMAT_FLOAT;
+}
+
+SoundFileReader::SoundFileReader(const std::string& path, const std::string& type,
+                                 unsigned int rawRate, unsigned int rawChannels)
+    : path_(path == "-" ? "standard input" : path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
     throw UsageError("cannot read '" + path + "': it is a folder, not a sound file");
   }
   SF_INFO info{};
-  file_ = sf_open(path.c_str(), SFM_READ, &info);
+  std::string openPath = path;
+  if (path == "-") {
+    // Some decoders (FLAC) must seek: standard input is copied to a private file first.
+    const std::string pipeType = checkedPipeType(type);
+    spool_ = spoolStandardInput();
+    openPath = spool_;
+    if (pipeType == "raw") {
+      if (rawRate == 0 || rawChannels == 0) {
+        throw UsageError("-t raw: raw input needs --rate and --channels");
+      }
+      info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
+      info.samplerate = static_cast<int>(rawRate);
+      info.channels = static_cast<int>(rawChannels);
+    }
+  }
+  file_ = sf_open(openPath.c_str(), SFM_READ, &info);
+  if (!spool_.empty()) {
+    unlink(spool_.c_str());  // open or not, the copy is gone with the descriptor
+    if (file_ == nullptr) {
+      throw UsageError("cannot read standard input: " + describeUnreadable(openPath));
+    }
+  }
   if (file_ == nullptr) {
     const int openError = errno;
     if (stopRequestedNow()) throw Interrupted();
@@ -204,6 +283,23 @@ SoundFileReader::SoundFileReader(const std::string& path) : path_(path) {
   sampleRate_ = static_cast<unsigned int>(info.samplerate);
   frames_ = static_cast<std::uint64_t>(info.frames);
   const int container = info.format & SF_FORMAT_TYPEMASK;
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+      sampleFormat_ = SampleFormat::Pcm16;
+      break;
+    case SF_FORMAT_PCM_24:
+      sampleFormat_ = SampleFormat::Pcm24;
+      break;
+    case SF_FORMAT_PCM_32:
+      sampleFormat_ = SampleFormat::Pcm32;
+      break;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+      sampleFormat_ = SampleFormat::Float;
+      break;
+    default:
+      break;
+  }
   if (container == SF_FORMAT_WAV) promisedFrames_ = promisedWavFrames(path);
   if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(path);
   interleaved_.resize(static_cast<std::size_t>(kChunkFrames) * channels_);
@@ -263,9 +359,9 @@ std::string SoundFileReader::problem() const {
 
 SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
                                  unsigned int sampleRate, SampleFormat format,
-                                 std::uint64_t expectedFrames)
-    : path_(path), channels_(channels) {
-  int container = containerFor(path);
+                                 std::uint64_t expectedFrames, const std::string& type)
+    : path_(path == "-" ? "standard output" : path), channels_(channels), toPipe_(path == "-") {
+  int container = containerFor(path, type);
   const int subformat = subformatFor(container, format, path);
   if (container == SF_FORMAT_OGG && sampleRate > kMaxVorbisRate) {
     throw UsageError("cannot write '" + path + "': Ogg Vorbis holds rates up to " +
@@ -300,8 +396,16 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
                      std::to_string(channels) + " channels at " + std::to_string(sampleRate) +
                      " Hz in that sample format");
   }
+  if (container == SF_FORMAT_RAW) info.format |= SF_ENDIAN_LITTLE;
   format_ = info.format;
-  output_ = std::make_unique<OutputFile>(path);
+  if (toPipe_) {
+    // Made complete in the temporary folder first, then copied to the pipe.
+    const char* folder = std::getenv("TMPDIR");
+    output_ = std::make_unique<OutputFile>(std::string(folder && *folder ? folder : "/tmp") +
+                                           "/orvane-fx-output-" + std::to_string(getpid()));
+  } else {
+    output_ = std::make_unique<OutputFile>(path);
+  }
   file_ = sf_open(output_->temporaryPath().c_str(), SFM_WRITE, &info);
   if (file_ == nullptr) fail(sf_strerror(nullptr));
   // Float samples beyond full scale are clipped, not wrapped, in whole-number formats.
@@ -344,7 +448,32 @@ void SoundFileWriter::write(const float* const* channels, unsigned int count) {
 
 void SoundFileWriter::commit() {
   finish();
-  output_->commit();
+  if (!toPipe_) {
+    output_->commit();
+    return;
+  }
+  const int descriptor = open(output_->temporaryPath().c_str(), O_RDONLY);
+  if (descriptor < 0) fail(std::strerror(errno));
+  std::vector<char> buffer(1 << 16);
+  for (ssize_t got; (got = ::read(descriptor, buffer.data(), buffer.size())) != 0;) {
+    if (got < 0 && errno == EINTR && !stopRequestedNow()) continue;
+    for (ssize_t done = 0; got > 0 && done < got;) {
+      const ssize_t wrote = ::write(STDOUT_FILENO, buffer.data() + done,
+                                    static_cast<std::size_t>(got - done));
+      if (wrote < 0 && errno == EINTR && !stopRequestedNow()) continue;
+      if (wrote <= 0) {
+        close(descriptor);
+        if (stopRequestedNow()) throw Interrupted();
+        throw RenderFailure("cannot write standard output: " + std::string(std::strerror(errno)));
+      }
+      done += wrote;
+    }
+    if (got < 0) {
+      close(descriptor);
+      fail(std::strerror(errno));
+    }
+  }
+  close(descriptor);
 }
 
 void SoundFileWriter::finish() {
@@ -355,12 +484,22 @@ void SoundFileWriter::finish() {
   // libsndfile may lose an error of the encoder's last flush: read the file back. Containers
   // with a frame count in the header need only that; compressed ones are decoded to the end.
   SF_INFO info{};
+  if ((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {  // only raw files are described
+    info.format = format_;
+    info.channels = static_cast<int>(channels_);
+    info.samplerate = 48000;
+  }
   SNDFILE* check = sf_open(output_->temporaryPath().c_str(), SFM_READ, &info);
   if (check == nullptr) fail("the file written does not read back (" +
                              std::string(sf_strerror(nullptr)) + ")");
   std::uint64_t frames = static_cast<std::uint64_t>(std::max<sf_count_t>(info.frames, 0));
   const int container = format_ & SF_FORMAT_TYPEMASK;
-  if (container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG) {
+  if (container == SF_FORMAT_RAW) {
+    // Raw files carry no header: their length is their size.
+    struct stat written {};
+    stat(output_->temporaryPath().c_str(), &written);
+    frames = static_cast<std::uint64_t>(written.st_size) / (4u * channels_);
+  } else if (container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG) {
     frames = 0;
     std::vector<float> scratch(static_cast<std::size_t>(kChunkFrames) * channels_);
     for (sf_count_t got; (got = sf_readf_float(check, scratch.data(), kChunkFrames)) > 0;) {

@@ -15,18 +15,28 @@
 
 namespace orvane::fx {
 
-enum class SampleFormat { Default, Pcm16, Pcm24, Float };
+enum class SampleFormat { Default, Pcm16, Pcm24, Pcm32, Float };
 
 class OutputFile;
 
-// "pcm16", "pcm24" or "float"; throws UsageError for anything else.
+// "pcm16", "pcm24", "pcm32" or "float"; throws UsageError for anything else.
 SampleFormat parseSampleFormat(const std::string& text);
+
+// True for formats whose samples cannot go past full scale (whole numbers, and Vorbis).
+bool clipsAtFullScale(const std::string& path, const std::string& type, SampleFormat format);
+
+// What a pipe carries: "wav" (the default), "flac", "ogg", "aiff", "au" or "raw" (32-bit float,
+// little-endian, interleaved). Throws UsageError for anything else.
+std::string checkedPipeType(const std::string& type);
 
 // Any file libsndfile reads. Throws UsageError when the file cannot be opened or makes no sense
 // (no channels, no sample rate).
 class SoundFileReader final : public SignalSource {
  public:
-  explicit SoundFileReader(const std::string& path);
+  // `path` "-" is standard input, of `type` (see checkedPipeType); raw input needs the rate and
+  // the channel count, which other types carry in their headers.
+  explicit SoundFileReader(const std::string& path, const std::string& type = "",
+                           unsigned int rawRate = 0, unsigned int rawChannels = 0);
   ~SoundFileReader() override;
 
   unsigned int channels() const override { return channels_; }
@@ -39,10 +49,14 @@ class SoundFileReader final : public SignalSource {
   // After reading to the end: a sentence when the file held fewer frames than its header
   // promised, or could not be decoded to the end; empty otherwise.
   std::string problem() const;
+  // The file's own sample format (Default where it has none of ours, as for Vorbis).
+  SampleFormat sampleFormat() const { return sampleFormat_; }
 
  private:
   std::string path_;
   std::uint64_t framesRead_ = 0;
+  SampleFormat sampleFormat_ = SampleFormat::Default;
+  std::string spool_;  // standard input, copied to a file so that every decoder can read it
   std::uint64_t promisedFrames_ = 0;  // from a WAV header, where libsndfile does not tell
   bool cutOgg_ = false;
   std::string decodeError_;
@@ -66,8 +80,11 @@ class SoundFileWriter {
  public:
   static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
 
+  // `path` "-" is standard output, of `type` (see checkedPipeType): the file is made complete
+  // beside the temporary files first, then copied to the pipe.
   SoundFileWriter(const std::string& path, unsigned int channels, unsigned int sampleRate,
-                  SampleFormat format, std::uint64_t expectedFrames = kUnknownLength);
+                  SampleFormat format, std::uint64_t expectedFrames = kUnknownLength,
+                  const std::string& type = "");
   ~SoundFileWriter();
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;
@@ -93,6 +110,7 @@ class SoundFileWriter {
   unsigned int channels_;
   std::uint64_t framesWritten_ = 0;
   bool finished_ = false;
+  bool toPipe_ = false;
   std::vector<float> interleaved_;
   std::string note_;
 };

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "Chain.hpp"
+#include "Demo.hpp"
 #include "Plot.hpp"
 #include "Render.hpp"
 #include "Signals.hpp"
@@ -39,6 +41,7 @@ struct RenderArguments {
   bool secondsGiven = false;
   double tail = 0.0;
   std::string output = "out.wav";
+  std::string type;  // of a pipe: -i - or -o -
   std::string format;
   unsigned int block = 512;
   std::string plot;
@@ -54,9 +57,9 @@ std::string withoutFinalStop(std::string text) {
 // Every effect, or only `only` when given, with its settings as the library describes them.
 void listCatalogue(const std::string& only) {
   const fx::EffectCatalogue catalogue;
-  if (!only.empty()) catalogue.settings(only);  // refuses an unknown name with the known ones
+  const std::string wanted = only.empty() ? "" : catalogue.resolve(only);
   for (const orvane::NodeTypeInfo& info : catalogue.types()) {
-    if (!only.empty() && info.type != only) continue;
+    if (!wanted.empty() && info.type != wanted) continue;
     std::string categories;
     for (const std::string& c : info.categories) categories += (categories.empty() ? "" : ", ") + c;
     std::cout << info.type << "  (" << info.displayName << ")\n"
@@ -104,15 +107,17 @@ Input openSource(const RenderArguments& args) {
   Input input;
   if (!args.input.empty()) {
     if (!args.signal.empty()) throw fx::UsageError("give --input or --signal, not both");
-    if (args.rateGiven || args.secondsGiven) {
-      throw fx::UsageError(std::string(args.rateGiven ? "--rate" : "--seconds") +
+    const bool raw = args.input == "-" && fx::checkedPipeType(args.type) == "raw";
+    if ((args.rateGiven && !raw) || args.secondsGiven) {
+      throw fx::UsageError(std::string(args.secondsGiven ? "--seconds" : "--rate") +
                            " sets the built-in signal; a file given with --input keeps its own "
                            "rate and length");
     }
-    auto file = std::make_unique<fx::SoundFileReader>(args.input);
+    auto file = std::make_unique<fx::SoundFileReader>(
+        args.input, args.type, raw ? checkedRate(args.rate) : 0, raw ? args.channels : 0);
     input.file = file.get();
     input.source = std::move(file);
-    if (args.channelsGiven) {
+    if (args.channelsGiven && !raw) {
       input.source = fx::withChannels(std::move(input.source), args.channels, args.input);
     }
     return input;
@@ -132,17 +137,21 @@ std::string lowerExtension(const std::string& path) {
 void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
                   const fx::RenderResult& result, const std::string& output) {
   const double audioSeconds = static_cast<double>(result.frames) / source.sampleRate();
+  const double peak = result.peak > 0.0f ? 20.0 * std::log10(result.peak) : -INFINITY;
   std::fprintf(stderr,
-               "%s: %.3f s of audio, %u ch at %u Hz through %s in %.3f s (%.0fx real time)\n",
+               "%s: %.3f s of audio, %u ch at %u Hz through %s in %.3f s (%.0fx real time); "
+               "peak %.2f dBFS\n",
                output.c_str(), audioSeconds, source.channels(), source.sampleRate(),
                chain.describe().c_str(), result.wallSeconds,
-               result.wallSeconds > 0 ? audioSeconds / result.wallSeconds : 0.0);
+               result.wallSeconds > 0 ? audioSeconds / result.wallSeconds : 0.0, peak);
 }
 
 int renderCommand(const RenderArguments& args) {
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
-  const fx::SampleFormat format =
-      args.format.empty() ? fx::SampleFormat::Default : fx::parseSampleFormat(args.format);
+  if (!args.type.empty() && args.input != "-" && args.output != "-") {
+    throw fx::UsageError("-t " + args.type + " names the type of a pipe (-i - or -o -); files "
+                         "take theirs from their contents and extensions");
+  }
   if (!args.plot.empty()) {
     if (lowerExtension(args.plot) != ".svg") {
       throw fx::UsageError("--plot " + args.plot + ": the plot is an SVG picture; name it .svg");
@@ -156,6 +165,26 @@ int renderCommand(const RenderArguments& args) {
   }
   const Input input = openSource(args);
   fx::SignalSource& source = *input.source;
+  // The output keeps the input's sample format (16-bit in, 16-bit out) unless told otherwise,
+  // where its type can hold it.
+  fx::SampleFormat format =
+      args.format.empty() ? fx::SampleFormat::Default : fx::parseSampleFormat(args.format);
+  if (args.format.empty() && input.file != nullptr) {
+    format = input.file->sampleFormat();
+    const std::string extension = lowerExtension(args.output);
+    const bool ogg = extension == ".ogg" || extension == ".oga" ||
+                     (args.output == "-" && args.type == "ogg");
+    const bool flac = extension == ".flac" || (args.output == "-" && args.type == "flac");
+    const bool raw = args.output == "-" && args.type == "raw";
+    if (ogg || raw || (flac && (format == fx::SampleFormat::Float ||
+                                format == fx::SampleFormat::Pcm32))) {
+      format = fx::SampleFormat::Default;
+    }
+  }
+  if (effects.empty()) {
+    std::cerr << "orvane-fx: note: no effect given: the input is copied through (a format "
+                 "conversion); 'orvane-fx list' shows the effects\n";
+  }
   const std::uint64_t tail = fx::framesIn(args.tail, source.sampleRate(), "--tail");
 
   const fx::EffectCatalogue catalogue;
@@ -169,7 +198,7 @@ int renderCommand(const RenderArguments& args) {
   constexpr std::uint64_t kUnknownLength = fx::SoundFileWriter::kUnknownLength;
   const bool lengthKnown = source.frames() < (std::uint64_t{1} << 62);
   fx::SoundFileWriter writer(args.output, source.channels(), source.sampleRate(), format,
-                             lengthKnown ? source.frames() + tail : kUnknownLength);
+                             lengthKnown ? source.frames() + tail : kUnknownLength, args.type);
   if (!writer.note().empty()) std::cerr << "orvane-fx: note: " << writer.note() << "\n";
   std::unique_ptr<fx::WaveformPlot> plot;
   if (!args.plot.empty()) {
@@ -193,97 +222,19 @@ int renderCommand(const RenderArguments& args) {
   writer.finish();
   writer.commit();
   if (plotFile) plotFile->commit();
-  if (!args.quiet) printSummary(source, chain, result, args.output);
-  return 0;
-}
-
-// Removes the demo's folder again if the demo made it and fails before anything is in it.
-struct FolderMadeHere {
-  std::string folder;
-  bool made = false;
-  ~FolderMadeHere() {
-    std::error_code error;
-    if (made && std::filesystem::is_empty(folder, error)) std::filesystem::remove(folder, error);
+  if (!args.quiet) printSummary(source, chain, result, args.output == "-" ? "standard output" : args.output);
+  // Honest levels: what went past full scale, and whether the file kept it.
+  if (result.overFullScale > 0) {
+    const bool clipped = fx::clipsAtFullScale(args.output, args.type, format);
+    char peak[64];
+    std::snprintf(peak, sizeof peak, "%+.2f dBFS", 20.0 * std::log10(result.peak));
+    std::cerr << "orvane-fx: warning: the output peaks at " << peak << "; " << result.overFullScale
+              << " samples went past full scale"
+              << (clipped ? " and were clipped by the output's sample format"
+                          : " (kept, as the output holds floats; they will clip when played or "
+                            "converted)")
+              << "\n";
   }
-};
-
-int demoFiles(const std::string& folder, unsigned int block);
-
-int demoCommand(const std::string& folder, unsigned int block) {
-  try {
-    return demoFiles(folder, block);
-  } catch (const fx::UsageError& e) {
-    // Files are put in place only at the very end, and a failure there says what it placed.
-    throw fx::UsageError(std::string(e.what()) + "; nothing was written");
-  }
-}
-
-int demoFiles(const std::string& folder, unsigned int block) {
-  std::error_code error;
-  FolderMadeHere madeHere{folder, !std::filesystem::exists(folder, error)};
-  std::filesystem::create_directories(folder, error);
-  if (error) throw fx::UsageError("cannot create '" + folder + "': " + error.message());
-
-  const fx::EffectCatalogue catalogue;
-  std::vector<std::unique_ptr<fx::SoundFileWriter>> writers;
-  std::vector<std::unique_ptr<fx::OutputFile>> staged;
-  constexpr unsigned int kRate = 48000;
-  constexpr unsigned int kChannels = 2;
-  std::ostringstream html;
-  html << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Orvane audio effects"
-       << "</title>\n<style>body{font-family:sans-serif;margin:2em}section{margin-bottom:2em}"
-       << "img{max-width:100%;border:1px solid #ddd}</style></head><body>\n"
-       << "<h1>Orvane audio effects: the demo signal through each effect</h1>\n"
-       << "<p>To hear the effects live, on this signal, a file of yours or the microphone, with "
-       << "a control for every setting: run <code>bash scripts/web</code> in the source folder "
-       << "and open <a href=\"http://127.0.0.1:8000/\">http://127.0.0.1:8000/</a>.</p>\n";
-  std::printf("%-14s %10s %10s %14s\n", "effect", "peak", "RMS", "speed");
-  for (const orvane::NodeTypeInfo& info : catalogue.types()) {
-    const auto source = fx::makeBuiltInSignal("demo", kChannels, kRate, fx::defaultSeconds("demo"));
-    std::vector<std::string> warnings;
-    fx::EffectChain chain(catalogue, {fx::EffectSpec{info.type, {}}}, kChannels, kRate, warnings);
-    const std::string wav = info.type + ".wav";
-    const std::string svg = info.type + ".svg";
-    const std::filesystem::path base(folder);
-    writers.push_back(std::make_unique<fx::SoundFileWriter>((base / wav).string(), kChannels, kRate,
-                                                            fx::SampleFormat::Default));
-    fx::SoundFileWriter& writer = *writers.back();
-    fx::WaveformPlot plot(kChannels, source->frames(), kRate);
-    fx::RenderOptions options;
-    options.blockSize = block;
-    options.measureLevels = true;
-    const fx::RenderResult result = fx::render(*source, chain, writer, &plot, options);
-    staged.push_back(fx::stageText((base / svg).string(), plot.svg(info.displayName, false)));
-    writer.finish();
-    const double seconds = static_cast<double>(result.frames) / kRate;
-    std::printf("%-14s %10.4f %10.4f %12.0fx\n", info.type.c_str(), result.peak, result.rms,
-                result.wallSeconds > 0 ? seconds / result.wallSeconds : 0.0);
-    html << "<section><h2>" << info.displayName << "</h2><p>" << info.description << "</p>\n"
-         << "<audio controls src=\"" << wav << "\"></audio><br>\n<img src=\"" << svg << "\" alt=\""
-         << info.displayName << " waveform\"></section>\n";
-  }
-  html << "</body></html>\n";
-  staged.push_back(fx::stageText((std::filesystem::path(folder) / "index.html").string(), html.str()));
-  // Every file is complete: only now do they take their places, so an interruption or a
-  // failure before this point leaves the folder as it was.
-  std::vector<std::string> placed;
-  try {
-    for (auto& writer : writers) {
-      writer->commit();
-      placed.push_back(writer->outputPath());
-    }
-    for (auto& file : staged) {
-      file->commit();
-      placed.push_back(file->path());
-    }
-  } catch (const std::runtime_error& e) {
-    std::string list;
-    for (const std::string& path : placed) list += (list.empty() ? "" : ", ") + path;
-    throw fx::RenderFailure(std::string(e.what()) +
-                            (placed.empty() ? "; nothing was written"
-                                            : "; already in place: " + list));
-  }
-  std::printf("wrote %s/index.html\n", folder.c_str());
   return 0;
 }
 
@@ -339,7 +290,8 @@ int main(int argc, char** argv) {
   RenderArguments args;
   CLI::App* render =
       app.add_subcommand("render", "Render a file or a built-in signal through a chain of effects");
-  render->add_option("-i,--input", args.input, "Input sound file (any type libsndfile reads)");
+  render->add_option("-i,--input", args.input,
+                     "Input sound file (any type libsndfile reads); - reads standard input");
   render->add_option("-s,--signal", args.signal,
                      "Built-in input instead of a file: demo (default), impulse, noise, sine");
   CLI::Option* rate =
@@ -354,16 +306,29 @@ int main(int argc, char** argv) {
       "--seconds", args.seconds,
       "Length of the built-in signal (default: 1 for impulse, 6 for demo, else 5)");
   render->add_option("--tail", args.tail, "Seconds of silence after the input, for echoes");
-  render->add_option("-o,--output", args.output, "Output file; its extension picks the type")
+  render->add_option("-o,--output", args.output,
+                     "Output file, its extension picks the type; - writes standard output")
       ->capture_default_str();
-  render->add_option("--format", args.format, "Sample format: pcm16, pcm24 or float");
+  render->add_option("-t,--type", args.type,
+                     "Type of a pipe (-i - or -o -): wav (default), flac, ogg, aiff, au, raw "
+                     "(32-bit float)");
+  render->add_option("--format", args.format,
+                     "Sample format: pcm16, pcm24, pcm32 or float (default: the input's own)");
   render->add_option("-b,--block", args.block, "Frames per block")
       ->check(CLI::Range(1u, 1u << 20))
       ->capture_default_str();
   render->add_option("--plot", args.plot, "Also draw the input and output waveforms (SVG)");
   render->add_flag("-q,--quiet", args.quiet, "No progress and no summary");
-  render->add_option("chain", args.chain, "EFFECT [key=value ...] [EFFECT [key=value ...] ...]")
-      ->required();
+  render->add_option("chain", args.chain,
+                     "EFFECT [key=value ...] ... (names without regard to case; values may carry "
+                     "units: 350ms, 0.35s, 2ms, 0.5Hz, 500mHz, -6dB)");
+  render->footer(
+      "Examples:\n"
+      "  orvane-fx render -s impulse -o ir.wav --plot ir.svg Delay delay=350ms feedback=0.4\n"
+      "  orvane-fx render -i voice.wav --channels 2 -o wide.wav PingPongDelay --tail 2\n"
+      "  orvane-fx render -i guitar.flac -o out.flac Chorus sweep-width=3ms Flanger\n"
+      "  orvane-fx render -i - -o - -t flac Vibrato frequency=5Hz < in.flac > out.flac");
+  list->footer("Examples:\n  orvane-fx list\n  orvane-fx list Delay\n  orvane-fx list flanger");
 
   std::string demoFolder = "demo-out";
   unsigned int demoBlock = 512;
@@ -371,7 +336,22 @@ int main(int argc, char** argv) {
       "demo", "Render the demo signal through every effect: WAV, SVG and an index.html");
   demo->add_option("-o,--output", demoFolder, "Folder to write into")->capture_default_str();
   demo->add_option("-b,--block", demoBlock, "Frames per block")->check(CLI::Range(1u, 1u << 20));
+  demo->footer("Examples:\n  orvane-fx demo\n  orvane-fx demo -o /tmp/effects && "
+               "xdg-open /tmp/effects/index.html");
+  app.footer("Examples:\n  orvane-fx list\n  orvane-fx render -s demo -o demo.wav Chorus\n"
+             "  orvane-fx render -i in.wav -o out.wav Delay delay=0.35s dry-mix=-3dB\n"
+             "  orvane-fx demo -o demo-out\nSee orvane-fx SUBCOMMAND --help for each.");
 
+  // A mistyped subcommand gets the closest one.
+  if (argc > 1 && argv[1][0] != '-') {
+    const std::string typed = argv[1];
+    const std::vector<std::string> subcommands = {"list", "render", "demo"};
+    if (std::find(subcommands.begin(), subcommands.end(), typed) == subcommands.end()) {
+      std::cerr << "orvane-fx: error: no subcommand '" << typed << "'; "
+                << fx::didYouMean(typed, subcommands) << "the subcommands are list, render, demo\n";
+      return 2;
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -389,7 +369,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (app.got_subcommand("render")) return renderCommand(args);
-    return demoCommand(demoFolder, demoBlock);
+    return fx::demoCommand(demoFolder, demoBlock);
   } catch (const fx::Interrupted& e) {
     std::cerr << "orvane-fx: error: " << e.what() << "\n";
     return 128 + (fx::stopSignal() != 0 ? fx::stopSignal() : SIGINT);

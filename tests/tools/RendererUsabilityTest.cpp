@@ -1,0 +1,129 @@
+// orvane-fx as a new user meets it: pipes, units, forgiving names, honest levels, formats that
+// follow the input, progress on a terminal, help with examples.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ScratchFolder.hpp"
+
+namespace {
+
+using orvane::testing::Audio;
+using orvane::testing::Outcome;
+
+class Usability : public orvane::testing::ScratchFolderTest {
+ protected:
+  std::string prelude() const override { return "FX='" ORVANE_FX_PATH "' && "; }
+  Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
+  static bool contains(const Outcome& r, const std::string& text) {
+    return r.output.find(text) != std::string::npos;
+  }
+};
+
+TEST_F(Usability, PipesCarryAnyTypeInAndOutAndOnlyAudioGoesToStandardOutput) {
+  ASSERT_EQ(run("render -q -s noise --seconds 1 -o in.flac Delay enabled=false").status, 0);
+  ASSERT_EQ(run("render -q -i in.flac -o files.flac Chorus sweep-width=3ms").status, 0);
+  const Outcome flac = script("\"$FX\" render -i - -o - -t flac Chorus sweep-width=3ms "
+                              "< in.flac > piped.flac 2> log.txt");
+  ASSERT_EQ(flac.status, 0) << readText("log.txt");
+  EXPECT_EQ(read("piped.flac").samples, read("files.flac").samples);
+  EXPECT_TRUE(readText("log.txt").find("standard output") != std::string::npos)
+      << "the summary goes to standard error";
+  // WAV is the default type of a pipe; raw is 32-bit float with the rate and channels given.
+  ASSERT_EQ(script("\"$FX\" render -q -i in.flac -o - Delay > piped.wav").status, 0);
+  EXPECT_EQ(read("piped.wav").channels, 2u);
+  const Outcome raw = script("\"$FX\" render -q -i in.flac -o - -t raw Delay enabled=false | "
+                             "\"$FX\" render -q -i - -t raw --rate 48000 --channels 2 -o back.wav");
+  ASSERT_EQ(raw.status, 0) << raw.output;
+  const Audio back = read("back.wav");
+  const Audio original = read("in.flac");
+  EXPECT_EQ(back.samples, original.samples) << "raw floats round-trip exactly";
+  EXPECT_EQ(run("render -i - -t mp3 -o x.wav Delay < in.flac").status, 2);
+}
+
+TEST_F(Usability, ValuesMayCarryUnitsAndNamesAnyCase) {
+  // The same settings written four ways give the same samples.
+  ASSERT_EQ(run("render -q -s impulse -o a.wav Delay delay=350 dry-mix=0.5 feedback=0.25").status, 0);
+  ASSERT_EQ(run("render -q -s impulse -o b.wav delay DELAY=0.35s Dry-Mix=-6.0206dB "
+                "feedback=-12.0412dB")
+                .status,
+            0);
+  const Audio a = read("a.wav");
+  const Audio b = read("b.wav");
+  ASSERT_EQ(a.samples.size(), 2u);
+  for (std::size_t f = 0; f < a.samples[0].size(); ++f) {
+    ASSERT_NEAR(a.samples[0][f], b.samples[0][f], 1e-5f) << f;
+  }
+  EXPECT_EQ(a.samples[0][16800], 0.3f) << "an echo at 350 ms both ways";
+  ASSERT_EQ(run("render -q -s impulse -o c.wav Chorus sweep-width=2ms frequency=500mHz").status, 0);
+  ASSERT_EQ(run("render -q -s impulse -o d.wav Chorus sweep-width=0.002 frequency=0.5").status, 0);
+  EXPECT_EQ(read("c.wav").samples, read("d.wav").samples);
+  const Outcome wrong = run("render -s impulse -o e.wav Delay delay=3Hz");
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_TRUE(contains(wrong, "give milliseconds (350 or 350ms), or seconds (0.35s)")) << wrong.output;
+}
+
+TEST_F(Usability, TyposGetTheClosestNameAndNoEffectMeansACopy) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"render -i in.wav -o out.wav dealy", "did you mean 'Delay'?"},
+      {"render -s impulse -o out.wav Delay feedbak=0.3", "did you mean 'feedback'?"},
+      {"rnder -s impulse Delay", "did you mean 'render'?"},
+      {"list Chrous", "did you mean 'Chorus'?"},
+  };
+  ASSERT_EQ(run("render -q -s noise --seconds 0.1 -o in.wav Delay enabled=false").status, 0);
+  for (const auto& [arguments, hint] : cases) {
+    const Outcome r = run(arguments);
+    EXPECT_EQ(r.status, 2) << arguments;
+    EXPECT_TRUE(contains(r, hint)) << arguments << "\n" << r.output;
+  }
+  const Outcome copy = run("render -i in.wav -o copy.flac");
+  EXPECT_EQ(copy.status, 0) << copy.output;
+  EXPECT_TRUE(contains(copy, "no effect given: the input is copied through")) << copy.output;
+  EXPECT_EQ(read("copy.flac").samples.size(), 2u);
+}
+
+TEST_F(Usability, LevelsAreReportedHonestlyAndFormatsFollowTheInput) {
+  ASSERT_EQ(run("render -q -s demo --format pcm16 -o in16.wav Delay enabled=false").status, 0);
+  // A loud flanger on 16-bit input: 16-bit output, clipping counted.
+  const Outcome loud = run("render -i in16.wav -o out16.wav Flanger Delay dry-mix=1.8 wet-mix=0.9");
+  EXPECT_EQ(loud.status, 0) << loud.output;
+  EXPECT_TRUE(contains(loud, "peak ")) << loud.output;
+  EXPECT_TRUE(contains(loud, "went past full scale and were clipped")) << loud.output;
+  EXPECT_EQ(read("out16.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  // Float output keeps the samples but still warns.
+  const Outcome kept = run("render -i in16.wav --format float -o float.wav Delay dry-mix=4");
+  EXPECT_TRUE(contains(kept, "kept, as the output holds floats")) << kept.output;
+  EXPECT_EQ(read("float.wav").format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  ASSERT_EQ(run("render -q -i in16.wav --format pcm32 -o out32.wav Delay").status, 0);
+  EXPECT_EQ(read("out32.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_32);
+  // Runaway feedback is warned of before the render.
+  EXPECT_TRUE(contains(run("render -s impulse -o r.wav Delay feedback=1"), "never decay"));
+  // The demo signal stays below full scale through every effect at its defaults.
+  for (const char* effect : {"Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato"}) {
+    const Outcome r = run(std::string("render -s demo -o d.wav ") + effect);
+    EXPECT_FALSE(contains(r, "past full scale")) << effect << ": " << r.output;
+  }
+}
+
+TEST_F(Usability, ProgressShowsOnATerminalAndHelpHasExamples) {
+  // script(1) gives the render a terminal; the render is slowed by one-frame blocks.
+  const Outcome tty = script("script -qec \"'$FX' render -s noise --seconds 300 -b 1 -o p.wav "
+                             "Chorus\" /dev/null");
+  EXPECT_EQ(tty.status, 0) << tty.output;
+  EXPECT_TRUE(contains(tty, "real time")) << tty.output;
+  EXPECT_TRUE(contains(tty, " left")) << tty.output;
+  EXPECT_TRUE(contains(tty, "/ 05:00")) << tty.output;
+  const Outcome quiet = run("render -s noise --seconds 60 -b 1 -o p.wav Chorus");
+  EXPECT_FALSE(contains(quiet, " left")) << "no progress when standard error is not a terminal";
+  for (const char* command : {"render --help", "list --help", "demo --help", "--help"}) {
+    const Outcome help = run(command);
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_TRUE(contains(help, "Examples:")) << command;
+  }
+  EXPECT_TRUE(contains(run("--version"), ORVANE_VERSION));
+}
+
+}  // namespace
