@@ -215,7 +215,7 @@ TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
 }
 
 // Each stereo plugin live in jalv on a JACK server of the test's own (dummy driver, no sound
-// card): a sine from a JACK client goes through it for three seconds while a recorder takes the
+// card): a sine from a JACK client goes through it for four seconds while a recorder takes the
 // input and the output; a second in, the bypass is switched through jalv's console. Before, the
 // effect changes the signal; from the switch on (wherever a loaded machine lets it land), the
 // output is the input, sample for sample, up to the end.
@@ -245,7 +245,7 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
         "jack_connect jack_simple_client:output1 fx:in_l && "
         "jack_connect jack_simple_client:output2 fx:in_r && "
         "{ timeout 20 jack_rec -f rec.wav -b 32 jack_simple_client:output1 fx:out_l fx:out_r"
-        " -d 3 > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
+        " -d 4 > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
         "status=$?; echo quit >&7; exec 7>&-; wait $jalv; exit $status");
     EXPECT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
     const Audio rec = read("rec.wav");
