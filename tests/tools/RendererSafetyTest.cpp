@@ -12,19 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "ScratchFolder.hpp"
+#include "RendererFixture.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using orvane::testing::Outcome;
 
-class Safety : public orvane::testing::ScratchFolderTest {
+class Safety : public orvane::testing::RendererFixture {
  protected:
-  std::string prelude() const override { return "FX='" ORVANE_FX_PATH "' && "; }
-
-  Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
-
   // The names in the scratch folder (the log of the last script aside).
   std::vector<std::string> files(const std::string& folder = ".") const {
     std::vector<std::string> names;
@@ -34,10 +30,6 @@ class Safety : public orvane::testing::ScratchFolderTest {
     }
     std::sort(names.begin(), names.end());
     return names;
-  }
-
-  static bool contains(const Outcome& r, const std::string& text) {
-    return r.output.find(text) != std::string::npos;
   }
 };
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ScratchFolder.hpp"
+#include "RendererFixture.hpp"
 
 namespace {
 
@@ -17,12 +17,8 @@ namespace fs = std::filesystem;
 using orvane::testing::Audio;
 using orvane::testing::Outcome;
 
-class Renderer : public orvane::testing::ScratchFolderTest {
+class Renderer : public orvane::testing::RendererFixture {
  protected:
-  std::string prelude() const override { return "FX='" ORVANE_FX_PATH "' && "; }
-
-  Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
-
   // Every frame of `channel` except those listed is 0; the listed ones hold the given values.
   static void expectOnly(const Audio& audio, unsigned int channel,
                          const std::vector<std::pair<unsigned int, float>>& expected) {

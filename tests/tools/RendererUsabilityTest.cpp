@@ -7,21 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "ScratchFolder.hpp"
+#include "RendererFixture.hpp"
 
 namespace {
 
 using orvane::testing::Audio;
 using orvane::testing::Outcome;
 
-class Usability : public orvane::testing::ScratchFolderTest {
- protected:
-  std::string prelude() const override { return "FX='" ORVANE_FX_PATH "' && "; }
-  Outcome run(const std::string& arguments) const { return script("\"$FX\" " + arguments); }
-  static bool contains(const Outcome& r, const std::string& text) {
-    return r.output.find(text) != std::string::npos;
-  }
-};
+class Usability : public orvane::testing::RendererFixture {};
 
 TEST_F(Usability, PipesCarryAnyTypeInAndOutAndOnlyAudioGoesToStandardOutput) {
   ASSERT_EQ(run("render -q -s noise --seconds 1 -o in.flac Delay enabled=false").status, 0);
