@@ -341,13 +341,13 @@ void renderFile(const std::string& input, const std::string& output,
   if (block == 0) throw py::value_error("block must be at least 1 frame");
   std::vector<orvane::fx::EffectSpec> specs;
   for (const Effect* effect : effects) {
-    orvane::fx::EffectSpec spec{effect->type(), {}};
+    orvane::fx::EffectSpec named{effect->type(), {}};
     const EffectSettings& settings = effect->settings();
     for (std::size_t i = 0; i < settings.settings().size(); ++i) {
       const SettingInfo& s = settings.settings()[i];
-      spec.settings.emplace_back(s.id, settingText(s, effect->get(i)));
+      named.settings.emplace_back(s.id, settingText(s, effect->get(i)));
     }
-    specs.push_back(std::move(spec));
+    specs.push_back(std::move(named));
   }
   py::gil_scoped_release unlocked;
   try {
