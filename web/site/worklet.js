@@ -12,6 +12,8 @@ class OrvaneChainProcessor extends AudioWorkletProcessor {
     this.chain = chain.map(({ type, settings }) => {
       const effect = effects.create(type, sampleRate);
       for (const [index, value] of settings) effect.set(index, value);
+      effect.channel(0);  // the views on its memory, made now rather than in process()
+      effect.channel(1);
       return effect;
     });
     this.pending = [];  // [effect position, setting index, value]
