@@ -5,7 +5,9 @@
 #include <orvane/sdk/CircularBuffer.hpp>
 #include <vector>
 
+#include "DelayKernel.hpp"
 #include "NodeSupport.hpp"
+#include "VectorPath.hpp"
 
 namespace orvane::extensions::audioeffects {
 
@@ -34,6 +36,27 @@ std::uint32_t delayInSamples(std::uint32_t sampleRate, std::uint32_t delayMs) {
 int readPositionBehind(const CircularBuffer& ring, std::uint32_t delay) {
   const std::int64_t behind = static_cast<std::int64_t>(ring.writePointer) - delay;
   return static_cast<int>(behind % ring.size);
+}
+
+// The block through the vector kernel (DelayKernel.hpp), for one or two channels.
+template <typename Sample>
+void runVector(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
+               AudioBuffer<float>& out, support::BlockExtent extent,
+               const support::DelaySettings& settings, Sample& sample) {
+  CircularBuffer::Cursor lines[2];
+  const float* inputs[2];
+  float* outputs[2];
+  for (std::uint32_t c = 0; c < extent.channels; ++c) {
+    lines[c] = rings[c].acquire();
+    inputs[c] = in.getChannel(c);
+    outputs[c] = out.getChannel(c);
+  }
+  if (extent.channels == 1) {
+    support::runDelayVector<1>(lines, inputs, outputs, extent.frames, settings, sample);
+  } else {
+    support::runDelayVector<2>(lines, inputs, outputs, extent.frames, settings, sample);
+  }
+  for (std::uint32_t c = 0; c < extent.channels; ++c) rings[c].release(lines[c]);
 }
 
 }  // namespace
@@ -118,17 +141,21 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   }
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
-  support::runFrames(
-      state.circularBuffers, in, out, extent, [] {},
-      [&state](std::uint32_t, CircularBuffer::Cursor& line, float x) {
-        const float delayed = line.readSample();
-        const float fedBack = x + state.feedbackLevel.load() * delayed;
-        const float y = x * state.dryMix.load() + delayed * state.wetMix.load();
-        line.writeSample(support::storable(fedBack));
-        line.stepWritePointer();
-        line.stepReadPointer();
-        return y;
-      });
+  auto sample = [&state](std::uint32_t, CircularBuffer::Cursor& line, float x) {
+    const float delayed = line.readSample();
+    const float fedBack = x + state.feedbackLevel.load() * delayed;
+    const float y = x * state.dryMix.load() + delayed * state.wetMix.load();
+    line.writeSample(support::storable(fedBack));
+    line.stepWritePointer();
+    line.stepReadPointer();
+    return y;
+  };
+  if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
+    runVector(state.circularBuffers, in, out, extent,
+              {state.feedbackLevel, state.dryMix, state.wetMix}, sample);
+    return true;
+  }
+  support::runFrames(state.circularBuffers, in, out, extent, [] {}, sample);
   return true;
 }
 

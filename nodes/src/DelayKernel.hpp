@@ -1,0 +1,94 @@
+#pragma once
+
+// The delay's per-sample loop, eight frames at a time with AVX2. It mirrors, lane by lane, the
+// portable loop in DelayNode.cpp:
+//
+//   delayed = line.readSample();
+//   fedBack = x + feedbackLevel × delayed;
+//   y       = x × dryMix + delayed × wetMix;
+//   line.writeSample(storable(fedBack)); step both positions;
+//
+// with every setting still loaded once per sample. A step of eight frames goes through the vector only when, for every channel, neither
+// position wraps within it and no read in it reaches a slot written earlier in the same step
+// (the read position is 0 or at least 8 behind the write position); any other frame takes the
+// portable per-sample code, `sample`, so the result is the same floats either way.
+
+#include <immintrin.h>
+
+#include <atomic>
+#include <cstdint>
+#include <orvane/sdk/CircularBuffer.hpp>
+
+namespace orvane::extensions::audioeffects::support {
+
+inline constexpr int kVectorFrames = 8;
+
+struct DelaySettings {
+  std::atomic<float>& feedbackLevel;
+  std::atomic<float>& dryMix;
+  std::atomic<float>& wetMix;
+};
+
+// True when the next eight frames of this ring can be done as a vector.
+inline bool delayStepFits(const CircularBuffer::Cursor& line) noexcept {
+  if (line.readPointer + kVectorFrames > line.size ||
+      line.writePointer + kVectorFrames > line.size) {
+    return false;
+  }
+  int behind = line.writePointer - line.readPointer;
+  if (behind < 0) behind += line.size;
+  return behind == 0 || behind >= kVectorFrames;
+}
+
+// Eight loads of a setting, one per lane.
+__attribute__((target("avx2"))) inline __m256 load8(const std::atomic<float>& setting) noexcept {
+  const float a = setting.load(), b = setting.load(), c = setting.load(), d = setting.load();
+  const float e = setting.load(), f = setting.load(), g = setting.load(), h = setting.load();
+  return _mm256_setr_ps(a, b, c, d, e, f, g, h);
+}
+
+// storable(v) for eight lanes: v where v − v is 0 (finite), 0 elsewhere.
+__attribute__((target("avx2"))) inline __m256 storable8(__m256 v) noexcept {
+  const __m256 difference = _mm256_sub_ps(v, v);
+  return _mm256_and_ps(v, _mm256_cmp_ps(difference, _mm256_setzero_ps(), _CMP_EQ_OQ));
+}
+
+template <int kChannels, typename Sample>
+__attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* lines,
+                                                    const float* const* inputs,
+                                                    float* const* outputs, std::uint32_t frames,
+                                                    const DelaySettings& settings,
+                                                    Sample& sample) {
+  std::uint32_t f = 0;
+  while (f < frames) {
+    bool fits = f + kVectorFrames <= frames;
+    for (int c = 0; c < kChannels && fits; ++c) fits = delayStepFits(lines[c]);
+    if (!fits) {
+      for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, lines[c], inputs[c][f]);
+      ++f;
+      continue;
+    }
+    // Each setting once per sample, straight into the lanes (through memory the loads would
+    // wait on store forwarding). Channel by channel, where the portable loop goes frame by
+    // frame: the order only shows while another thread is changing a setting mid-block.
+    for (int c = 0; c < kChannels; ++c) {
+      CircularBuffer::Cursor& line = lines[c];
+      const __m256 feedback = load8(settings.feedbackLevel);
+      const __m256 x = _mm256_loadu_ps(inputs[c] + f);
+      const __m256 delayed = _mm256_loadu_ps(line.samples + line.readPointer);
+      const __m256 fedBack = _mm256_add_ps(x, _mm256_mul_ps(feedback, delayed));
+      const __m256 dry = load8(settings.dryMix);
+      const __m256 wet = load8(settings.wetMix);
+      const __m256 y = _mm256_add_ps(_mm256_mul_ps(x, dry), _mm256_mul_ps(delayed, wet));
+      _mm256_storeu_ps(line.samples + line.writePointer, storable8(fedBack));
+      _mm256_storeu_ps(outputs[c] + f, y);
+      line.readPointer += kVectorFrames;
+      if (line.readPointer == line.size) line.readPointer = 0;
+      line.writePointer += kVectorFrames;
+      if (line.writePointer == line.size) line.writePointer = 0;
+    }
+    f += kVectorFrames;
+  }
+}
+
+}  // namespace orvane::extensions::audioeffects::support

@@ -1,0 +1,23 @@
+#pragma once
+
+// Whether the nodes may take their vector kernels: on CPUs with AVX2, unless the environment
+// variable ORVANE_PORTABLE_ONLY is set (the tests run every node both ways and compare). The
+// kernels compute exactly what the portable per-sample code computes, the same IEEE
+// operations in the same order (no fused multiply-add), so the choice changes only the speed.
+// Internal to the library.
+
+#include <cstdlib>
+
+namespace orvane::extensions::audioeffects::support {
+
+inline bool vectorPathAvailable() noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool available =
+      __builtin_cpu_supports("avx2") && std::getenv("ORVANE_PORTABLE_ONLY") == nullptr;
+  return available;
+#else
+  return false;
+#endif
+}
+
+}  // namespace orvane::extensions::audioeffects::support
