@@ -6,6 +6,8 @@
 #include <orvane/audioeffects/PingPongDelayNode.hpp>
 
 #include "NodeSupport.hpp"
+#include "PingPongKernel.hpp"
+#include "VectorPath.hpp"
 
 namespace orvane::extensions::audioeffects {
 
@@ -175,7 +177,20 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
     own[writeIndex] = support::storable(x + feedback * crossed);
     out.setSample(c, f, y);
   };
+  const bool vector = support::vectorPathAvailable() && extent.channels == 2;
+  const float* const inputs[2] = {vector ? in.getChannel(0) : nullptr,
+                                  vector ? in.getChannel(1) : nullptr};
+  float* const outputs[2] = {vector ? out.getChannel(0) : nullptr,
+                             vector ? out.getChannel(1) : nullptr};
   for (std::uint32_t f = 0; f < extent.frames; ++f) {
+    if (vector && readIndex == writeIndex) {
+      // Whole steps of eight frames through the kernel while the position does not wrap.
+      std::uint32_t position = readIndex;
+      f = support::runPingPongVector(left, right, inputs, outputs, f, extent.frames, position,
+                                     length, dry, wet, feedback);
+      readIndex = writeIndex = position;
+      if (f == extent.frames) break;
+    }
     if (extent.channels == 2) {  // the usual stereo block, with the channel loop unrolled
       sample(0, f);
       sample(1, f);
