@@ -13,6 +13,9 @@
 // (the read position is 0 or at least 8 behind the write position); any other frame takes the
 // portable per-sample code, `sample`, so the result is the same floats either way.
 
+#include "VectorPath.hpp"
+
+#if ORVANE_VECTOR_KERNELS
 #include <immintrin.h>
 
 #include <atomic>
@@ -92,3 +95,5 @@ __attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* line
 }
 
 }  // namespace orvane::extensions::audioeffects::support
+
+#endif  // ORVANE_VECTOR_KERNELS

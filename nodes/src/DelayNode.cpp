@@ -38,6 +38,7 @@ int readPositionBehind(const CircularBuffer& ring, std::uint32_t delay) {
   return static_cast<int>(behind % ring.size);
 }
 
+#if ORVANE_VECTOR_KERNELS
 // The block through the vector kernel (DelayKernel.hpp), for one or two channels.
 template <typename Sample>
 void runVector(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
@@ -58,6 +59,7 @@ void runVector(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
   }
   for (std::uint32_t c = 0; c < extent.channels; ++c) rings[c].release(lines[c]);
 }
+#endif
 
 }  // namespace
 
@@ -150,11 +152,13 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
     line.stepReadPointer();
     return y;
   };
+#if ORVANE_VECTOR_KERNELS
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
     runVector(state.circularBuffers, in, out, extent,
               {state.feedbackLevel, state.dryMix, state.wetMix}, sample);
     return true;
   }
+#endif
   support::runFrames(state.circularBuffers, in, out, extent, [] {}, sample);
   return true;
 }

@@ -177,12 +177,15 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
     own[writeIndex] = support::storable(x + feedback * crossed);
     out.setSample(c, f, y);
   };
+#if ORVANE_VECTOR_KERNELS
   const bool vector = support::vectorPathAvailable() && extent.channels == 2;
   const float* const inputs[2] = {vector ? in.getChannel(0) : nullptr,
                                   vector ? in.getChannel(1) : nullptr};
   float* const outputs[2] = {vector ? out.getChannel(0) : nullptr,
                              vector ? out.getChannel(1) : nullptr};
+#endif
   for (std::uint32_t f = 0; f < extent.frames; ++f) {
+#if ORVANE_VECTOR_KERNELS
     if (vector && readIndex == writeIndex) {
       // Whole steps of eight frames through the kernel while the position does not wrap.
       std::uint32_t position = readIndex;
@@ -191,6 +194,7 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
       readIndex = writeIndex = position;
       if (f == extent.frames) break;
     }
+#endif
     if (extent.channels == 2) {  // the usual stereo block, with the channel loop unrolled
       sample(0, f);
       sample(1, f);

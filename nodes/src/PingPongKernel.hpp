@@ -11,6 +11,9 @@
 // eight frames are independent whenever the position does not wrap within them; a step that
 // would wrap (or a position left beyond a shortened length) takes the per-frame code.
 
+#include "VectorPath.hpp"
+
+#if ORVANE_VECTOR_KERNELS
 #include <immintrin.h>
 
 #include <cstdint>
@@ -50,3 +53,5 @@ __attribute__((target("avx2"))) inline std::uint32_t runPingPongVector(
 }
 
 }  // namespace orvane::extensions::audioeffects::support
+
+#endif  // ORVANE_VECTOR_KERNELS

@@ -8,10 +8,18 @@
 
 #include <cstdlib>
 
+// The kernels are written for x86-64 (AVX2); elsewhere (WebAssembly, ARM) only the portable
+// code is built.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ORVANE_VECTOR_KERNELS 1
+#else
+#define ORVANE_VECTOR_KERNELS 0
+#endif
+
 namespace orvane::extensions::audioeffects::support {
 
 inline bool vectorPathAvailable() noexcept {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if ORVANE_VECTOR_KERNELS
   static const bool available =
       __builtin_cpu_supports("avx2") && std::getenv("ORVANE_PORTABLE_ONLY") == nullptr;
   return available;
