@@ -1,0 +1,47 @@
+// Runs stereo noise through one node in blocks, for bench/instructions to count the
+// instructions of with callgrind (which repeat exactly, unlike times).
+// Usage: orvane_instruction_count TYPE FRAMES BLOCK
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <orvane/audioeffects/AudioEffects.hpp>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+using namespace orvane;
+
+// Only this function is counted (callgrind --toggle-collect).
+extern "C" __attribute__((noinline)) void orvaneProcessBlocks(SingleBusAudioProcessorNode& node,
+                                                             AudioBuffer<float>& buffer,
+                                                             unsigned int blocks) {
+  AudioBus bus(buffer);
+  for (unsigned int i = 0; i < blocks; ++i) {
+    node.process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+  }
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: orvane_instruction_count TYPE FRAMES BLOCK\n");
+    return 2;
+  }
+  const std::string type = argv[1];
+  const unsigned long frames = std::strtoul(argv[2], nullptr, 10);
+  const unsigned int block = static_cast<unsigned int>(std::strtoul(argv[3], nullptr, 10));
+  extensions::audioeffects::AudioEffectsNodeFactory factory;
+  std::unique_ptr<Node> node = factory.createNode(type);
+  auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
+  if (processor == nullptr || block == 0) return 2;
+  AudioBusFormat format(2), same(2);
+  processor->setBusFormat(format, same);
+  AudioBuffer<float> buffer(2, block, 48000);
+  std::mt19937 random(1);
+  std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
+  for (unsigned int c = 0; c < 2; ++c) {
+    for (unsigned int f = 0; f < block; ++f) buffer.setSample(c, f, uniform(random));
+  }
+  orvaneProcessBlocks(*processor, buffer, static_cast<unsigned int>(frames / block));
+  return 0;
+}
