@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "NodeSupport.hpp"
+#include "VectorPath.hpp"
+#include "VibratoKernel.hpp"
 
 namespace orvane::extensions::audioeffects {
 
@@ -88,21 +90,41 @@ bool VibratoNode::process(AudioBus& input, AudioBus& output) {
   }
   float sweep = 0.0f;
   float position = 0.0f;
-  support::runFrames(
-      state.circularBuffers, in, out, extent,
-      [&] {  // one oscillator step and one sweep per frame, shared by every channel
-        const float v = state.lfo.process(lfoRate);
-        sweep = (state.sweepWidth.load() * v) * rate;
-      },
-      [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
-        // The write comes before the read: the delay is 1 + sweep samples.
-        ring.writeSample(support::storable(x));
-        if (c == 0 || !ringsInStep)
-          position = support::readPosition(ring, sweep, kReadMarginSamples);
-        const float y = ring.interpolate(position);
-        ring.stepWritePointer();
-        return y;
-      });
+  auto beginFrame = [&] {  // one oscillator step and one sweep per frame, shared by every channel
+    const float v = state.lfo.process(lfoRate);
+    sweep = (state.sweepWidth.load() * v) * rate;
+  };
+  auto sample = [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
+    // The write comes before the read: the delay is 1 + sweep samples.
+    ring.writeSample(support::storable(x));
+    if (c == 0 || !ringsInStep) position = support::readPosition(ring, sweep, kReadMarginSamples);
+    const float y = ring.interpolate(position);
+    ring.stepWritePointer();
+    return y;
+  };
+#if ORVANE_VECTOR_KERNELS
+  if (support::vectorPathAvailable() && ringsInStep &&
+      (extent.channels == 1 || extent.channels == 2)) {
+    CircularBuffer::Cursor rings[2];
+    const float* inputs[2];
+    float* outputs[2];
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      rings[c] = state.circularBuffers[c].acquire();
+      inputs[c] = in.getChannel(c);
+      outputs[c] = out.getChannel(c);
+    }
+    if (extent.channels == 1) {
+      support::runVibratoVector<1>(rings, inputs, outputs, extent.frames, state.lfo, lfoRate,
+                                   state.sweepWidth, rate, kReadMarginSamples, beginFrame, sample);
+    } else {
+      support::runVibratoVector<2>(rings, inputs, outputs, extent.frames, state.lfo, lfoRate,
+                                   state.sweepWidth, rate, kReadMarginSamples, beginFrame, sample);
+    }
+    for (std::uint32_t c = 0; c < extent.channels; ++c) state.circularBuffers[c].release(rings[c]);
+    return true;
+  }
+#endif
+  support::runFrames(state.circularBuffers, in, out, extent, beginFrame, sample);
   return true;
 }
 
