@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "NodeSupport.hpp"
+#include "SweptKernel.hpp"
+#include "VectorPath.hpp"
 
 namespace orvane::extensions::audioeffects {
 
@@ -82,18 +84,40 @@ bool FlangerNode::process(AudioBus& input, AudioBus& output) {
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
-  support::runFrames(
-      state.circularBuffers, in, out, extent, [] {},
-      [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
-        const float v = state.lfos[c]->process(lfoRate);
-        const float sweep = (state.sweepWidth.load() * v) * rate;
-        // The read comes before this sample is written: the delay is 2 + sweep samples.
-        const float delayed =
-            ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
-        ring.writeSample(support::storable(x + state.feedbackLevel.load() * delayed));
-        ring.stepWritePointer();
-        return x + state.wetMix.load() * delayed;
-      });
+  auto sample = [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
+    const float v = state.lfos[c]->process(lfoRate);
+    const float sweep = (state.sweepWidth.load() * v) * rate;
+    // The read comes before this sample is written: the delay is 2 + sweep samples.
+    const float delayed =
+        ring.interpolate(support::readPosition(ring, sweep, kReadMarginSamples));
+    ring.writeSample(support::storable(x + state.feedbackLevel.load() * delayed));
+    ring.stepWritePointer();
+    return x + state.wetMix.load() * delayed;
+  };
+#if ORVANE_VECTOR_KERNELS
+  if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
+    CircularBuffer::Cursor rings[2];
+    const float* inputs[2];
+    float* outputs[2];
+    for (std::uint32_t c = 0; c < extent.channels; ++c) {
+      rings[c] = state.circularBuffers[c].acquire();
+      inputs[c] = in.getChannel(c);
+      outputs[c] = out.getChannel(c);
+    }
+    const support::SweptSettings settings{state.sweepWidth, state.wetMix, &state.feedbackLevel,
+                                          kReadMarginSamples};
+    if (extent.channels == 1) {
+      support::runSweptVector<1>(rings, state.lfos, inputs, outputs, extent.frames, lfoRate, rate,
+                                 settings, sample);
+    } else {
+      support::runSweptVector<2>(rings, state.lfos, inputs, outputs, extent.frames, lfoRate, rate,
+                                 settings, sample);
+    }
+    for (std::uint32_t c = 0; c < extent.channels; ++c) state.circularBuffers[c].release(rings[c]);
+    return true;
+  }
+#endif
+  support::runFrames(state.circularBuffers, in, out, extent, [] {}, sample);
   return true;
 }
 

@@ -1,0 +1,138 @@
+#pragma once
+
+// The chorus's and the flanger's per-sample loop, eight frames of one channel at a time with
+// AVX2. Lane by lane it does what their portable loops (ChorusNode.cpp, FlangerNode.cpp) do:
+//
+//   v = lfo.process(rate);  sweep = (sweepWidth × v) × rate;
+//   delayed = ring.interpolate(readPosition(ring, sweep, margin));   // a × (1 − f) + b × f
+//   ring.writeSample(storable(x + feedbackLevel × delayed));          // the chorus: storable(x)
+//   y = x + wetMix × delayed;
+//
+// with the channel's own oscillator stepped, and every setting loaded, once per sample. The
+// eight reads of a step come before its writes, which is the portable order as long as no
+// frame reads a slot an earlier frame of the step wrote (a delay of under eight samples does);
+// such a step, or one whose positions need more than the simple wrap, finishes the portable way
+// with the sweeps already worked out, and frames whose writes would wrap the ring take the
+// portable loop itself.
+
+#include "VectorPath.hpp"
+
+#if ORVANE_VECTOR_KERNELS
+#include <immintrin.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <orvane/sdk/CircularBuffer.hpp>
+#include <orvane/sdk/LFO.hpp>
+#include <vector>
+
+#include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
+
+namespace orvane::extensions::audioeffects::support {
+
+struct SweptSettings {
+  const std::atomic<float>& sweepWidth;
+  const std::atomic<float>& wetMix;
+  const std::atomic<float>* feedbackLevel;  // null for the chorus, which feeds nothing back
+  float margin;                             // the fixed part of the delay, in samples
+};
+
+// Lanes whose slot lies in [first, writes): written by an earlier frame of the same step.
+__attribute__((target("avx2"))) inline __m256i writtenEarlier(__m256i slot, __m256i first,
+                                                              __m256i writes) noexcept {
+  const __m256i atOrAfterFirst = _mm256_cmpgt_epi32(slot, _mm256_sub_epi32(first, _mm256_set1_epi32(1)));
+  return _mm256_and_si256(atOrAfterFirst, _mm256_cmpgt_epi32(writes, slot));
+}
+
+// One channel, eight frames from `f`: returns false, touching nothing, when the step's writes
+// would wrap the ring.
+__attribute__((target("avx2"))) inline bool sweptStep(CircularBuffer::Cursor& ring, LFO& lfo,
+                                                      int lfoRate, float rate,
+                                                      const SweptSettings& settings,
+                                                      const float* input, float* output) {
+  const int write = ring.writePointer;
+  const int size = ring.size;
+  if (write + kVectorFrames > size) return false;
+  float sweeps[kVectorFrames];
+  for (int i = 0; i < kVectorFrames; ++i) {
+    const float v = lfo.process(lfoRate);
+    sweeps[i] = (settings.sweepWidth.load() * v) * rate;
+  }
+  const __m256 sweep = _mm256_setr_ps(sweeps[0], sweeps[1], sweeps[2], sweeps[3], sweeps[4],
+                                      sweeps[5], sweeps[6], sweeps[7]);
+  const __m256 length = _mm256_set1_ps(static_cast<float>(size));
+  const __m256i first = _mm256_set1_epi32(write);
+  const __m256i writes = _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  const __m256 raw = _mm256_add_ps(
+      _mm256_sub_ps(_mm256_sub_ps(_mm256_cvtepi32_ps(writes), sweep),
+                    _mm256_set1_ps(settings.margin)),
+      length);
+  const __m256 position = _mm256_blendv_ps(raw, _mm256_sub_ps(raw, length),
+                                           _mm256_cmp_ps(raw, length, _CMP_GE_OQ));
+  const __m256 inRing = _mm256_and_ps(_mm256_cmp_ps(position, _mm256_setzero_ps(), _CMP_GE_OQ),
+                                      _mm256_cmp_ps(position, length, _CMP_LT_OQ));
+  const __m256i index = _mm256_cvttps_epi32(position);
+  const __m256i following = _mm256_add_epi32(index, _mm256_set1_epi32(1));
+  const __m256i next =
+      _mm256_andnot_si256(_mm256_cmpeq_epi32(following, _mm256_set1_epi32(size)), following);
+  const bool simple =
+      _mm256_movemask_ps(inRing) == 0xFF &&
+      _mm256_testz_si256(_mm256_or_si256(writtenEarlier(index, first, writes),
+                                         writtenEarlier(next, first, writes)),
+                         _mm256_set1_epi32(-1));
+  if (!simple) {
+    for (int i = 0; i < kVectorFrames; ++i) {
+      const float x = input[i];
+      const float delayed = ring.interpolate(readPosition(ring, sweeps[i], settings.margin));
+      const float fedBack =
+          settings.feedbackLevel != nullptr ? x + settings.feedbackLevel->load() * delayed : x;
+      ring.writeSample(storable(fedBack));
+      ring.stepWritePointer();
+      output[i] = x + settings.wetMix.load() * delayed;
+    }
+    return true;
+  }
+  const __m256 fraction = _mm256_sub_ps(position, _mm256_cvtepi32_ps(index));
+  const __m256 a = _mm256_i32gather_ps(ring.samples, index, 4);
+  const __m256 b = _mm256_i32gather_ps(ring.samples, next, 4);
+  const __m256 delayed = _mm256_add_ps(_mm256_mul_ps(a, _mm256_sub_ps(_mm256_set1_ps(1.0f), fraction)),
+                                       _mm256_mul_ps(b, fraction));
+  const __m256 x = _mm256_loadu_ps(input);
+  const __m256 fedBack = settings.feedbackLevel != nullptr
+                             ? _mm256_add_ps(x, _mm256_mul_ps(load8(*settings.feedbackLevel), delayed))
+                             : x;
+  _mm256_storeu_ps(ring.samples + write, storable8(fedBack));
+  ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
+  _mm256_storeu_ps(output, _mm256_add_ps(x, _mm256_mul_ps(load8(settings.wetMix), delayed)));
+  return true;
+}
+
+template <int kChannels, typename Sample>
+__attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* rings,
+                                                    const std::vector<std::unique_ptr<LFO>>& lfos,
+                                                    const float* const* inputs,
+                                                    float* const* outputs, std::uint32_t frames,
+                                                    int lfoRate, float rate,
+                                                    const SweptSettings& settings, Sample& sample) {
+  std::uint32_t f = 0;
+  while (f < frames) {
+    bool wraps = f + kVectorFrames > frames;
+    for (int c = 0; c < kChannels && !wraps; ++c) {
+      wraps = rings[c].writePointer + kVectorFrames > rings[c].size;
+    }
+    if (wraps) {
+      for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, rings[c], inputs[c][f]);
+      ++f;
+      continue;
+    }
+    for (int c = 0; c < kChannels; ++c) {
+      sweptStep(rings[c], *lfos[c], lfoRate, rate, settings, inputs[c] + f, outputs[c] + f);
+    }
+    f += kVectorFrames;
+  }
+}
+
+}  // namespace orvane::extensions::audioeffects::support
+
+#endif  // ORVANE_VECTOR_KERNELS
