@@ -220,14 +220,25 @@ TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
 // effect changes the signal; from the switch on (wherever a loaded machine lets it land), the
 // output is the input, sample for sample, up to the end.
 TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
-  const std::string server = "orvane-test-" + std::to_string(::getpid());
+  // One name for every run: JACK keeps a small registry of servers, and a name used once and
+  // reused is taken over cleanly where fresh names would fill it.
+  const std::string server = "orvane-test";
   const std::string prefix = "export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=" + server + "; ";
+  // JACK's shared-memory registry can keep servers that were stopped (a new one then hangs or
+  // says "already active"); with no JACK server running at all (a stopped one may linger as a
+  // zombie until it is reaped), what it holds is stale and goes.
   const std::string start =
+      "ps -C jackd -o stat= | grep -q '^[^Z]' || rm -rf /dev/shm/jack-* /dev/shm/jack_* "
+      "2> /dev/null; "
       "jackd --no-realtime -n " + server + " -d dummy -r 48000 -p 256 > jackd.log 2>&1 & " +
       "echo $! > jackd.pid; jack_wait -w -t 10 > /dev/null && "
       "{ jack_simple_client > source.log 2>&1 & echo $! > source.pid; } && sleep 0.5";
+  // Stops the source, then the server, and waits until the server has gone (it unregisters
+  // itself on the way out).
   const std::string stop =
-      "kill $(cat source.pid jackd.pid 2>/dev/null) 2>/dev/null; wait 2>/dev/null; true";
+      "kill $(cat source.pid 2>/dev/null) 2>/dev/null; kill $(cat jackd.pid 2>/dev/null) "
+      "2>/dev/null; for i in $(seq 50); do ps -p $(cat jackd.pid) -o stat= | grep -q '^[^Z]' "
+      "|| break; sleep 0.1; done; true";
   // Stops the server and the source whatever happens, assertions included.
   struct Stop {
     std::function<void()> run;
