@@ -11,7 +11,7 @@ namespace {
 // LADSPA ids must be unique among all plugins a host sees; these sit in one block of nine.
 constexpr unsigned long kFirstLadspaId = 4871;
 
-constexpr std::array<PluginVariant, 9> kVariants = {{
+constexpr std::array<PluginVariant, kPluginVariantCount> kVariants = {{
     {"delay_stereo", "Delay", 2, "DelayPlugin", kFirstLadspaId + 0},
     {"delay_mono", "Delay", 1, "DelayPlugin", kFirstLadspaId + 1},
     {"pingpong_stereo", "PingPongDelay", 2, "DelayPlugin", kFirstLadspaId + 2},

@@ -24,7 +24,8 @@ inline constexpr const char* kUriBase = "urn:orvane:audioeffects:";
 inline constexpr const char* kMaker = "Orvane";
 inline constexpr const char* kLicense = "MIT";
 
-std::span<const PluginVariant> pluginVariants();
+inline constexpr std::size_t kPluginVariantCount = 9;
+std::span<const PluginVariant> pluginVariants();  // kPluginVariantCount of them
 const PluginVariant* findVariant(const std::string& label);
 
 struct Preset {
