@@ -38,28 +38,6 @@ int readPositionBehind(const CircularBuffer& ring, std::uint32_t delay) {
   return static_cast<int>(behind % ring.size);
 }
 
-#if ORVANE_VECTOR_KERNELS
-// The block through the vector kernel (DelayKernel.hpp), for one or two channels.
-template <typename Sample>
-void runVector(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
-               AudioBuffer<float>& out, support::BlockExtent extent,
-               const support::DelaySettings& settings, Sample& sample) {
-  CircularBuffer::Cursor lines[2];
-  const float* inputs[2];
-  float* outputs[2];
-  for (std::uint32_t c = 0; c < extent.channels; ++c) {
-    lines[c] = rings[c].acquire();
-    inputs[c] = in.getChannel(c);
-    outputs[c] = out.getChannel(c);
-  }
-  if (extent.channels == 1) {
-    support::runDelayVector<1>(lines, inputs, outputs, extent.frames, settings, sample);
-  } else {
-    support::runDelayVector<2>(lines, inputs, outputs, extent.frames, settings, sample);
-  }
-  for (std::uint32_t c = 0; c < extent.channels; ++c) rings[c].release(lines[c]);
-}
-#endif
 
 }  // namespace
 
@@ -154,8 +132,13 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   };
 #if ORVANE_VECTOR_KERNELS
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
-    runVector(state.circularBuffers, in, out, extent,
-              {state.feedbackLevel, state.dryMix, state.wetMix}, sample);
+    const support::DelaySettings settings{state.feedbackLevel, state.dryMix, state.wetMix};
+    support::runMonoOrStereo(
+        state.circularBuffers, in, out, extent,
+        [&](auto channels, CircularBuffer::Cursor* lines, const float** inputs, float** outputs) {
+          support::runDelayVector<decltype(channels)::value>(lines, inputs, outputs,
+                                                             extent.frames, settings, sample);
+        });
     return true;
   }
 #endif

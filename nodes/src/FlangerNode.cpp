@@ -96,24 +96,15 @@ bool FlangerNode::process(AudioBus& input, AudioBus& output) {
   };
 #if ORVANE_VECTOR_KERNELS
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
-    CircularBuffer::Cursor rings[2];
-    const float* inputs[2];
-    float* outputs[2];
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      rings[c] = state.circularBuffers[c].acquire();
-      inputs[c] = in.getChannel(c);
-      outputs[c] = out.getChannel(c);
-    }
     const support::SweptSettings settings{state.sweepWidth, state.wetMix, &state.feedbackLevel,
                                           kReadMarginSamples};
-    if (extent.channels == 1) {
-      support::runSweptVector<1>(rings, state.lfos, inputs, outputs, extent.frames, lfoRate, rate,
-                                 settings, sample);
-    } else {
-      support::runSweptVector<2>(rings, state.lfos, inputs, outputs, extent.frames, lfoRate, rate,
-                                 settings, sample);
-    }
-    for (std::uint32_t c = 0; c < extent.channels; ++c) state.circularBuffers[c].release(rings[c]);
+    support::runMonoOrStereo(
+        state.circularBuffers, in, out, extent,
+        [&](auto channels, CircularBuffer::Cursor* rings, const float** inputs, float** outputs) {
+          support::runSweptVector<decltype(channels)::value>(rings, state.lfos, inputs, outputs,
+                                                             extent.frames, lfoRate, rate,
+                                                             settings, sample);
+        });
     return true;
   }
 #endif

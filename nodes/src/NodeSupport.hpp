@@ -12,6 +12,7 @@
 #include <orvane/sdk/LFO.hpp>
 #include <orvane/sdk/NodeFactory.hpp>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace orvane::extensions::audioeffects::support {
@@ -185,6 +186,29 @@ void runFrames(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
       runFrames<0>(rings, in, out, extent, beginFrame, sample);
       break;
   }
+}
+
+// For code that runs a whole mono or stereo block itself (the vector kernels): the rings as
+// cursors, with the channels' input and output arrays, handed to
+// `run(std::integral_constant<int, channels>, cursors, inputs, outputs)`; the rings' positions
+// are stored back afterwards.
+template <typename Run>
+void runMonoOrStereo(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
+                     AudioBuffer<float>& out, BlockExtent extent, Run run) {
+  CircularBuffer::Cursor cursors[2];
+  const float* inputs[2];
+  float* outputs[2];
+  for (std::uint32_t c = 0; c < extent.channels; ++c) {
+    cursors[c] = rings[c].acquire();
+    inputs[c] = in.getChannel(c);
+    outputs[c] = out.getChannel(c);
+  }
+  if (extent.channels == 1) {
+    run(std::integral_constant<int, 1>{}, cursors, inputs, outputs);
+  } else {
+    run(std::integral_constant<int, 2>{}, cursors, inputs, outputs);
+  }
+  for (std::uint32_t c = 0; c < extent.channels; ++c) rings[c].release(cursors[c]);
 }
 
 // The catalogue record shared by all node types of the library; only these fields differ.

@@ -105,22 +105,13 @@ bool VibratoNode::process(AudioBus& input, AudioBus& output) {
 #if ORVANE_VECTOR_KERNELS
   if (support::vectorPathAvailable() && ringsInStep &&
       (extent.channels == 1 || extent.channels == 2)) {
-    CircularBuffer::Cursor rings[2];
-    const float* inputs[2];
-    float* outputs[2];
-    for (std::uint32_t c = 0; c < extent.channels; ++c) {
-      rings[c] = state.circularBuffers[c].acquire();
-      inputs[c] = in.getChannel(c);
-      outputs[c] = out.getChannel(c);
-    }
-    if (extent.channels == 1) {
-      support::runVibratoVector<1>(rings, inputs, outputs, extent.frames, state.lfo, lfoRate,
-                                   state.sweepWidth, rate, kReadMarginSamples, beginFrame, sample);
-    } else {
-      support::runVibratoVector<2>(rings, inputs, outputs, extent.frames, state.lfo, lfoRate,
-                                   state.sweepWidth, rate, kReadMarginSamples, beginFrame, sample);
-    }
-    for (std::uint32_t c = 0; c < extent.channels; ++c) state.circularBuffers[c].release(rings[c]);
+    support::runMonoOrStereo(
+        state.circularBuffers, in, out, extent,
+        [&](auto channels, CircularBuffer::Cursor* rings, const float** inputs, float** outputs) {
+          support::runVibratoVector<decltype(channels)::value>(
+              rings, inputs, outputs, extent.frames, state.lfo, lfoRate, state.sweepWidth, rate,
+              kReadMarginSamples, beginFrame, sample);
+        });
     return true;
   }
 #endif
