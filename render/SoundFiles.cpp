@@ -155,13 +155,6 @@ std::string describeUnreadable(const std::string& path) {
          libraryWords + ")";
 }
 
-std::string lowerExtension(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
-
 int containerFor(const std::string& path, const std::string& type = "") {
   const std::string extension = path == "-" ? "." + checkedPipeType(type) : lowerExtension(path);
   if (extension == ".raw") return SF_FORMAT_RAW;
@@ -207,6 +200,20 @@ int subformatFor(int container, SampleFormat format, const std::string& path) {
 }
 
 }  // namespace
+
+std::string lowerExtension(const std::string& path) {
+  return lowerCase(std::filesystem::path(path).extension().string());
+}
+
+SampleFormat formatFitting(const std::string& path, const std::string& type, SampleFormat format) {
+  const int container = containerFor(path, type);
+  const bool wholeNumbersOnly = container == SF_FORMAT_FLAC &&
+                                (format == SampleFormat::Float || format == SampleFormat::Pcm32);
+  if (container == SF_FORMAT_OGG || container == SF_FORMAT_RAW || wholeNumbersOnly) {
+    return SampleFormat::Default;
+  }
+  return format;
+}
 
 SampleFormat parseSampleFormat(const std::string& text) {
   if (text == "pcm16") return SampleFormat::Pcm16;

@@ -22,6 +22,13 @@ class OutputFile;
 // "pcm16", "pcm24", "pcm32" or "float"; throws UsageError for anything else.
 SampleFormat parseSampleFormat(const std::string& text);
 
+// A path's extension in lower case: "out.WAV" → ".wav".
+std::string lowerExtension(const std::string& path);
+
+// `format` where the output's type can hold it (Ogg and raw have their own; FLAC holds up to
+// 24-bit whole numbers), its type's own format otherwise.
+SampleFormat formatFitting(const std::string& path, const std::string& type, SampleFormat format);
+
 // True for formats whose samples cannot go past full scale (whole numbers, and Vorbis).
 bool clipsAtFullScale(const std::string& path, const std::string& type, SampleFormat format);
 

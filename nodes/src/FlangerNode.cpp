@@ -98,13 +98,8 @@ bool FlangerNode::process(AudioBus& input, AudioBus& output) {
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
     const support::SweptSettings settings{state.sweepWidth, state.wetMix, &state.feedbackLevel,
                                           kReadMarginSamples};
-    support::runMonoOrStereo(
-        state.circularBuffers, in, out, extent,
-        [&](auto channels, CircularBuffer::Cursor* rings, const float** inputs, float** outputs) {
-          support::runSweptVector<decltype(channels)::value>(rings, state.lfos, inputs, outputs,
-                                                             extent.frames, lfoRate, rate,
-                                                             settings, sample);
-        });
+    support::runSweptBlock(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
+                           settings, sample);
     return true;
   }
 #endif

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
+#include "NodeSupport.hpp"   // runMonoOrStereo
 
 namespace orvane::extensions::audioeffects::support {
 
@@ -131,6 +132,19 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
     }
     f += kVectorFrames;
   }
+}
+
+// A whole mono or stereo block of the chorus or the flanger through the kernel.
+template <typename Sample>
+void runSweptBlock(std::vector<CircularBuffer>& rings, const std::vector<std::unique_ptr<LFO>>& lfos,
+                   const AudioBuffer<float>& in, AudioBuffer<float>& out, BlockExtent extent,
+                   int lfoRate, float rate, const SweptSettings& settings, Sample& sample) {
+  runMonoOrStereo(
+      rings, in, out, extent,
+      [&](auto channels, CircularBuffer::Cursor* cursors, const float** inputs, float** outputs) {
+        runSweptVector<decltype(channels)::value>(cursors, lfos, inputs, outputs, extent.frames,
+                                                  lfoRate, rate, settings, sample);
+      });
 }
 
 }  // namespace orvane::extensions::audioeffects::support

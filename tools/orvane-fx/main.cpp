@@ -128,12 +128,6 @@ Input openSource(const RenderArguments& args) {
   return input;
 }
 
-std::string lowerExtension(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension;
-}
-
 void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
                   const fx::RenderResult& result, const std::string& output) {
   const double audioSeconds = static_cast<double>(result.frames) / source.sampleRate();
@@ -153,7 +147,7 @@ int renderCommand(const RenderArguments& args) {
                          "take theirs from their contents and extensions");
   }
   if (!args.plot.empty()) {
-    if (lowerExtension(args.plot) != ".svg") {
+    if (fx::lowerExtension(args.plot) != ".svg") {
       throw fx::UsageError("--plot " + args.plot + ": the plot is an SVG picture; name it .svg");
     }
     if (fx::sameFile(args.plot, args.output) ||
@@ -170,16 +164,7 @@ int renderCommand(const RenderArguments& args) {
   fx::SampleFormat format =
       args.format.empty() ? fx::SampleFormat::Default : fx::parseSampleFormat(args.format);
   if (args.format.empty() && input.file != nullptr) {
-    format = input.file->sampleFormat();
-    const std::string extension = lowerExtension(args.output);
-    const bool ogg = extension == ".ogg" || extension == ".oga" ||
-                     (args.output == "-" && args.type == "ogg");
-    const bool flac = extension == ".flac" || (args.output == "-" && args.type == "flac");
-    const bool raw = args.output == "-" && args.type == "raw";
-    if (ogg || raw || (flac && (format == fx::SampleFormat::Float ||
-                                format == fx::SampleFormat::Pcm32))) {
-      format = fx::SampleFormat::Default;
-    }
+    format = fx::formatFitting(args.output, args.type, input.file->sampleFormat());
   }
   if (effects.empty()) {
     std::cerr << "orvane-fx: note: no effect given: the input is copied through (a format "
