@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <orvane/sdk/Denormals.hpp>
 #include <orvane/sdk/Node.hpp>
@@ -22,6 +23,68 @@ void AudioBus::copyFrom(const AudioBus& other) noexcept {
   }
   for (unsigned int c = channels; c < to.getNumberOfChannels(); ++c) {
     std::fill_n(to.getChannel(c), to.getNumberOfFrames(), 0.0f);
+  }
+}
+
+namespace {
+
+// Whether two float arrays share any memory, by address order alone (no relational operators
+// between pointers into different arrays).
+bool overlaps(const float* a, std::size_t aLength, const float* b, std::size_t bLength) noexcept {
+  const auto aStart = reinterpret_cast<std::uintptr_t>(a);
+  const auto bStart = reinterpret_cast<std::uintptr_t>(b);
+  return aLength != 0 && bLength != 0 && aStart < bStart + bLength * sizeof(float) &&
+         bStart < aStart + aLength * sizeof(float);
+}
+
+// Whether the buses' memory is either wholly apart or shared only channel for channel at the
+// same address (in place), the two layouts in which copying part of a block leaves every input
+// sample the caller reads as it was. Beyond a few channels the pairwise check is not worth it and
+// the answer is simply no.
+bool apartOrInPlace(const AudioBuffer<float>& to, const AudioBuffer<float>& from) noexcept {
+  constexpr unsigned int kMaxPairsChecked = 64;
+  const unsigned int toChannels = to.getNumberOfChannels();
+  const unsigned int fromChannels = from.getNumberOfChannels();
+  if (toChannels * static_cast<unsigned long long>(fromChannels) > kMaxPairsChecked) return false;
+  for (unsigned int c = 0; c < toChannels; ++c) {
+    for (unsigned int d = 0; d < fromChannels; ++d) {
+      const float* destination = to.getChannel(c);
+      const float* source = from.getChannel(d);
+      if (c == d && destination == source) continue;
+      if (overlaps(destination, to.getNumberOfFrames(), source, from.getNumberOfFrames())) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void AudioBus::copyFromExcept(const AudioBus& other, unsigned int channels,
+                              unsigned int frames) noexcept {
+  AudioBuffer<float>& to = *buffer_;
+  const AudioBuffer<float>& from = *other.buffer_;
+  if (&to == &from) return;
+  if (!apartOrInPlace(to, from)) {
+    copyFrom(other);
+    return;
+  }
+  const unsigned int common = std::min(to.getNumberOfChannels(), from.getNumberOfChannels());
+  const unsigned int commonFrames = std::min(to.getNumberOfFrames(), from.getNumberOfFrames());
+  for (unsigned int c = 0; c < to.getNumberOfChannels(); ++c) {
+    float* destination = to.getChannel(c);
+    float* const end = destination + to.getNumberOfFrames();
+    if (c >= common) {
+      std::fill(destination, end, 0.0f);
+      continue;
+    }
+    const float* source = from.getChannel(c);
+    const unsigned int skipped = c < channels ? std::min(frames, commonFrames) : 0;
+    if (destination != source && commonFrames > skipped) {
+      std::memcpy(destination + skipped, source + skipped, (commonFrames - skipped) * sizeof(float));
+    }
+    std::fill(destination + commonFrames, end, 0.0f);
   }
 }
 

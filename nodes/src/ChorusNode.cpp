@@ -69,9 +69,11 @@ bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outpu
 }
 
 bool ChorusNode::process(AudioBus& input, AudioBus& output) {
-  output.copyFrom(input);
   Internals& state = *internals;
-  if (!state.isEnabled.load()) return true;
+  if (!state.isEnabled.load()) {
+    output.copyFrom(input);
+    return true;
+  }
 
   const AudioBuffer<float>& in = input.getBuffer();
   AudioBuffer<float>& out = output.getBuffer();
@@ -80,6 +82,8 @@ bool ChorusNode::process(AudioBus& input, AudioBus& output) {
                                     state.lastNumberOfChannels, state.circularBuffers);
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  // Every processed sample is written below; only the rest of the block is copied.
+  output.copyFromExcept(input, extent.channels, extent.frames);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
   auto sample = [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {

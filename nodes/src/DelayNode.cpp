@@ -94,7 +94,6 @@ bool DelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& output
 }
 
 bool DelayNode::process(AudioBus& input, AudioBus& output) {
-  output.copyFrom(input);
   const AudioBuffer<float>& in = input.getBuffer();
   AudioBuffer<float>& out = output.getBuffer();
   Internals& state = *internals;
@@ -102,7 +101,10 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   const std::uint32_t sampleRate = in.getSampleRate();
   const std::uint32_t channelCount = in.getNumberOfChannels();
   const std::uint32_t delayMs = state.delayMs.load();
-  if (!state.isEnabled.load() || delayMs == 0) return true;
+  if (!state.isEnabled.load() || delayMs == 0) {
+    output.copyFrom(input);
+    return true;
+  }
 
   // A new rate or channel count clears every delay line (positions stay); a new rate or delay
   // places every read position D behind its write position.
@@ -121,6 +123,8 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   }
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  // Every processed sample is written below; only the rest of the block is copied.
+  output.copyFromExcept(input, extent.channels, extent.frames);
   auto sample = [&state](std::uint32_t, CircularBuffer::Cursor& line, float x) {
     const float delayed = line.readSample();
     const float fedBack = x + state.feedbackLevel.load() * delayed;

@@ -137,10 +137,12 @@ bool PingPongDelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat
 }
 
 bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
-  output.copyFrom(input);
   const bool isEnabled = getIsEnabled();
   const std::uint32_t delayMs = getDelayMs();
-  if (!isEnabled || delayMs == 0) return true;
+  if (!isEnabled || delayMs == 0) {
+    output.copyFrom(input);
+    return true;
+  }
 
   const AudioBuffer<float>& in = input.getBuffer();
   AudioBuffer<float>& out = output.getBuffer();
@@ -164,6 +166,8 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
   const std::uint32_t length = state.delaySamples;
   // Every position stays below the longest wrap length ever used, which is at most the arrays'.
   const support::BlockExtent extent = support::processableExtent(in, out, in.getNumberOfChannels());
+  // Every processed sample is written below; only the rest of the block is copied.
+  output.copyFromExcept(input, extent.channels, extent.frames);
   // The positions are kept in locals for the block and stored back after it.
   std::uint32_t readIndex = state.readIndex;
   std::uint32_t writeIndex = state.writeIndex;

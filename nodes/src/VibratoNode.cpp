@@ -68,9 +68,11 @@ bool VibratoNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outp
 }
 
 bool VibratoNode::process(AudioBus& input, AudioBus& output) {
-  output.copyFrom(input);
   Internals& state = *internals;
-  if (!state.isEnabled.load()) return true;
+  if (!state.isEnabled.load()) {
+    output.copyFrom(input);
+    return true;
+  }
 
   const AudioBuffer<float>& in = input.getBuffer();
   AudioBuffer<float>& out = output.getBuffer();
@@ -79,6 +81,8 @@ bool VibratoNode::process(AudioBus& input, AudioBus& output) {
                                     state.lastNumberOfChannels, state.circularBuffers);
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  // Every processed sample is written below; only the rest of the block is copied.
+  output.copyFromExcept(input, extent.channels, extent.frames);
   const int lfoRate = support::oscillatorRate(sampleRate);
   const auto rate = static_cast<float>(sampleRate);
   // Rings at one write position (the usual case: they drift apart only through blocks with

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <any>
 #include <memory>
 #include <orvane/sdk/OrvaneSDK.hpp>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,54 @@ TEST(AudioBus, CopyFromCopiesSamplesAndToleratesInPlaceAndSizeMismatch) {
   EXPECT_EQ(larger.getSample(1, 3), 14.0f);
   EXPECT_EQ(larger.getSample(1, 4), 0.0f);
   EXPECT_EQ(larger.getSample(2, 0), 0.0f);
+}
+
+TEST(AudioBus, CopyFromExceptLeavesTheCallersPartOnlyWhenTheMemoryIsApart) {
+  AudioBuffer<float> a(2, 4, 48000);
+  for (unsigned c = 0; c < 2; ++c)
+    for (unsigned f = 0; f < 4; ++f) a.setSample(c, f, static_cast<float>(10 * c + f + 1));
+  AudioBus busA(a);
+
+  // Apart: the first channel's first three frames stay as they were; the rest is as copyFrom
+  // leaves it, the third channel and the sixth frame silenced.
+  AudioBuffer<float> larger(3, 5, 48000);
+  for (unsigned c = 0; c < 3; ++c)
+    for (unsigned f = 0; f < 5; ++f) larger.setSample(c, f, -1.0f);
+  AudioBus largerBus(larger);
+  largerBus.copyFromExcept(busA, 1, 3);
+  const std::vector<std::vector<float>> expected = {
+      {-1, -1, -1, 4, 0}, {11, 12, 13, 14, 0}, {0, 0, 0, 0, 0}};
+  for (unsigned c = 0; c < 3; ++c)
+    for (unsigned f = 0; f < 5; ++f) EXPECT_EQ(larger.getSample(c, f), expected[c][f]) << c << f;
+
+  // In place, channel for channel: nothing moves.
+  float* same[2] = {a.getChannel(0), a.getChannel(1)};
+  AudioBuffer<float> alias(same, 2, 4, 48000);
+  AudioBus aliasBus(alias);
+  aliasBus.copyFromExcept(busA, 2, 4);
+  EXPECT_EQ(a.getSample(1, 3), 14.0f);
+
+  // Crossed or shifted memory: a partial copy could change what the caller reads next, so all
+  // of it is copied, in copyFrom's order.
+  std::vector<float> memory(6);
+  float* shiftedInput[1] = {memory.data()};
+  float* shiftedOutput[1] = {memory.data() + 1};
+  for (float* skew : {memory.data() + 1, memory.data()}) {
+    std::iota(memory.begin(), memory.end(), 1.0f);
+    shiftedOutput[0] = skew;
+    shiftedInput[0] = skew == memory.data() ? memory.data() + 1 : memory.data();
+    AudioBuffer<float> from(shiftedInput, 1, 4, 48000);
+    AudioBuffer<float> to(shiftedOutput, 1, 4, 48000);
+    AudioBus fromBus(from);
+    AudioBus toBus(to);
+    const std::vector<float> saved(memory);
+    toBus.copyFrom(fromBus);
+    const std::vector<float> viaCopyFrom(memory);
+    std::copy(saved.begin(), saved.end(), memory.begin());
+    toBus.copyFromExcept(fromBus, 1, 4);
+    EXPECT_EQ(memory, viaCopyFrom);
+    EXPECT_NE(memory, saved);
+  }
 }
 
 TEST(AudioBusFormat, MatchesEqualNonEmptyChannelCounts) {

@@ -3,7 +3,9 @@
 // the settings are sane again the output must be finite after the delay has passed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -107,6 +109,44 @@ TEST(Hostile, OddBlockShapesAreProcessedWithinTheBuffers) {
     AudioBus largeBus(large);
     EXPECT_TRUE(node->process(largeBus, smallBus)) << maker.name;
     EXPECT_TRUE(node->process(smallBus, largeBus)) << maker.name;
+  }
+}
+
+// A node writes only part of a separate output bus itself and copies the rest; whatever the
+// output held before, the result must be what processing in place gives, with the part the
+// input lacks silenced.
+TEST(Hostile, ASeparateOutputBusEndsUpAsInPlaceProcessingLeavesIt) {
+  constexpr unsigned int kFrames = 300;
+  constexpr unsigned int kOutputChannels = 3;
+  constexpr unsigned int kOutputFrames = 400;
+  for (const Maker& maker : allNodes()) {
+    const std::unique_ptr<SingleBusAudioProcessorNode> separate = maker.make();
+    const std::unique_ptr<SingleBusAudioProcessorNode> inPlace = maker.make();
+    for (std::uint32_t block = 0; block < 3; ++block) {
+      Signal input = noise(2, kFrames, 20 + block);
+      Signal expected = input;
+      float* inputPointers[2] = {input[0].data(), input[1].data()};
+      float* expectedPointers[2] = {expected[0].data(), expected[1].data()};
+      AudioBuffer<float> inBuffer(inputPointers, 2, kFrames, 48000);
+      AudioBuffer<float> expectedBuffer(expectedPointers, 2, kFrames, 48000);
+      AudioBus inBus(inBuffer);
+      AudioBus expectedBus(expectedBuffer);
+      ASSERT_TRUE(inPlace->process(expectedBus, expectedBus));
+
+      AudioBuffer<float> outBuffer(kOutputChannels, kOutputFrames, 48000);
+      for (unsigned int c = 0; c < kOutputChannels; ++c) {
+        std::fill_n(outBuffer.getChannel(c), kOutputFrames, kNaN);  // stale samples
+      }
+      AudioBus outBus(outBuffer);
+      ASSERT_TRUE(separate->process(inBus, outBus));
+      for (unsigned int c = 0; c < kOutputChannels; ++c) {
+        for (unsigned int f = 0; f < kOutputFrames; ++f) {
+          const float want = c < 2 && f < kFrames ? expected[c][f] : 0.0f;
+          ASSERT_EQ(outBuffer.getSample(c, f), want)
+              << maker.name << ", block " << block << ", channel " << c << ", frame " << f;
+        }
+      }
+    }
   }
 }
 

@@ -121,6 +121,14 @@ class ORVANE_SDK_API AudioBus {
   // is written outside this bus's buffer. The sample rate is not copied.
   void copyFrom(const AudioBus& other) noexcept;
 
+  // Audio thread safe; never allocates. The same result as copyFrom once the caller has written
+  // the first `channels` channels' first `frames` frames itself: those are left alone, so a
+  // processor that writes every sample it processes pays only for the copy of what it does not
+  // (the part of a block beyond its channel capacity, the silence a larger bus gets).
+  // Where the two buses' memory overlaps other than channel for channel in place, a copy could
+  // change what the caller then reads, so everything is copied, exactly as copyFrom does.
+  void copyFromExcept(const AudioBus& other, unsigned int channels, unsigned int frames) noexcept;
+
  private:
   AudioBuffer<float>* buffer_;
 };
