@@ -15,6 +15,10 @@
 #include <fstream>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Chain.hpp"
 #include "Render.hpp"
 
@@ -24,6 +28,8 @@ namespace {
 
 // Frames moved per libsndfile call.
 constexpr unsigned int kChunkFrames = 4096;
+// Samples moved per call where the file holds the host's own floats (see RawFloats): 1 MiB.
+constexpr std::size_t kRawChunkSamples = std::size_t{1} << 18;
 // Beyond this a "sample rate" is a broken header, not audio.
 constexpr int kMaxSampleRate = 8'000'000;
 constexpr int kMaxChannels = 1024;
@@ -199,6 +205,69 @@ int subformatFor(int container, SampleFormat format, const std::string& path) {
   return container == SF_FORMAT_FLAC ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
 }
 
+// Whether libsndfile's raw data of an open file are floats exactly as this machine stores
+// them (32-bit IEEE, same byte order): then reading or writing them raw gives the same samples
+// as its conversion routines, which for such files only copy, without their cost.
+bool holdsHostFloats(SNDFILE* file, int format) {
+  static_assert(std::numeric_limits<float>::is_iec559 && sizeof(float) == 4);
+  if ((format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT) return false;
+  return sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_FALSE;
+}
+
+// Interleaved frames to one array per channel and back. Stereo, by far the commonest case, is
+// unzipped four frames at a time in SSE registers (pure moves: the bits are unchanged).
+void deinterleave(const float* from, float* const* to, std::size_t offset, std::size_t frames,
+                  unsigned int channels) {
+#if defined(__SSE2__)
+  if (channels == 2) {
+    float* left = to[0] + offset;
+    float* right = to[1] + offset;
+    std::size_t f = 0;
+    for (; f + 4 <= frames; f += 4) {
+      const __m128 a = _mm_loadu_ps(from + 2 * f);
+      const __m128 b = _mm_loadu_ps(from + 2 * f + 4);
+      _mm_storeu_ps(left + f, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+      _mm_storeu_ps(right + f, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    for (; f < frames; ++f) {
+      left[f] = from[2 * f];
+      right[f] = from[2 * f + 1];
+    }
+    return;
+  }
+#endif
+  for (unsigned int c = 0; c < channels; ++c) {
+    float* channel = to[c] + offset;
+    for (std::size_t f = 0; f < frames; ++f) channel[f] = from[f * channels + c];
+  }
+}
+
+void interleave(const float* const* from, std::size_t offset, std::size_t frames,
+                unsigned int channels, float* to) {
+#if defined(__SSE2__)
+  if (channels == 2) {
+    const float* left = from[0] + offset;
+    const float* right = from[1] + offset;
+    std::size_t f = 0;
+    for (; f + 4 <= frames; f += 4) {
+      const __m128 l = _mm_loadu_ps(left + f);
+      const __m128 r = _mm_loadu_ps(right + f);
+      _mm_storeu_ps(to + 2 * f, _mm_unpacklo_ps(l, r));
+      _mm_storeu_ps(to + 2 * f + 4, _mm_unpackhi_ps(l, r));
+    }
+    for (; f < frames; ++f) {
+      to[2 * f] = left[f];
+      to[2 * f + 1] = right[f];
+    }
+    return;
+  }
+#endif
+  for (unsigned int c = 0; c < channels; ++c) {
+    const float* channel = from[c] + offset;
+    for (std::size_t f = 0; f < frames; ++f) to[f * channels + c] = channel[f];
+  }
+}
+
 }  // namespace
 
 std::string lowerExtension(const std::string& path) {
@@ -309,7 +378,9 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
   }
   if (container == SF_FORMAT_WAV) promisedFrames_ = promisedWavFrames(path);
   if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(path);
-  interleaved_.resize(static_cast<std::size_t>(kChunkFrames) * channels_);
+  rawFloats_ = holdsHostFloats(file_, info.format);
+  interleaved_.resize(rawFloats_ ? std::max<std::size_t>(kRawChunkSamples / channels_, 1) * channels_
+                                 : static_cast<std::size_t>(kChunkFrames) * channels_);
 }
 
 SoundFileReader::~SoundFileReader() {
@@ -317,6 +388,7 @@ SoundFileReader::~SoundFileReader() {
 }
 
 unsigned int SoundFileReader::read(float* const* channels, unsigned int count) {
+  if (rawFloats_) return readRaw(channels, count);
   unsigned int done = 0;
   while (done < count && decodeError_.empty()) {
     const unsigned int want = std::min(kChunkFrames, count - done);
@@ -334,6 +406,26 @@ unsigned int SoundFileReader::read(float* const* channels, unsigned int count) {
     done += static_cast<unsigned int>(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     // A header may promise more frames than the file holds: the file ends where its data does.
+    if (got < want) break;
+  }
+  return done;
+}
+
+// The host's own floats, read as bytes in large pieces (libsndfile still finds the data and
+// stops at its end). A piece that ends inside a frame means a cut file: the whole frames count.
+unsigned int SoundFileReader::readRaw(float* const* channels, unsigned int count) {
+  const std::size_t frameBytes = sizeof(float) * channels_;
+  const std::size_t chunkFrames = interleaved_.size() / channels_;
+  unsigned int done = 0;
+  while (done < count && decodeError_.empty()) {
+    const std::size_t want = std::min<std::size_t>(chunkFrames, count - done);
+    const sf_count_t bytes =
+        sf_read_raw(file_, interleaved_.data(), static_cast<sf_count_t>(want * frameBytes));
+    if (sf_error(file_) != SF_ERR_NO_ERROR) decodeError_ = sf_strerror(file_);
+    const std::size_t got = static_cast<std::size_t>(std::max<sf_count_t>(bytes, 0)) / frameBytes;
+    deinterleave(interleaved_.data(), channels, done, got, channels_);
+    done += static_cast<unsigned int>(got);
+    framesRead_ += got;
     if (got < want) break;
   }
   return done;
@@ -417,7 +509,15 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
   if (file_ == nullptr) fail(sf_strerror(nullptr));
   // Float samples beyond full scale are clipped, not wrapped, in whole-number formats.
   sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-  interleaved_.resize(static_cast<std::size_t>(kChunkFrames) * channels_);
+  rawFloats_ = holdsHostFloats(file_, format_);
+  if (rawFloats_) {
+    // Written raw, the samples bypass libsndfile's peak tracking: its optional PEAK chunk
+    // (a header note of each channel's largest value, which readers do not need) would be
+    // wrong, so it is left out.
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+  }
+  interleaved_.resize(rawFloats_ ? std::max<std::size_t>(kRawChunkSamples / channels_, 1) * channels_
+                                 : static_cast<std::size_t>(kChunkFrames) * channels_);
 }
 
 SoundFileWriter::~SoundFileWriter() {
@@ -439,6 +539,10 @@ void SoundFileWriter::fail(const std::string& what) const {
 }
 
 void SoundFileWriter::write(const float* const* channels, unsigned int count) {
+  if (rawFloats_) {
+    writeRaw(channels, count);
+    return;
+  }
   unsigned int done = 0;
   while (done < count) {
     const unsigned int n = std::min(kChunkFrames, count - done);
@@ -451,6 +555,28 @@ void SoundFileWriter::write(const float* const* channels, unsigned int count) {
     done += n;
     framesWritten_ += n;
   }
+}
+
+// The host's own floats are gathered into large pieces and written as bytes; flushRaw()
+// hands over what is gathered.
+void SoundFileWriter::writeRaw(const float* const* channels, unsigned int count) {
+  const std::size_t chunkFrames = interleaved_.size() / channels_;
+  std::size_t done = 0;
+  while (done < count) {
+    const std::size_t n = std::min<std::size_t>(chunkFrames - pendingFrames_, count - done);
+    interleave(channels, done, n, channels_, interleaved_.data() + pendingFrames_ * channels_);
+    pendingFrames_ += n;
+    done += n;
+    if (pendingFrames_ == chunkFrames) flushRaw();
+  }
+}
+
+void SoundFileWriter::flushRaw() {
+  if (pendingFrames_ == 0) return;
+  const auto bytes = static_cast<sf_count_t>(pendingFrames_ * channels_ * sizeof(float));
+  if (sf_write_raw(file_, interleaved_.data(), bytes) != bytes) fail(sf_strerror(file_));
+  framesWritten_ += pendingFrames_;
+  pendingFrames_ = 0;
 }
 
 void SoundFileWriter::commit() {
@@ -485,6 +611,7 @@ void SoundFileWriter::commit() {
 
 void SoundFileWriter::finish() {
   if (finished_) return;
+  if (rawFloats_) flushRaw();
   const int status = sf_close(file_);
   file_ = nullptr;
   if (status != 0) fail(sf_error_number(status));

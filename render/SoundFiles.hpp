@@ -63,6 +63,9 @@ class SoundFileReader final : public SignalSource {
   std::string path_;
   std::uint64_t framesRead_ = 0;
   SampleFormat sampleFormat_ = SampleFormat::Default;
+  unsigned int readRaw(float* const* channels, unsigned int count);
+
+  bool rawFloats_ = false;  // the file holds this machine's own floats: read them as bytes
   std::string spool_;  // standard input, copied to a file so that every decoder can read it
   std::uint64_t promisedFrames_ = 0;  // from a WAV header, where libsndfile does not tell
   bool cutOgg_ = false;
@@ -109,6 +112,8 @@ class SoundFileWriter {
 
  private:
   [[noreturn]] void fail(const std::string& what) const;
+  void writeRaw(const float* const* channels, unsigned int count);
+  void flushRaw();
 
   std::string path_;
   std::unique_ptr<OutputFile> output_;
@@ -118,6 +123,8 @@ class SoundFileWriter {
   std::uint64_t framesWritten_ = 0;
   bool finished_ = false;
   bool toPipe_ = false;
+  bool rawFloats_ = false;           // written as bytes, gathered in interleaved_
+  std::size_t pendingFrames_ = 0;    // frames gathered and not yet written
   std::vector<float> interleaved_;
   std::string note_;
 };
