@@ -18,6 +18,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace orvane::fx {
 
 namespace {
@@ -114,6 +118,37 @@ class Channel {
   bool closed_ = false;
 };
 
+// The largest magnitude in `samples` (at least `peak`) and how many lie beyond full scale; NaN
+// counts as neither. Four lanes at a time where SSE is there: max and compare are exact, and
+// the largest of a set of non-NaN values does not depend on the order they are taken in.
+void measurePeak(const float* samples, unsigned int count, float& peak, std::uint64_t& over) {
+  unsigned int f = 0;
+#if defined(__SSE2__)
+  const __m128 signBit = _mm_set1_ps(-0.0f);
+  const __m128 fullScale = _mm_set1_ps(1.0f);
+  __m128 largest = _mm_set1_ps(peak);
+  __m128i overs = _mm_setzero_si128();  // per lane; a chunk is far below 2^32 samples
+  for (; f + 4 <= count; f += 4) {
+    const __m128 magnitude = _mm_andnot_ps(signBit, _mm_loadu_ps(samples + f));
+    largest = _mm_max_ps(magnitude, largest);  // NaN magnitudes leave `largest` as it is
+    overs = _mm_sub_epi32(overs, _mm_castps_si128(_mm_cmpgt_ps(magnitude, fullScale)));
+  }
+  alignas(16) float lanes[4];
+  alignas(16) std::uint32_t laneOvers[4];
+  _mm_store_ps(lanes, largest);
+  _mm_store_si128(reinterpret_cast<__m128i*>(laneOvers), overs);
+  for (int lane = 0; lane < 4; ++lane) {
+    peak = std::max(peak, lanes[lane]);
+    over += laneOvers[lane];
+  }
+#endif
+  for (; f < count; ++f) {
+    const float magnitude = std::fabs(samples[f]);
+    peak = std::max(peak, magnitude);
+    over += magnitude > 1.0f ? 1 : 0;
+  }
+}
+
 // One chunk of audio on its way through the pipeline.
 struct Chunk {
   AudioBuffer<float>* buffer = nullptr;
@@ -159,7 +194,10 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
   // while the nodes still see blocks of the size asked for. Reading, processing and writing
   // run on three threads, a few chunks apart, so that file access overlaps the effects; the
   // nodes are still called from one thread only, in order.
-  const unsigned int chunkFrames = block * std::max(1u, 8192u / block);
+  // A chunk holds about 2^17 samples (512 KiB), whatever the channel count: few enough
+  // hand-overs between the threads, little memory.
+  constexpr unsigned int kChunkSamples = 1u << 17;
+  const unsigned int chunkFrames = block * std::max(1u, kChunkSamples / std::max(1u, channels) / block);
   constexpr int kChunksInFlight = 4;
   std::vector<std::unique_ptr<AudioBuffer<float>>> buffers;
   Channel<AudioBuffer<float>*> empty;
@@ -251,15 +289,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
         chain.process(view);
       }
       for (unsigned int c = 0; c < channels; ++c) {
-        float peak = result.peak;
-        std::uint64_t over = 0;
-        for (unsigned int f = 0; f < count; ++f) {
-          const float magnitude = std::fabs(pointers[c][f]);
-          peak = std::max(peak, magnitude);
-          over += magnitude > 1.0f ? 1 : 0;
-        }
-        result.peak = peak;
-        result.overFullScale += over;
+        measurePeak(pointers[c], count, result.peak, result.overFullScale);
         for (unsigned int f = 0; options.measureLevels && f < count; ++f) {
           sumOfSquares += static_cast<double>(pointers[c][f]) * pointers[c][f];
         }

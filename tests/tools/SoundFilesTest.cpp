@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -207,6 +209,33 @@ TEST_F(SoundFiles, RendersThroughBytesAndThroughLibsndfileAgree) {
                    decodedByLibsndfile(path("converted.aiff"), convertedInfo), chain);
     EXPECT_EQ(fastInfo.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The summary's peak and its count of samples past full scale, taken four at a time where the
+// machine can: NaN counts as neither, exactly 1 is not past, and the loudest sample may sit in
+// any lane or in the frames after the last whole group of four.
+TEST_F(SoundFiles, PeakAndSamplesPastFullScaleAreCountedExactly) {
+  constexpr unsigned int kFrames = 4099;
+  Planar planar(2, std::vector<float>(kFrames, 0.25f));
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  unsigned int over = 0;
+  for (unsigned int f = 0; f < kFrames; f += 37) {
+    planar[f % 2][f] = f % 3 == 0 ? nan : f % 3 == 1 ? -1.0f : std::nextafter(1.0f, 2.0f);
+    over += f % 3 == 2 ? 1 : 0;
+  }
+  planar[1][kFrames - 1] = -3.5f;  // in the frames after the last group of four
+  ++over;
+  writeWithLibsndfile(path("levels.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, planar);
+  const orvane::testing::Outcome r = run("render -i levels.wav -o out.wav Delay enabled=false");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("peak 10.88 dBFS"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(std::to_string(over) + " samples went past full scale"),
+            std::string::npos)
+      << r.output;
 }
 
 }  // namespace
