@@ -8,7 +8,8 @@
 //   ring.writeSample(storable(x + feedbackLevel × delayed));          // the chorus: storable(x)
 //   y = x + wetMix × delayed;
 //
-// with the channel's own oscillator stepped, and every setting loaded, once per sample. The
+// with every setting loaded once per sample, and the channel's own oscillator stepped eight
+// samples at once (OscillatorKernel.hpp: the same values as eight process() calls). The
 // eight reads of a step come before its writes, which is the portable order as long as no
 // frame reads a slot an earlier frame of the step wrote (a delay of under eight samples does);
 // such a step, or one whose positions need more than the simple wrap, finishes the portable way
@@ -29,6 +30,7 @@
 
 #include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
 #include "NodeSupport.hpp"   // runMonoOrStereo
+#include "OscillatorKernel.hpp"
 
 namespace orvane::extensions::audioeffects::support {
 
@@ -55,13 +57,11 @@ __attribute__((target("avx2"))) inline bool sweptStep(CircularBuffer::Cursor& ri
   const int write = ring.writePointer;
   const int size = ring.size;
   if (write + kVectorFrames > size) return false;
-  float sweeps[kVectorFrames];
-  for (int i = 0; i < kVectorFrames; ++i) {
-    const float v = lfo.process(lfoRate);
-    sweeps[i] = (settings.sweepWidth.load() * v) * rate;
-  }
-  const __m256 sweep = _mm256_setr_ps(sweeps[0], sweeps[1], sweeps[2], sweeps[3], sweeps[4],
-                                      sweeps[5], sweeps[6], sweeps[7]);
+  const __m256 v = oscillator8(lfo, lfoRate);
+  const std::atomic<float>& width = settings.sweepWidth;
+  const __m256 widths = _mm256_setr_ps(width.load(), width.load(), width.load(), width.load(),
+                                       width.load(), width.load(), width.load(), width.load());
+  const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(widths, v), _mm256_set1_ps(rate));
   const __m256 length = _mm256_set1_ps(static_cast<float>(size));
   const __m256i first = _mm256_set1_epi32(write);
   const __m256i writes = _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
@@ -83,6 +83,8 @@ __attribute__((target("avx2"))) inline bool sweptStep(CircularBuffer::Cursor& ri
                                          writtenEarlier(next, first, writes)),
                          _mm256_set1_epi32(-1));
   if (!simple) {
+    float sweeps[kVectorFrames];
+    _mm256_storeu_ps(sweeps, sweep);
     for (int i = 0; i < kVectorFrames; ++i) {
       const float x = input[i];
       const float delayed = ring.interpolate(readPosition(ring, sweeps[i], settings.margin));

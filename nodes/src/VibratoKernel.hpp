@@ -9,7 +9,8 @@
 //                    position = readPosition(ring, sweep, 1);   // wrapped into the ring
 //                    y = ring.interpolate(position);             // a × (1 − f) + b × f
 //
-// The oscillator is stepped and the sweep width loaded frame by frame, as there. The eight
+// The sweep width is loaded frame by frame, as there, and the oscillator stepped eight frames
+// at once (OscillatorKernel.hpp: the same values as eight process() calls). The eight
 // writes of a step come before its reads, which is the same as the portable order as long as
 // no frame reads a slot that a later frame of the step writes (a negative sweep can); such a
 // step, one whose positions need more than the simple wrap, or one whose writes would wrap
@@ -26,6 +27,7 @@
 #include <orvane/sdk/LFO.hpp>
 
 #include "DelayKernel.hpp"  // storable8, kVectorFrames
+#include "OscillatorKernel.hpp"
 
 namespace orvane::extensions::audioeffects::support {
 
@@ -54,13 +56,11 @@ __attribute__((target("avx2"))) void runVibratoVector(
       continue;
     }
     // The oscillator and the sweep, frame by frame.
-    float sweeps[kVectorFrames];
-    for (int i = 0; i < kVectorFrames; ++i) {
-      const float v = lfo.process(lfoRate);
-      sweeps[i] = (sweepWidth.load() * v) * rate;
-    }
-    const __m256 sweep = _mm256_setr_ps(sweeps[0], sweeps[1], sweeps[2], sweeps[3], sweeps[4],
-                                        sweeps[5], sweeps[6], sweeps[7]);
+    const __m256 v = oscillator8(lfo, lfoRate);
+    const __m256 widths =
+        _mm256_setr_ps(sweepWidth.load(), sweepWidth.load(), sweepWidth.load(), sweepWidth.load(),
+                       sweepWidth.load(), sweepWidth.load(), sweepWidth.load(), sweepWidth.load());
+    const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(widths, v), _mm256_set1_ps(rate));
     // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
     const __m256i writes = _mm256_add_epi32(_mm256_set1_epi32(write), laneOffsets);
     const __m256 raw = _mm256_add_ps(
@@ -84,6 +84,8 @@ __attribute__((target("avx2"))) void runVibratoVector(
     if (!simple) {
       // The oscillator has moved on by eight frames: finish these frames the portable way
       // with the sweeps already worked out, exactly as beginFrame would have made them.
+      float sweeps[kVectorFrames];
+      _mm256_storeu_ps(sweeps, sweep);
       for (int i = 0; i < kVectorFrames; ++i) {
         for (int c = 0; c < kChannels; ++c) {
           CircularBuffer::Cursor& ring = rings[c];

@@ -109,14 +109,9 @@ class LFO {
 
   // Audio thread. A sample rate of 0 or below holds the oscillator where it is.
   float process(int sampleRate) noexcept {
-    const float frequency = frequency_.load(std::memory_order_relaxed);
-    const std::uint32_t bits = detail::floatBits(frequency);
-    if (bits != incrementFrequencyBits_ || sampleRate != incrementSampleRate_) [[unlikely]] {
-      updateIncrement(frequency, sampleRate);
-    }
-    const float value = offset_ + amplitude_ * sineOfFixedCycles(phase_ + phaseOffsetFixed_);
+    const Run run = beginRun(sampleRate);
     phase_ += increment_;
-    return value;
+    return run.offset + run.amplitude * sineOfFixedCycles(run.phase);
   }
 
   // The oscillator's sine of a phase in cycles, for any finite phase.
@@ -124,11 +119,32 @@ class LFO {
     return sineOfFixedCycles(toFixedCycles(cycles));
   }
 
- private:
-  static constexpr double kTwoPi = 6.283185307179586476925286766559;
-  static constexpr int kFractionBits = 64 - kTableBits;
-  static constexpr double kCyclesToFixed = 18446744073709551616.0;  // 2^64
+  // For code that steps the oscillator over a run of samples itself (vector kernels): what the
+  // next process(sampleRate) call would work with, the rate loaded once, here. Sample k of the
+  // run (from 0) is then
+  //   offset + amplitude × sineOfFixedCycles(phase + k × increment)   (modulo 2^64),
+  // and advance(n) leaves the oscillator where n process() calls at that rate would.
+  struct Run {
+    std::uint64_t phase;      // the next sample's, phase offset included
+    std::uint64_t increment;  // per sample
+    float amplitude;
+    float offset;
+  };
+  // Audio thread.
+  Run beginRun(int sampleRate) noexcept {
+    const float frequency = frequency_.load(std::memory_order_relaxed);
+    if (detail::floatBits(frequency) != incrementFrequencyBits_ ||
+        sampleRate != incrementSampleRate_) [[unlikely]] {
+      updateIncrement(frequency, sampleRate);
+    }
+    return {phase_ + phaseOffsetFixed_, increment_, amplitude_, offset_};
+  }
+  // Audio thread.
+  void advance(std::uint64_t samples) noexcept { phase_ += increment_ * samples; }
 
+  // A fixed-point phase's table point is its top kTableBits bits; the interpolation fraction
+  // is the next 32 bits as a float, times 2^-32: table[i] + fraction × (table[i + 1] − table[i]).
+  static constexpr int kFractionBits = 64 - kTableBits;
   static float sineOfFixedCycles(std::uint64_t phase) noexcept {
     const auto index = static_cast<std::size_t>(phase >> kFractionBits);
     constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
@@ -140,6 +156,10 @@ class LFO {
     const float b = detail::kSineTable[index + 1];
     return a + fraction * (b - a);
   }
+
+ private:
+  static constexpr double kTwoPi = 6.283185307179586476925286766559;
+  static constexpr double kCyclesToFixed = 18446744073709551616.0;  // 2^64
 
   // A phase in cycles as a 64-bit fraction of a cycle, taken modulo 1.
   static std::uint64_t toFixedCycles(double cycles) noexcept {
