@@ -56,11 +56,28 @@ class ORVANE_AUDIOEFFECTS_HIDDEN PingPongDelayNode::Internals {
   DelayLine rightBuffer = allocateDelayLine();
   std::uint32_t readIndex = 0;
   std::uint32_t writeIndex = 0;
+
+  // The node's own parameters, typed, for process(): the values the getters read, without a
+  // trip through the parameter list per setting per block. Set once the list is built.
+  const BoolStoredParameter* enabled = nullptr;
+  const FloatStoredParameter* dryMix = nullptr;
+  const FloatStoredParameter* wetMix = nullptr;
+  const UIntStoredParameter* delay = nullptr;
+  const FloatStoredParameter* feedback = nullptr;
 };
 
 PingPongDelayNode::PingPongDelayNode() : internals(std::make_unique<Internals>()) {
   typeName = "PingPongDelayNode";
   createParameters();
+  const auto& list = getParameters();
+  auto typed = [&list](auto* pointer, Parameters which) {
+    return static_cast<decltype(pointer)>(list[static_cast<std::size_t>(which)].get());
+  };
+  internals->enabled = typed(internals->enabled, Parameters::Enabled);
+  internals->dryMix = typed(internals->dryMix, Parameters::DryMix);
+  internals->wetMix = typed(internals->wetMix, Parameters::WetMix);
+  internals->delay = typed(internals->delay, Parameters::Delay);
+  internals->feedback = typed(internals->feedback, Parameters::Feedback);
 }
 
 PingPongDelayNode::~PingPongDelayNode() = default;
@@ -137,8 +154,9 @@ bool PingPongDelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat
 }
 
 bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
-  const bool isEnabled = getIsEnabled();
-  const std::uint32_t delayMs = getDelayMs();
+  Internals& state = *internals;
+  const bool isEnabled = state.enabled->getValue();
+  const std::uint32_t delayMs = state.delay->getValue();
   if (!isEnabled || delayMs == 0) {
     output.copyFrom(input);
     return true;
@@ -146,7 +164,6 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
 
   const AudioBuffer<float>& in = input.getBuffer();
   AudioBuffer<float>& out = output.getBuffer();
-  Internals& state = *internals;
   const std::uint32_t sampleRate = in.getSampleRate();
   // A new rate or delay changes only where the shared position wraps: the lines keep their
   // content and the position does not move.
@@ -155,9 +172,9 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
     state.lastSampleRate = sampleRate;
     state.lastDelayMs = delayMs;
   }
-  const float dry = getDryMix();
-  const float wet = getWetMix();
-  const float feedback = getFeedbackLevel();
+  const float dry = state.dryMix->getValue();
+  const float wet = state.wetMix->getValue();
+  const float feedback = state.feedback->getValue();
 
   // Channel 0 is the left line; every further channel is handled as the right one. Within a
   // frame the left slot is replaced before the right channel reads it as its feedback.

@@ -15,12 +15,15 @@ class ScopedFlushDenormals {
   ScopedFlushDenormals() noexcept {
 #ifdef ORVANE_HAS_MXCSR
     saved_ = _mm_getcsr();
-    _mm_setcsr(saved_ | kFlushToZero | kDenormalsAreZero);
+    const unsigned int flushing = saved_ | kFlushToZero | kDenormalsAreZero;
+    // Writing the mode stalls the floating-point pipeline: skipped when it is already set (a
+    // host running a chain of nodes, or flushing itself).
+    if (flushing != saved_) _mm_setcsr(flushing);
 #endif
   }
   ~ScopedFlushDenormals() {
 #ifdef ORVANE_HAS_MXCSR
-    _mm_setcsr(saved_);
+    if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
 #endif
   }
   ScopedFlushDenormals(const ScopedFlushDenormals&) = delete;
