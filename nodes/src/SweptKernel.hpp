@@ -58,10 +58,8 @@ __attribute__((target("avx2"))) inline bool sweptStep(CircularBuffer::Cursor& ri
   const int size = ring.size;
   if (write + kVectorFrames > size) return false;
   const __m256 v = oscillator8(lfo, lfoRate);
-  const std::atomic<float>& width = settings.sweepWidth;
-  const __m256 widths = _mm256_setr_ps(width.load(), width.load(), width.load(), width.load(),
-                                       width.load(), width.load(), width.load(), width.load());
-  const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(widths, v), _mm256_set1_ps(rate));
+  const __m256 sweep =
+      _mm256_mul_ps(_mm256_mul_ps(load8(settings.sweepWidth), v), _mm256_set1_ps(rate));
   const __m256 length = _mm256_set1_ps(static_cast<float>(size));
   const __m256i first = _mm256_set1_epi32(write);
   const __m256i writes = _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));

@@ -26,7 +26,7 @@
 #include <orvane/sdk/CircularBuffer.hpp>
 #include <orvane/sdk/LFO.hpp>
 
-#include "DelayKernel.hpp"  // storable8, kVectorFrames
+#include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
 #include "OscillatorKernel.hpp"
 
 namespace orvane::extensions::audioeffects::support {
@@ -57,10 +57,7 @@ __attribute__((target("avx2"))) void runVibratoVector(
     }
     // The oscillator and the sweep, frame by frame.
     const __m256 v = oscillator8(lfo, lfoRate);
-    const __m256 widths =
-        _mm256_setr_ps(sweepWidth.load(), sweepWidth.load(), sweepWidth.load(), sweepWidth.load(),
-                       sweepWidth.load(), sweepWidth.load(), sweepWidth.load(), sweepWidth.load());
-    const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(widths, v), _mm256_set1_ps(rate));
+    const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(load8(sweepWidth), v), _mm256_set1_ps(rate));
     // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
     const __m256i writes = _mm256_add_epi32(_mm256_set1_epi32(write), laneOffsets);
     const __m256 raw = _mm256_add_ps(
