@@ -50,7 +50,7 @@ __attribute__((target("avx2"))) inline __m256i writtenEarlier(__m256i slot, __m2
 
 // One channel, eight frames from `f`: returns false, touching nothing, when the step's writes
 // would wrap the ring.
-__attribute__((target("avx2"))) inline bool sweptStep(CircularBuffer::Cursor& ring, LFO& lfo,
+__attribute__((target("avx2"), always_inline)) inline bool sweptStep(CircularBuffer::Cursor& ring, LFO& lfo,
                                                       int lfoRate, float rate,
                                                       const SweptSettings& settings,
                                                       const float* input, float* output) {
