@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <orvane/audioeffects/AudioEffects.hpp>
+#include <set>
 #include <random>
 #include <string>
 #include <vector>
@@ -183,13 +184,35 @@ class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // With --benchmark_repetitions the median stands for the benchmark; otherwise its one run.
     for (const Run& run : runs) {
       const auto it = run.counters.find("ns_per_sample");
-      if (it != run.counters.end()) nsPerSample[run.benchmark_name()] = it->second.value;
+      if (it == run.counters.end()) continue;
+      const std::string name = run.run_name.str();
+      if (run.run_type == Run::RT_Aggregate) {
+        if (run.aggregate_name == "median") {
+          nsPerSample[name] = it->second.value;
+          fromMedian.insert(name);
+        }
+      } else if (fromMedian.count(name) == 0) {
+        nsPerSample[name] = it->second.value;
+      }
     }
   }
   std::map<std::string, double> nsPerSample;
+  std::set<std::string> fromMedian;
 };
+
+// What each node should reach, stereo at 48 kHz: ns per sample at block 512; block 16 within
+// 1.5 times and block 4096 within 1.1 times of that.
+struct Target {
+  const char* type;
+  double nsPerSample;
+};
+constexpr Target kTargets[] = {
+    {"Delay", 1.0}, {"PingPongDelay", 1.0}, {"Chorus", 2.2}, {"Flanger", 3.8}, {"Vibrato", 1.8}};
+constexpr double kSmallBlockLimit = 1.5;
+constexpr double kLargeBlockLimit = 1.1;
 
 }  // namespace
 
@@ -238,6 +261,16 @@ int main(int argc, char** argv) {
       std::printf("%-14s %6d %12.3f %12.3f %12.2f %14.1f %14.2f\n", type, frames, node, plain,
                   node / plain, node / copy, node / at512);
     }
+  }
+  std::printf("\n%-14s %12s %12s %12s %14s %14s\n", "target", "ns/smp@512", "target ns",
+              "ns/target", "16/512 (1.5)", "4096/512 (1.1)");
+  for (const Target& target : kTargets) {
+    const double at512 = get("node", target.type, 512);
+    const double small = get("node", target.type, 16) / at512;
+    const double large = get("node", target.type, 4096) / at512;
+    std::printf("%-14s %12.3f %12.1f %12.2f %13.2f%s %13.2f%s\n", target.type, at512,
+                target.nsPerSample, at512 / target.nsPerSample, small,
+                small <= kSmallBlockLimit ? " " : "!", large, large <= kLargeBlockLimit ? " " : "!");
   }
   std::printf("\n%-14s %16s %16s %12s\n", "tail", "tail ns/smp", "audible ns/smp", "tail/audible");
   for (const char* type : {"Delay", "PingPongDelay", "Flanger"}) {

@@ -46,14 +46,14 @@ bool apartOrInPlace(const AudioBuffer<float>& to, const AudioBuffer<float>& from
   const unsigned int toChannels = to.getNumberOfChannels();
   const unsigned int fromChannels = from.getNumberOfChannels();
   if (toChannels * static_cast<unsigned long long>(fromChannels) > kMaxPairsChecked) return false;
+  const unsigned int toFrames = to.getNumberOfFrames();
+  const unsigned int fromFrames = from.getNumberOfFrames();
   for (unsigned int c = 0; c < toChannels; ++c) {
+    const float* destination = to.getChannel(c);
     for (unsigned int d = 0; d < fromChannels; ++d) {
-      const float* destination = to.getChannel(c);
       const float* source = from.getChannel(d);
       if (c == d && destination == source) continue;
-      if (overlaps(destination, to.getNumberOfFrames(), source, from.getNumberOfFrames())) {
-        return false;
-      }
+      if (overlaps(destination, toFrames, source, fromFrames)) return false;
     }
   }
   return true;
@@ -68,6 +68,11 @@ void AudioBus::copyFromExcept(const AudioBus& other, unsigned int channels,
   if (&to == &from) return;
   if (!apartOrInPlace(to, from)) {
     copyFrom(other);
+    return;
+  }
+  // The usual case: the caller writes all of a bus of the same shape, and nothing is left.
+  if (channels == to.getNumberOfChannels() && channels == from.getNumberOfChannels() &&
+      frames == to.getNumberOfFrames() && frames == from.getNumberOfFrames()) {
     return;
   }
   const unsigned int common = std::min(to.getNumberOfChannels(), from.getNumberOfChannels());

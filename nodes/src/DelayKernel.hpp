@@ -75,9 +75,9 @@ __attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* line
       ++f;
       continue;
     }
-    // Each setting once per sample, straight into the lanes (through memory the loads would
-    // wait on store forwarding). Channel by channel, where the portable loop goes frame by
-    // frame: the order only shows while another thread is changing a setting mid-block.
+    // Each setting once per sample (load8: a load per lane). Channel by channel, where the
+    // portable loop goes frame by frame: the order only shows while another thread is changing
+    // a setting mid-block.
     for (int c = 0; c < kChannels; ++c) {
       CircularBuffer::Cursor& line = lines[c];
       const __m256 feedback = load8(settings.feedbackLevel);
