@@ -146,17 +146,24 @@ TEST_F(SoundFiles, ReadingStopsWhereTheAudioDoesInFilesWithMoreAfterIt) {
 
   // A chunk after the audio (a comment, as some editors add): libsndfile ends the audio at the
   // data chunk's end, and so must the bytes read.
-  const std::string trailing = "LIST\x0c\x00\x00\x00INFOICMT\x00\x00\x00\x00";
-  std::string withTrailer = bytes + std::string(trailing.data(), 20);
+  constexpr char kTrailer[] = "LIST\x0c\0\0\0INFOICMT\0\0\0\0";
+  std::string withTrailer = bytes + std::string(kTrailer, sizeof kTrailer - 1);
   const std::uint32_t riffSize = static_cast<std::uint32_t>(withTrailer.size() - 8);
   std::memcpy(withTrailer.data() + 4, &riffSize, 4);
   // A file cut inside its last frame: the whole frames before the cut are the audio.
   const std::string cut = bytes.substr(0, bytes.size() - 6);
-  for (const auto& [name, content] : {std::pair{"trailer.wav", withTrailer}, {"cut.wav", cut}}) {
-    const std::string file = path(name);
-    std::ofstream(file, std::ios::binary) << content;
+  struct Variant {
+    const char* name;
+    std::string content;
+    std::size_t frames;
+  };
+  for (const Variant& variant : {Variant{"trailer.wav", withTrailer, 5000}, {"cut.wav", cut, 4999}}) {
+    const std::string file = path(variant.name);
+    const char* name = variant.name;
+    std::ofstream(file, std::ios::binary) << variant.content;
     SF_INFO info{};
     const std::vector<float> expected = decodedByLibsndfile(file, info);
+    ASSERT_EQ(expected.size(), variant.frames * 2) << name;
     expectSameBits(readThroughRenderer(file, {1000}), expected, name);
   }
 }
