@@ -24,11 +24,21 @@
 
 namespace orvane::extensions::audioeffects::support {
 
-// The low 32 bits of the four 64-bit lanes of `low` and of `high`, as eight lanes in order.
-__attribute__((target("avx2"))) inline __m256i low32Lanes(__m256i low, __m256i high) noexcept {
-  const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-  return _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, evens),
-                            _mm256_permutevar8x32_epi32(high, evens), 0xF0);
+// The lanes' distances from the first phase for one increment, kept while the rate stays:
+// lanes 0, 1, 4 and 5 in `near`, lanes 2, 3, 6 and 7 two steps further. In that order one
+// shuffle takes every phase's index and fraction bits back into frame order (see below).
+struct OscillatorSteps {
+  std::uint64_t increment = 0;
+  __m256i near{};      // {0, 1, 4, 5} × increment
+  __m256i twoSteps{};  // 2 × increment in every lane
+};
+
+__attribute__((target("avx2"))) inline void setSteps(OscillatorSteps& steps,
+                                                     std::uint64_t increment) noexcept {
+  auto lane = [increment](std::uint64_t k) { return static_cast<long long>(k * increment); };
+  steps.increment = increment;
+  steps.near = _mm256_setr_epi64x(0, lane(1), lane(4), lane(5));
+  steps.twoSteps = _mm256_set1_epi64x(lane(2));
 }
 
 // Unsigned 32-bit lanes to float, rounded once as a scalar conversion rounds: the two 16-bit
@@ -40,25 +50,30 @@ __attribute__((target("avx2"))) inline __m256 unsignedToFloat(__m256i bits) noex
   return _mm256_add_ps(_mm256_mul_ps(high, _mm256_set1_ps(kHalfScale)), low);
 }
 
-__attribute__((target("avx2"))) inline __m256 oscillator8(LFO& lfo, int sampleRate) noexcept {
+// `steps` belongs to this oscillator (start it default-constructed): it is refreshed whenever
+// the increment changes.
+__attribute__((target("avx2"))) inline __m256 oscillator8(LFO& lfo, int sampleRate,
+                                                          OscillatorSteps& steps) noexcept {
   constexpr int kLanes = 8;
-  constexpr int kIndexShift = LFO::kFractionBits;          // 52: the table point
-  constexpr int kFractionShift = LFO::kFractionBits - 32;  // 20: the 32 bits below it
+  // Shifted right by 20, a phase's low 32 bits are its fraction bits and its high 32 bits its
+  // table index (the top 12 bits of the phase).
+  constexpr int kFractionShift = LFO::kFractionBits - 32;
+  static_assert(LFO::kFractionBits - kFractionShift == 32);
   constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
   const LFO::Run run = lfo.beginRun(sampleRate);
   lfo.advance(kLanes);
-  const std::uint64_t step = run.increment;
-  const __m256i phases0123 = _mm256_add_epi64(
-      _mm256_set1_epi64x(static_cast<long long>(run.phase)),
-      _mm256_setr_epi64x(0, static_cast<long long>(step), static_cast<long long>(2 * step),
-                         static_cast<long long>(3 * step)));
-  const __m256i phases4567 =
-      _mm256_add_epi64(phases0123, _mm256_set1_epi64x(static_cast<long long>(4 * step)));
-  const __m256i index = low32Lanes(_mm256_srli_epi64(phases0123, kIndexShift),
-                                   _mm256_srli_epi64(phases4567, kIndexShift));
+  if (run.increment != steps.increment) [[unlikely]] setSteps(steps, run.increment);
+  const __m256i phases0145 =
+      _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run.phase)), steps.near);
+  const __m256i phases2367 = _mm256_add_epi64(phases0145, steps.twoSteps);
+  // 32-bit halves, per 128-bit half: {fraction, index} of lanes 0, 1 (4, 5) and of 2, 3 (6, 7).
+  const __m256 halves0145 = _mm256_castsi256_ps(_mm256_srli_epi64(phases0145, kFractionShift));
+  const __m256 halves2367 = _mm256_castsi256_ps(_mm256_srli_epi64(phases2367, kFractionShift));
+  const __m256i index = _mm256_castps_si256(
+      _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(3, 1, 3, 1)));
   const __m256 fraction = _mm256_mul_ps(
-      unsignedToFloat(low32Lanes(_mm256_srli_epi64(phases0123, kFractionShift),
-                                 _mm256_srli_epi64(phases4567, kFractionShift))),
+      unsignedToFloat(_mm256_castps_si256(
+          _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(2, 0, 2, 0)))),
       _mm256_set1_ps(kFractionScale));
 
   const float* table = detail::kSineTable.data();

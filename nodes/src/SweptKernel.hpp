@@ -50,14 +50,13 @@ __attribute__((target("avx2"))) inline __m256i writtenEarlier(__m256i slot, __m2
 
 // One channel, eight frames from `f`: returns false, touching nothing, when the step's writes
 // would wrap the ring.
-__attribute__((target("avx2"), always_inline)) inline bool sweptStep(CircularBuffer::Cursor& ring, LFO& lfo,
-                                                      int lfoRate, float rate,
-                                                      const SweptSettings& settings,
-                                                      const float* input, float* output) {
+__attribute__((target("avx2"), always_inline)) inline bool sweptStep(
+    CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate, float rate,
+    const SweptSettings& settings, const float* input, float* output) {
   const int write = ring.writePointer;
   const int size = ring.size;
   if (write + kVectorFrames > size) return false;
-  const __m256 v = oscillator8(lfo, lfoRate);
+  const __m256 v = oscillator8(lfo, lfoRate, steps);
   const __m256 sweep =
       _mm256_mul_ps(_mm256_mul_ps(load8(settings.sweepWidth), v), _mm256_set1_ps(rate));
   const __m256 length = _mm256_set1_ps(static_cast<float>(size));
@@ -116,6 +115,7 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
                                                     float* const* outputs, std::uint32_t frames,
                                                     int lfoRate, float rate,
                                                     const SweptSettings& settings, Sample& sample) {
+  OscillatorSteps steps[kChannels];
   std::uint32_t f = 0;
   while (f < frames) {
     bool wraps = f + kVectorFrames > frames;
@@ -128,7 +128,8 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
       continue;
     }
     for (int c = 0; c < kChannels; ++c) {
-      sweptStep(rings[c], *lfos[c], lfoRate, rate, settings, inputs[c] + f, outputs[c] + f);
+      sweptStep(rings[c], *lfos[c], steps[c], lfoRate, rate, settings, inputs[c] + f,
+                outputs[c] + f);
     }
     f += kVectorFrames;
   }

@@ -46,6 +46,7 @@ __attribute__((target("avx2"))) void runVibratoVector(
   const int size = rings[0].size;
   const __m256 length = _mm256_set1_ps(static_cast<float>(size));
   const __m256 margin8 = _mm256_set1_ps(margin);
+  OscillatorSteps steps;
   std::uint32_t f = 0;
   while (f < frames) {
     const int write = rings[0].writePointer;
@@ -56,7 +57,7 @@ __attribute__((target("avx2"))) void runVibratoVector(
       continue;
     }
     // The oscillator and the sweep, frame by frame.
-    const __m256 v = oscillator8(lfo, lfoRate);
+    const __m256 v = oscillator8(lfo, lfoRate, steps);
     const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(load8(sweepWidth), v), _mm256_set1_ps(rate));
     // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
     const __m256i writes = _mm256_add_epi32(_mm256_set1_epi32(write), laneOffsets);
