@@ -100,7 +100,7 @@ bool ChorusNode::process(AudioBus& input, AudioBus& output) {
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
     const support::SweptSettings settings{state.sweepWidth, state.wetMix, nullptr,
                                           kBaseDelaySamples};
-    support::runSweptBlock(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
+    support::runSweptBlock<false>(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
                            settings, sample);
     return true;
   }

@@ -102,7 +102,7 @@ bool FlangerNode::process(AudioBus& input, AudioBus& output) {
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
     const support::SweptSettings settings{state.sweepWidth, state.wetMix, &state.feedbackLevel,
                                           kReadMarginSamples};
-    support::runSweptBlock(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
+    support::runSweptBlock<true>(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
                            settings, sample);
     return true;
   }

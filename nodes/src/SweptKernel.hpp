@@ -50,6 +50,7 @@ __attribute__((target("avx2"))) inline __m256i writtenEarlier(__m256i slot, __m2
 
 // One channel, eight frames from `f`: returns false, touching nothing, when the step's writes
 // would wrap the ring.
+template <bool kFeedsBack>
 __attribute__((target("avx2"), always_inline)) inline bool sweptStep(
     CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate, float rate,
     const SweptSettings& settings, const float* input, float* output) {
@@ -74,19 +75,21 @@ __attribute__((target("avx2"), always_inline)) inline bool sweptStep(
   const __m256i following = _mm256_add_epi32(index, _mm256_set1_epi32(1));
   const __m256i next =
       _mm256_andnot_si256(_mm256_cmpeq_epi32(following, _mm256_set1_epi32(size)), following);
-  const bool simple =
-      _mm256_movemask_ps(inRing) == 0xFF &&
-      _mm256_testz_si256(_mm256_or_si256(writtenEarlier(index, first, writes),
-                                         writtenEarlier(next, first, writes)),
-                         _mm256_set1_epi32(-1));
+  // A read of a slot this step writes before it: index or next in [write, write + lane). With
+  // next = index + 1 that is index in [write − 1, write + lane); only at write 0 can next be a
+  // wrapped 0 that the first form must catch.
+  __m256i conflicts = _mm256_and_si256(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(write - 2)),
+                                       _mm256_cmpgt_epi32(writes, index));
+  if (write == 0) conflicts = _mm256_or_si256(conflicts, writtenEarlier(next, first, writes));
+  const bool simple = _mm256_movemask_ps(inRing) == 0xFF &&
+                      _mm256_testz_si256(conflicts, _mm256_set1_epi32(-1));
   if (!simple) {
     float sweeps[kVectorFrames];
     _mm256_storeu_ps(sweeps, sweep);
     for (int i = 0; i < kVectorFrames; ++i) {
       const float x = input[i];
       const float delayed = ring.interpolate(readPosition(ring, sweeps[i], settings.margin));
-      const float fedBack =
-          settings.feedbackLevel != nullptr ? x + settings.feedbackLevel->load() * delayed : x;
+      const float fedBack = kFeedsBack ? x + settings.feedbackLevel->load() * delayed : x;
       ring.writeSample(storable(fedBack));
       ring.stepWritePointer();
       output[i] = x + settings.wetMix.load() * delayed;
@@ -99,16 +102,17 @@ __attribute__((target("avx2"), always_inline)) inline bool sweptStep(
   const __m256 delayed = _mm256_add_ps(_mm256_mul_ps(a, _mm256_sub_ps(_mm256_set1_ps(1.0f), fraction)),
                                        _mm256_mul_ps(b, fraction));
   const __m256 x = _mm256_loadu_ps(input);
-  const __m256 fedBack = settings.feedbackLevel != nullptr
-                             ? _mm256_add_ps(x, _mm256_mul_ps(load8(*settings.feedbackLevel), delayed))
-                             : x;
+  __m256 fedBack = x;
+  if constexpr (kFeedsBack) {
+    fedBack = _mm256_add_ps(x, _mm256_mul_ps(load8(*settings.feedbackLevel), delayed));
+  }
   _mm256_storeu_ps(ring.samples + write, storable8(fedBack));
   ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
   _mm256_storeu_ps(output, _mm256_add_ps(x, _mm256_mul_ps(load8(settings.wetMix), delayed)));
   return true;
 }
 
-template <int kChannels, typename Sample>
+template <int kChannels, bool kFeedsBack, typename Sample>
 __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* rings,
                                                     const std::vector<std::unique_ptr<LFO>>& lfos,
                                                     const float* const* inputs,
@@ -128,23 +132,24 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
       continue;
     }
     for (int c = 0; c < kChannels; ++c) {
-      sweptStep(rings[c], *lfos[c], steps[c], lfoRate, rate, settings, inputs[c] + f,
+      sweptStep<kFeedsBack>(rings[c], *lfos[c], steps[c], lfoRate, rate, settings, inputs[c] + f,
                 outputs[c] + f);
     }
     f += kVectorFrames;
   }
 }
 
-// A whole mono or stereo block of the chorus or the flanger through the kernel.
-template <typename Sample>
+// A whole mono or stereo block of the chorus (kFeedsBack false, feedbackLevel null) or the
+// flanger (true) through the kernel.
+template <bool kFeedsBack, typename Sample>
 void runSweptBlock(std::vector<CircularBuffer>& rings, const std::vector<std::unique_ptr<LFO>>& lfos,
                    const AudioBuffer<float>& in, AudioBuffer<float>& out, BlockExtent extent,
                    int lfoRate, float rate, const SweptSettings& settings, Sample& sample) {
   runMonoOrStereo(
       rings, in, out, extent,
       [&](auto channels, CircularBuffer::Cursor* cursors, const float** inputs, float** outputs) {
-        runSweptVector<decltype(channels)::value>(cursors, lfos, inputs, outputs, extent.frames,
-                                                  lfoRate, rate, settings, sample);
+        runSweptVector<decltype(channels)::value, kFeedsBack>(
+            cursors, lfos, inputs, outputs, extent.frames, lfoRate, rate, settings, sample);
       });
 }
 

@@ -316,6 +316,32 @@ TEST(Reference, NodesComputeExactlyWhatTheStraightforwardArithmeticDoes) {
   }
 }
 
+// A still oscillator (rate 0) sits at 0.5, so a sweep width of w seconds at 48 kHz is a fixed
+// sweep of 24000 × w samples: delays of a few samples either side of the write, held while the
+// ring's write position passes its end, where a read beside the write may wrap to slot 0.
+TEST(Reference, ReadsBesideTheWriteMatchAcrossTheRingsEnd) {
+  constexpr float kSamplesPerSecondOfWidth = 24000.0f;
+  constexpr unsigned int kFrames = 50000;  // past the 48000-sample ring's end
+  const float delays[] = {-3.0f, -0.5f, 0.25f, 0.5f, 1.0f, 1.5f, 7.5f, 8.5f};
+  for (const Case& c : allCases()) {
+    const std::string name(c.name);
+    const float margin = name == "Chorus" ? 1002.0f : name == "Flanger" ? 2.0f : 1.0f;
+    if (name == "Delay" || name == "PingPongDelay") continue;
+    for (float delay : delays) {
+      SCOPED_TRACE(name + " delay " + std::to_string(delay));
+      auto node = c.node();
+      auto reference = c.reference();
+      Settings settings = c.initial;
+      settings.frequency = 0.0f;
+      settings.feedback = 0.5f;
+      settings.sweep = (delay - margin) / kSamplesPerSecondOfWidth;
+      apply(*node, settings);
+      const Signal input = noise(2, kFrames, 7);
+      ASSERT_EQ(render(*node, input, 48000, 4096), reference->process(input, 48000, settings));
+    }
+  }
+}
+
 // Many random runs: block sizes from 0 to 4096, settings inside and far outside every range
 // (delays of a few samples, where the vector kernels must step aside), rate and channel
 // changes, bypass, and now and then a sample that is not finite. Run in every build both with
