@@ -48,24 +48,28 @@ __attribute__((target("avx2"))) inline __m256i writtenEarlier(__m256i slot, __m2
   return _mm256_and_si256(atOrAfterFirst, _mm256_cmpgt_epi32(writes, slot));
 }
 
-// One channel, eight frames from `f`: returns false, touching nothing, when the step's writes
-// would wrap the ring.
+// What every step of a block shares, in lanes.
+struct SweptLanes {
+  __m256 rate;    // the sample rate as a float
+  __m256 length;  // the ring's size as a float
+  __m256 margin;
+};
+
+// One channel, eight frames from `f`; the caller has made sure the step's writes do not wrap
+// the ring.
 template <bool kFeedsBack>
-__attribute__((target("avx2"), always_inline)) inline bool sweptStep(
-    CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate, float rate,
-    const SweptSettings& settings, const float* input, float* output) {
+__attribute__((target("avx2"), always_inline)) inline void sweptStep(
+    CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate,
+    const SweptLanes& lanes, const SweptSettings& settings, const float* input, float* output) {
   const int write = ring.writePointer;
   const int size = ring.size;
-  if (write + kVectorFrames > size) return false;
   const __m256 v = oscillator8(lfo, lfoRate, steps);
-  const __m256 sweep =
-      _mm256_mul_ps(_mm256_mul_ps(load8(settings.sweepWidth), v), _mm256_set1_ps(rate));
-  const __m256 length = _mm256_set1_ps(static_cast<float>(size));
+  const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(load8(settings.sweepWidth), v), lanes.rate);
+  const __m256 length = lanes.length;
   const __m256i first = _mm256_set1_epi32(write);
   const __m256i writes = _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
   const __m256 raw = _mm256_add_ps(
-      _mm256_sub_ps(_mm256_sub_ps(_mm256_cvtepi32_ps(writes), sweep),
-                    _mm256_set1_ps(settings.margin)),
+      _mm256_sub_ps(_mm256_sub_ps(_mm256_cvtepi32_ps(writes), sweep), lanes.margin),
       length);
   const __m256 position = _mm256_blendv_ps(raw, _mm256_sub_ps(raw, length),
                                            _mm256_cmp_ps(raw, length, _CMP_GE_OQ));
@@ -94,7 +98,7 @@ __attribute__((target("avx2"), always_inline)) inline bool sweptStep(
       ring.stepWritePointer();
       output[i] = x + settings.wetMix.load() * delayed;
     }
-    return true;
+    return;
   }
   const __m256 fraction = _mm256_sub_ps(position, _mm256_cvtepi32_ps(index));
   const __m256 a = _mm256_i32gather_ps(ring.samples, index, 4);
@@ -109,7 +113,6 @@ __attribute__((target("avx2"), always_inline)) inline bool sweptStep(
   _mm256_storeu_ps(ring.samples + write, storable8(fedBack));
   ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
   _mm256_storeu_ps(output, _mm256_add_ps(x, _mm256_mul_ps(load8(settings.wetMix), delayed)));
-  return true;
 }
 
 template <int kChannels, bool kFeedsBack, typename Sample>
@@ -120,6 +123,9 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
                                                     int lfoRate, float rate,
                                                     const SweptSettings& settings, Sample& sample) {
   OscillatorSteps steps[kChannels];
+  // Every ring of a node has the same size.
+  const SweptLanes lanes{_mm256_set1_ps(rate), _mm256_set1_ps(static_cast<float>(rings[0].size)),
+                         _mm256_set1_ps(settings.margin)};
   std::uint32_t f = 0;
   while (f < frames) {
     bool wraps = f + kVectorFrames > frames;
@@ -132,7 +138,7 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
       continue;
     }
     for (int c = 0; c < kChannels; ++c) {
-      sweptStep<kFeedsBack>(rings[c], *lfos[c], steps[c], lfoRate, rate, settings, inputs[c] + f,
+      sweptStep<kFeedsBack>(rings[c], *lfos[c], steps[c], lfoRate, lanes, settings, inputs[c] + f,
                 outputs[c] + f);
     }
     f += kVectorFrames;
