@@ -8,16 +8,18 @@
 //   y       = x × dryMix + delayed × wetMix;
 //   line.writeSample(storable(fedBack)); step both positions;
 //
-// with every setting still loaded once per sample. A step of eight frames goes through the vector only when, for every channel, neither
-// position wraps within it and no read in it reaches a slot written earlier in the same step
-// (the read position is 0 or at least 8 behind the write position); any other frame takes the
-// portable per-sample code, `sample`, so the result is the same floats either way.
+// with every setting still loaded once per sample. A step of eight frames goes through the vector
+// only when, for every channel, neither position wraps within it and no read in it reaches a slot
+// written earlier in the same step (the read position is 0 or at least 8 behind the write
+// position); any other frame takes the portable per-sample code, `sample`, so the result is the
+// same floats either way.
 
 #include "VectorPath.hpp"
 
 #if ORVANE_VECTOR_KERNELS
 #include <immintrin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <orvane/sdk/CircularBuffer.hpp>
@@ -43,6 +45,12 @@ inline bool delayStepFits(const CircularBuffer::Cursor& line) noexcept {
   return behind == 0 || behind >= kVectorFrames;
 }
 
+// Whole steps of eight the line's positions can take before either reaches the ring's end.
+inline std::uint32_t stepsBeforeWrap(const CircularBuffer::Cursor& line) noexcept {
+  const int room = line.size - std::max(line.readPointer, line.writePointer);
+  return static_cast<std::uint32_t>(room / kVectorFrames);
+}
+
 // Eight loads of a setting, one per lane, as one gather from the same address: each lane is a
 // load of its own (aligned 4-byte loads, each as atomic as the scalar load is on x86), so a
 // setting changed while the step runs is picked up from the lane that reads it on, just as
@@ -64,37 +72,41 @@ template <int kChannels, typename Sample>
 __attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* lines,
                                                     const float* const* inputs,
                                                     float* const* outputs, std::uint32_t frames,
-                                                    const DelaySettings& settings,
-                                                    Sample& sample) {
+                                                    const DelaySettings& settings, Sample& sample) {
   std::uint32_t f = 0;
   while (f < frames) {
-    bool fits = f + kVectorFrames <= frames;
-    for (int c = 0; c < kChannels && fits; ++c) fits = delayStepFits(lines[c]);
-    if (!fits) {
+    // A line's read and write positions step together, so whether its steps can be vectors
+    // holds until one of them wraps: that many steps run without a check.
+    std::uint32_t steps = (frames - f) / kVectorFrames;
+    for (int c = 0; c < kChannels && steps > 0; ++c) {
+      steps = delayStepFits(lines[c]) ? std::min(steps, stepsBeforeWrap(lines[c])) : 0;
+    }
+    if (steps == 0) {
       for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, lines[c], inputs[c][f]);
       ++f;
       continue;
     }
-    // Each setting once per sample (load8: a load per lane). Channel by channel, where the
-    // portable loop goes frame by frame: the order only shows while another thread is changing
-    // a setting mid-block.
-    for (int c = 0; c < kChannels; ++c) {
-      CircularBuffer::Cursor& line = lines[c];
-      const __m256 feedback = load8(settings.feedbackLevel);
-      const __m256 x = _mm256_loadu_ps(inputs[c] + f);
-      const __m256 delayed = _mm256_loadu_ps(line.samples + line.readPointer);
-      const __m256 fedBack = _mm256_add_ps(x, _mm256_mul_ps(feedback, delayed));
-      const __m256 dry = load8(settings.dryMix);
-      const __m256 wet = load8(settings.wetMix);
-      const __m256 y = _mm256_add_ps(_mm256_mul_ps(x, dry), _mm256_mul_ps(delayed, wet));
-      _mm256_storeu_ps(line.samples + line.writePointer, storable8(fedBack));
-      _mm256_storeu_ps(outputs[c] + f, y);
-      line.readPointer += kVectorFrames;
-      if (line.readPointer == line.size) line.readPointer = 0;
-      line.writePointer += kVectorFrames;
-      if (line.writePointer == line.size) line.writePointer = 0;
+    for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
+      // Each setting once per sample (load8: a load per lane). Channel by channel, where the
+      // portable loop goes frame by frame: the order only shows while another thread is changing
+      // a setting mid-block.
+      for (int c = 0; c < kChannels; ++c) {
+        CircularBuffer::Cursor& line = lines[c];
+        const __m256 feedback = load8(settings.feedbackLevel);
+        const __m256 x = _mm256_loadu_ps(inputs[c] + f);
+        const __m256 delayed = _mm256_loadu_ps(line.samples + line.readPointer);
+        const __m256 fedBack = _mm256_add_ps(x, _mm256_mul_ps(feedback, delayed));
+        const __m256 dry = load8(settings.dryMix);
+        const __m256 wet = load8(settings.wetMix);
+        const __m256 y = _mm256_add_ps(_mm256_mul_ps(x, dry), _mm256_mul_ps(delayed, wet));
+        _mm256_storeu_ps(line.samples + line.writePointer, storable8(fedBack));
+        _mm256_storeu_ps(outputs[c] + f, y);
+        line.readPointer += kVectorFrames;
+        if (line.readPointer == line.size) line.readPointer = 0;
+        line.writePointer += kVectorFrames;
+        if (line.writePointer == line.size) line.writePointer = 0;
+      }
     }
-    f += kVectorFrames;
   }
 }
 
