@@ -80,8 +80,9 @@ __attribute__((target("avx2"), always_inline)) inline void sweptStep(
   const __m256i next =
       _mm256_andnot_si256(_mm256_cmpeq_epi32(following, _mm256_set1_epi32(size)), following);
   // A read of a slot this step writes before it: index or next in [write, write + lane). With
-  // next = index + 1 that is index in [write − 1, write + lane); only at write 0 can next be a
-  // wrapped 0 that the first form must catch.
+  // next = index + 1 that is index in [write − 1, write + lane) (for lane 0 a little more than
+  // needed: its read at write − 1 comes before its own write, and such a step merely takes the
+  // per-sample way); only at write 0 can next be a wrapped 0 that the first form must catch.
   __m256i conflicts = _mm256_and_si256(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(write - 2)),
                                        _mm256_cmpgt_epi32(writes, index));
   if (write == 0) conflicts = _mm256_or_si256(conflicts, writtenEarlier(next, first, writes));
