@@ -58,6 +58,33 @@ TEST(Lfo, AmplitudeOffsetAndPhaseOffsetShapeTheOutput) {
   EXPECT_GT(high, 1.0f - 1e-6f);
 }
 
+// Code that steps the oscillator itself (beginRun, then advance) must see and leave exactly
+// what process() calls would, whatever the rate, phase offset and sample rate.
+TEST(Lfo, ARunStepsExactlyAsProcessCallsDo) {
+  const float rates[] = {0.0f, 0.4f, -3.0f, 19.9f, 1e6f, std::numeric_limits<float>::infinity()};
+  for (float rate : rates) {
+    LFO stepped;
+    LFO called;
+    for (LFO* lfo : {&stepped, &called}) {
+      lfo->setFrequency(rate);
+      lfo->setAmplitude(0.5f);
+      lfo->setOffset(0.5f);
+      lfo->setPhaseOffset(1.3f);
+    }
+    for (int run = 0; run < 50; ++run) {
+      const int sampleRate = run < 25 ? 48000 : 44100;
+      const LFO::Run r = stepped.beginRun(sampleRate);
+      constexpr int kLength = 13;
+      for (int k = 0; k < kLength; ++k) {
+        const float value =
+            r.offset + r.amplitude * LFO::sineOfFixedCycles(r.phase + k * r.increment);
+        ASSERT_EQ(value, called.process(sampleRate)) << rate << " Hz, run " << run << ", " << k;
+      }
+      stepped.advance(kLength);
+    }
+  }
+}
+
 TEST(Lfo, HostileRatesHoldOrWrapTheOscillator) {
   for (float rate :
        {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 0.0f}) {
