@@ -214,6 +214,14 @@ bool holdsHostFloats(SNDFILE* file, int format) {
   return sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_FALSE;
 }
 
+// The interleaving buffer: whole frames, about 1 MiB of them for files read or written as
+// bytes, kChunkFrames for libsndfile's conversion.
+std::size_t interleavedSamples(bool rawFloats, unsigned int channels) {
+  const std::size_t frames = rawFloats ? std::max<std::size_t>(kRawChunkSamples / channels, 1)
+                                       : std::size_t{kChunkFrames};
+  return frames * channels;
+}
+
 // Interleaved frames to one array per channel and back. Stereo, by far the commonest case, is
 // unzipped four frames at a time in SSE registers (pure moves: the bits are unchanged).
 void deinterleave(const float* from, float* const* to, std::size_t offset, std::size_t frames,
@@ -379,8 +387,7 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
   if (container == SF_FORMAT_WAV) promisedFrames_ = promisedWavFrames(path);
   if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(path);
   rawFloats_ = holdsHostFloats(file_, info.format);
-  interleaved_.resize(rawFloats_ ? std::max<std::size_t>(kRawChunkSamples / channels_, 1) * channels_
-                                 : static_cast<std::size_t>(kChunkFrames) * channels_);
+  interleaved_.resize(interleavedSamples(rawFloats_, channels_));
 }
 
 SoundFileReader::~SoundFileReader() {
@@ -516,8 +523,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
     // wrong, so it is left out.
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   }
-  interleaved_.resize(rawFloats_ ? std::max<std::size_t>(kRawChunkSamples / channels_, 1) * channels_
-                                 : static_cast<std::size_t>(kChunkFrames) * channels_);
+  interleaved_.resize(interleavedSamples(rawFloats_, channels_));
 }
 
 SoundFileWriter::~SoundFileWriter() {

@@ -7,25 +7,6 @@
 
 namespace orvane {
 
-void AudioBus::copyFrom(const AudioBus& other) noexcept {
-  AudioBuffer<float>& to = *buffer_;
-  const AudioBuffer<float>& from = *other.buffer_;
-  if (&to == &from) return;
-  const unsigned int channels = std::min(to.getNumberOfChannels(), from.getNumberOfChannels());
-  const unsigned int frames = std::min(to.getNumberOfFrames(), from.getNumberOfFrames());
-  for (unsigned int c = 0; c < channels; ++c) {
-    float* destination = to.getChannel(c);
-    const float* source = from.getChannel(c);
-    if (destination != source && frames > 0) {
-      std::memmove(destination, source, frames * sizeof(float));
-    }
-    std::fill(destination + frames, destination + to.getNumberOfFrames(), 0.0f);
-  }
-  for (unsigned int c = channels; c < to.getNumberOfChannels(); ++c) {
-    std::fill_n(to.getChannel(c), to.getNumberOfFrames(), 0.0f);
-  }
-}
-
 namespace {
 
 // Whether two float arrays share any memory, by address order alone (no relational operators
@@ -59,22 +40,11 @@ bool apartOrInPlace(const AudioBuffer<float>& to, const AudioBuffer<float>& from
   return true;
 }
 
-}  // namespace
-
-void AudioBus::copyFromExcept(const AudioBus& other, unsigned int channels,
-                              unsigned int frames) noexcept {
-  AudioBuffer<float>& to = *buffer_;
-  const AudioBuffer<float>& from = *other.buffer_;
-  if (&to == &from) return;
-  if (!apartOrInPlace(to, from)) {
-    copyFrom(other);
-    return;
-  }
-  // The usual case: the caller writes all of a bus of the same shape, and nothing is left.
-  if (channels == to.getNumberOfChannels() && channels == from.getNumberOfChannels() &&
-      frames == to.getNumberOfFrames() && frames == from.getNumberOfFrames()) {
-    return;
-  }
+// The other buffer's samples into this one, but for the first `frames` frames of the first
+// `channels` channels; what this buffer has beyond the other is silenced. Channel by channel,
+// each with memmove, so that memory shared in any way is copied as one pass would.
+void copyAllBut(AudioBuffer<float>& to, const AudioBuffer<float>& from, unsigned int channels,
+                unsigned int frames) noexcept {
   const unsigned int common = std::min(to.getNumberOfChannels(), from.getNumberOfChannels());
   const unsigned int commonFrames = std::min(to.getNumberOfFrames(), from.getNumberOfFrames());
   for (unsigned int c = 0; c < to.getNumberOfChannels(); ++c) {
@@ -87,10 +57,34 @@ void AudioBus::copyFromExcept(const AudioBus& other, unsigned int channels,
     const float* source = from.getChannel(c);
     const unsigned int skipped = c < channels ? std::min(frames, commonFrames) : 0;
     if (destination != source && commonFrames > skipped) {
-      std::memcpy(destination + skipped, source + skipped, (commonFrames - skipped) * sizeof(float));
+      std::memmove(destination + skipped, source + skipped,
+                   (commonFrames - skipped) * sizeof(float));
     }
     std::fill(destination + commonFrames, end, 0.0f);
   }
+}
+
+}  // namespace
+
+void AudioBus::copyFrom(const AudioBus& other) noexcept {
+  if (buffer_ != other.buffer_) copyAllBut(*buffer_, *other.buffer_, 0, 0);
+}
+
+void AudioBus::copyFromExcept(const AudioBus& other, unsigned int channels,
+                              unsigned int frames) noexcept {
+  AudioBuffer<float>& to = *buffer_;
+  const AudioBuffer<float>& from = *other.buffer_;
+  if (&to == &from) return;
+  if (!apartOrInPlace(to, from)) {
+    copyAllBut(to, from, 0, 0);
+    return;
+  }
+  // The usual case: the caller writes all of a bus of the same shape, and nothing is left.
+  if (channels == to.getNumberOfChannels() && channels == from.getNumberOfChannels() &&
+      frames == to.getNumberOfFrames() && frames == from.getNumberOfFrames()) {
+    return;
+  }
+  copyAllBut(to, from, channels, frames);
 }
 
 Node::Node() : OrvaneObject("node"), typeName("Node") {}

@@ -34,19 +34,14 @@ struct DelaySettings {
   std::atomic<float>& wetMix;
 };
 
-// True when the next eight frames of this ring can be done as a vector.
-inline bool delayStepFits(const CircularBuffer::Cursor& line) noexcept {
-  if (line.readPointer + kVectorFrames > line.size ||
-      line.writePointer + kVectorFrames > line.size) {
-    return false;
-  }
+// How many whole steps of eight frames this line can take as vectors from here: none when its
+// read lies 1 to 7 slots behind its write (a step would read what it writes), otherwise as many
+// as fit before either position reaches the ring's end. Read and write step together, so the
+// answer holds for all those steps.
+inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexcept {
   int behind = line.writePointer - line.readPointer;
   if (behind < 0) behind += line.size;
-  return behind == 0 || behind >= kVectorFrames;
-}
-
-// Whole steps of eight the line's positions can take before either reaches the ring's end.
-inline std::uint32_t stepsBeforeWrap(const CircularBuffer::Cursor& line) noexcept {
+  if (behind != 0 && behind < kVectorFrames) return 0;
   const int room = line.size - std::max(line.readPointer, line.writePointer);
   return static_cast<std::uint32_t>(room / kVectorFrames);
 }
@@ -75,12 +70,8 @@ __attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* line
                                                     const DelaySettings& settings, Sample& sample) {
   std::uint32_t f = 0;
   while (f < frames) {
-    // A line's read and write positions step together, so whether its steps can be vectors
-    // holds until one of them wraps: that many steps run without a check.
     std::uint32_t steps = (frames - f) / kVectorFrames;
-    for (int c = 0; c < kChannels && steps > 0; ++c) {
-      steps = delayStepFits(lines[c]) ? std::min(steps, stepsBeforeWrap(lines[c])) : 0;
-    }
+    for (int c = 0; c < kChannels; ++c) steps = std::min(steps, vectorStepsAhead(lines[c]));
     if (steps == 0) {
       for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, lines[c], inputs[c][f]);
       ++f;
