@@ -66,8 +66,7 @@ void writeManifest(std::ostream& out, const std::string& binary) {
   for (const PluginVariant& variant : pluginVariants()) {
     out << uriOf(variant) << "\n  a lv2:Plugin ;\n  lv2:binary <" << binary
         << "> ;\n  rdfs:seeAlso <plugins.ttl> .\n\n";
-    for (const Preset& preset : presets()) {
-      if (std::string(preset.type) != variant.type) continue;
+    for (const Preset& preset : variant.effect->presets()) {
       out << presetUri(variant, preset) << "\n  a pset:Preset ;\n  lv2:appliesTo "
           << uriOf(variant) << " ;\n  rdfs:seeAlso <presets.ttl> .\n\n";
     }
@@ -105,7 +104,7 @@ void writePlugins(std::ostream& out) {
       << quoted(std::string(kMaker) + " Audio Effects") << " ;\n  doap:maintainer [ foaf:name "
       << quoted(kMaker) << " ] .\n\n";
   for (const PluginVariant& variant : pluginVariants()) {
-    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    const EffectSettings& effect = *variant.effect;
     out << uriOf(variant) << "\n  a lv2:Plugin , lv2:" << variant.lv2Class << " ;\n  doap:name "
         << quoted(pluginName(variant)) << " ;\n  doap:license <https://spdx.org/licenses/"
         << kLicense << "> ;\n  lv2:project <" << kUriBase
@@ -130,9 +129,8 @@ void writePlugins(std::ostream& out) {
 void writePresets(std::ostream& out) {
   out << kPrefixes;
   for (const PluginVariant& variant : pluginVariants()) {
-    const EffectSettings& effect = *EffectSettings::forType(variant.type);
-    for (const Preset& preset : presets()) {
-      if (std::string(preset.type) != variant.type) continue;
+    const EffectSettings& effect = *variant.effect;
+    for (const Preset& preset : variant.effect->presets()) {
       out << presetUri(variant, preset) << "\n  a pset:Preset ;\n  lv2:appliesTo "
           << uriOf(variant) << " ;\n  rdfs:label " << quoted(preset.name) << " ;\n  lv2:port";
       // Every setting, so that loading a preset also undoes what the last one changed.
@@ -201,7 +199,7 @@ void writeMarkdown(std::ostream& out) {
   out << "| plugin (LV2 URI `" << kUriBase << "LABEL`, LADSPA label) | control ports, in order |"
       << " presets |\n|---|---|---|\n";
   for (const PluginVariant& variant : pluginVariants()) {
-    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    const EffectSettings& effect = *variant.effect;
     out << "| `" << variant.label << "` (" << pluginName(variant) << ") |";
     std::string separator = " ";
     for (const SettingInfo& s : effect.settings()) {
@@ -210,8 +208,7 @@ void writeMarkdown(std::ostream& out) {
     }
     out << " |";
     separator = " ";
-    for (const Preset& preset : presets()) {
-      if (std::string(preset.type) != variant.type) continue;
+    for (const Preset& preset : variant.effect->presets()) {
       out << separator << preset.name;
       separator = ", ";
     }

@@ -17,28 +17,6 @@ constexpr int kLaneHeight = 180;
 constexpr int kLaneGap = 30;
 constexpr int kAxisHeight = 40;
 
-std::string escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // A round step for about `wanted` ticks over `span` seconds: 1, 2 or 5 times a power of ten.
 double tickStep(double span, int wanted) {
@@ -141,7 +119,7 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
       << "\" viewBox=\"0 0 " << width << ' ' << height
       << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"16\">" << escape(title) << "</text>\n"
+      << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"16\">" << escapeXml(title) << "</text>\n"
       << "<text x=\"" << width - kRight << "\" y=\"24\" text-anchor=\"end\">"
       << "<tspan fill=\"#999\">input</tspan>  <tspan fill=\"#1f5fbf\">output</tspan></text>\n";
 
@@ -201,6 +179,29 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
   }
   svg << "</svg>\n";
   return svg.str();
+}
+
+std::string escapeXml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace orvane::fx

@@ -10,6 +10,9 @@
 
 namespace orvane::fx {
 
+// Text made safe to stand in SVG or HTML: &, < and > as entities.
+std::string escapeXml(const std::string& text);
+
 class WaveformPlot {
  public:
   WaveformPlot(unsigned int channels, std::uint64_t totalFrames, unsigned int sampleRate);

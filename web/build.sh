@@ -23,7 +23,7 @@ sed -e "s/@PROJECT_VERSION@/$version/g" \
     > "$out/generated/orvane/audioeffects/Version.hpp"
 # The same flags as the native build where they matter to the samples: no fused multiply-add.
 em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
-  -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" \
+  -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" -I"$root/nodes/src" \
   -I"$out/generated" \
   --no-entry -sSTANDALONE_WASM=1 -sALLOW_MEMORY_GROWTH=0 -sINITIAL_MEMORY=16777216 \
   -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_process,_malloc,_free \

@@ -1,50 +1,39 @@
-#include <atomic>
-#include <cstdint>
 #include <orvane/audioeffects/ChorusNode.hpp>
-#include <orvane/sdk/CircularBuffer.hpp>
-#include <orvane/sdk/LFO.hpp>
-#include <vector>
 
-#include "NodeSupport.hpp"
-#include "SweptKernel.hpp"
-#include "VectorPath.hpp"
+#include "SweptCore.hpp"
 
 namespace orvane::extensions::audioeffects {
 
 namespace {
 
-constexpr float kBaseDelaySamples = 1002.0f;
-constexpr float kWetMix = 0.8f;
-constexpr float kDefaultSweepWidthSeconds = 0.025f;
-constexpr float kInitialFrequencyHz = 0.2f;
+constexpr const char* kNodeTypeName = "ChorusNode";
+
+// The chorus mixes a copy of the input, held about 21 ms (1002 samples) behind and swung by
+// its own oscillator per channel, into the input; nothing is fed back.
+struct ChorusTraits {
+  static constexpr float kBaseDelaySamples = 1002.0f;
+  static constexpr bool kFeedsBack = false;
+  static constexpr bool kOscillatorPerChannel = true;
+  static constexpr float kWetMix = 0.8f;
+  static constexpr float kFeedbackLevel = 0.0f;
+  static constexpr float kDefaultSweepWidthSeconds = 0.025f;
+  static constexpr float kInitialFrequencyHz = 0.2f;
+};
+
+// The range offered: the widest sweep still fits the ring, with the base delay, at rates far
+// above 48 kHz (0.1 s of sweep is 9600 samples at 96 kHz).
+constexpr double kMaximumSweepSeconds = 0.1;
+constexpr double kMaximumFrequencyHz = 10.0;
 
 }  // namespace
 
-class ORVANE_AUDIOEFFECTS_HIDDEN ChorusNode::Internals {
- public:
-  explicit Internals(std::uint32_t capacity) : numberOfChannels(capacity) {
-    support::buildChannels(capacity, kInitialFrequencyHz, lfos, circularBuffers);
-  }
-
-  const std::uint32_t numberOfChannels;
-  // One oscillator and one ring per channel of capacity; never resized, so control threads may
-  // reach the oscillators while audio runs.
-  std::vector<std::unique_ptr<LFO>> lfos;
-  std::vector<CircularBuffer> circularBuffers;
-
-  // Format tracking, audio thread only.
-  std::uint32_t lastSampleRate = 0;
-  std::uint32_t lastNumberOfChannels = 0;
-
-  // Settings, written by any thread.
-  std::atomic<bool> isEnabled{true};
-  std::atomic<float> sweepWidth{kDefaultSweepWidthSeconds};
-  std::atomic<float> wetMix{kWetMix};
+class ORVANE_AUDIOEFFECTS_HIDDEN ChorusNode::Internals : public support::SweptCore<ChorusTraits> {
+  using SweptCore::SweptCore;
 };
 
 ChorusNode::ChorusNode(unsigned int numberOfChannels)
     : internals(std::make_unique<Internals>(numberOfChannels)) {
-  typeName = "ChorusNode";
+  typeName = kNodeTypeName;
 }
 
 ChorusNode::~ChorusNode() = default;
@@ -54,59 +43,17 @@ NodeTypeInfo ChorusNode::getNodeTypeInfo() {
                                    "Applies a chorus effect to the input audio signal.");
 }
 
-bool ChorusNode::getIsEnabled() { return internals->isEnabled.load(); }
-void ChorusNode::setIsEnabled(bool isEnabled) { internals->isEnabled.store(isEnabled); }
-float ChorusNode::getSweepWidth() { return internals->sweepWidth.load(); }
-void ChorusNode::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }
+ORVANE_SWEPT_NODE_ACCESSORS(ChorusNode)
 
-float ChorusNode::getFrequency() { return support::frequencyOf(internals->lfos); }
-void ChorusNode::setFrequency(float frequency) {
-  support::setFrequencyOf(internals->lfos, frequency);
-}
-
-bool ChorusNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
-  return support::acceptsMonoOrStereo(inputFormat, outputFormat);
-}
-
-bool ChorusNode::process(AudioBus& input, AudioBus& output) {
-  Internals& state = *internals;
-  if (!state.isEnabled.load()) {
-    output.copyFrom(input);
-    return true;
-  }
-
-  const AudioBuffer<float>& in = input.getBuffer();
-  AudioBuffer<float>& out = output.getBuffer();
-  const std::uint32_t sampleRate = in.getSampleRate();
-  support::resetRingsOnFormatChange(sampleRate, in.getNumberOfChannels(), state.lastSampleRate,
-                                    state.lastNumberOfChannels, state.circularBuffers);
-
-  const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
-  // Every processed sample is written below; only the rest of the block is copied.
-  output.copyFromExcept(input, extent.channels, extent.frames);
-  const int lfoRate = support::oscillatorRate(sampleRate);
-  const auto rate = static_cast<float>(sampleRate);
-  auto sample = [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
-    const float v = state.lfos[c]->process(lfoRate);
-    const float sweep = (state.sweepWidth.load() * v) * rate;
-    // The read comes before this sample is written: the delay is 1002 + sweep samples.
-    const float delayed =
-        ring.interpolate(support::readPosition(ring, sweep, kBaseDelaySamples));
-    ring.writeSample(support::storable(x));
-    ring.stepWritePointer();
-    return x + state.wetMix.load() * delayed;
-  };
-#if ORVANE_VECTOR_KERNELS
-  if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
-    const support::SweptSettings settings{state.sweepWidth, state.wetMix, nullptr,
-                                          kBaseDelaySamples};
-    support::runSweptBlock<false>(state.circularBuffers, state.lfos, in, out, extent, lfoRate, rate,
-                           settings, sample);
-    return true;
-  }
-#endif
-  support::runFrames(state.circularBuffers, in, out, extent, [] {}, sample);
-  return true;
+template <>
+const NodeDescription& describeNode<ChorusNode>() {
+  static const NodeDescription description =
+      support::sweptDescription<ChorusNode, ChorusTraits>(
+          kNodeTypeName,
+          "How far the delayed copy swings around its delay, which sets how far it drifts out "
+          "of tune.",
+          kMaximumSweepSeconds, kMaximumFrequencyHz);
+  return description;
 }
 
 }  // namespace orvane::extensions::audioeffects

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DelayKernel.hpp"
+#include "NodeDescription.hpp"
 #include "NodeSupport.hpp"
 #include "VectorPath.hpp"
 
@@ -18,13 +19,16 @@ constexpr float kDefaultDryMix = 0.7f;
 constexpr float kDefaultWetMix = 0.3f;
 constexpr std::uint32_t kDefaultDelayMs = 200;
 constexpr float kDefaultFeedbackLevel = 0.2f;
-constexpr double kMillisecondsPerSecond = 1000.0;
+constexpr const char* kNodeTypeName = "DelayNode";
 
-// trunc(S / 1000 × M) in double precision. The result saturates at the largest unsigned 32-bit
-// value rather than overflowing the conversion (a delay of 2^32 − 1 ms at 48000 Hz, say).
+// The range a user interface offers; the node itself stores any value.
+constexpr double kMaximumDelayMs = 1000.0;
+constexpr double kMaximumFeedbackLevel = static_cast<double>(0.99f);
+
+// The delay in samples, saturated at the largest unsigned 32-bit value rather than overflowing
+// the conversion (a delay of 2^32 − 1 ms at 48000 Hz, say).
 std::uint32_t delayInSamples(std::uint32_t sampleRate, std::uint32_t delayMs) {
-  const double samples =
-      std::trunc(static_cast<double>(sampleRate) / kMillisecondsPerSecond * delayMs);
+  const double samples = support::exactDelaySamples(sampleRate, delayMs);
   constexpr double kMax = std::numeric_limits<std::uint32_t>::max();
   return samples >= kMax ? std::numeric_limits<std::uint32_t>::max()
                          : static_cast<std::uint32_t>(samples);
@@ -67,7 +71,7 @@ class ORVANE_AUDIOEFFECTS_HIDDEN DelayNode::Internals {
 
 DelayNode::DelayNode(unsigned int numberOfChannels)
     : internals(std::make_unique<Internals>(numberOfChannels)) {
-  typeName = "DelayNode";
+  typeName = kNodeTypeName;
 }
 
 DelayNode::~DelayNode() = default;
@@ -148,6 +152,67 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
 #endif
   support::runFrames(state.circularBuffers, in, out, extent, [] {}, sample);
   return true;
+}
+
+namespace {
+
+// A delay the line cannot hold, and echoes that never decay. The node places the read position
+// the saturated delay behind the write position modulo the ring: what is heard is the remainder
+// (a remainder of 0 reads the slot about to be overwritten, a whole ring earlier).
+void delayCautions(Node& node, unsigned int sampleRate, std::vector<std::string>& out) {
+  using describe::number;
+  auto& delay = describe::as<DelayNode>(node);
+  const unsigned int ms = delay.getDelayMs();
+  constexpr double kRing = support::kRingLength;
+  constexpr double kMillisecondsPerSecond = 1000.0;
+  const double exact = support::exactDelaySamples(sampleRate, ms);
+  const double samples = delayInSamples(sampleRate, ms);
+  if (ms != 0 && (samples > kRing || samples < 1.0)) {
+    const double remainder = std::fmod(samples, kRing);
+    const double heard = remainder == 0.0 ? kRing : remainder;
+    const std::string held = exact > samples ? " (held as " + number(samples) + ")" : "";
+    out.push_back("a delay of " + number(ms) + " ms is " + number(exact) + " samples at " +
+                  describe::rateText(sampleRate) + held + ", which the " + number(kRing) +
+                  "-sample delay line cannot hold; the echoes will come every " + number(heard) +
+                  " samples (" + number(heard * kMillisecondsPerSecond / sampleRate) + " ms)");
+  }
+  const float feedback = delay.getFeedbackLevel();
+  if (std::abs(feedback) >= 1.0f) {
+    out.push_back("a feedback of " + number(feedback) +
+                  " makes every echo at least as loud as the one before; the echoes never decay");
+  }
+}
+
+}  // namespace
+
+template <>
+const NodeDescription& describeNode<DelayNode>() {
+  using N = DelayNode;
+  auto level = [](std::string id, std::string name, std::string description, float value) {
+    return SettingInfo{std::move(id), std::move(name), std::move(description), "",
+                       SettingKind::Number, static_cast<double>(value), 0.0, 1.0, false, false};
+  };
+  static const NodeDescription description{
+      kNodeTypeName,
+      1,
+      support::kFactoryChannelCapacity,
+      {describe::enabledSetting(),
+       level("dry-mix", "Dry Mix", "How loud the original signal is in the output, as a linear gain.",
+             kDefaultDryMix),
+       level("wet-mix", "Wet Mix", "How loud the echoes are in the output, as a linear gain.",
+             kDefaultWetMix),
+       {"delay", "Delay Time", "The time between one echo and the next.", "ms",
+        SettingKind::Integer, static_cast<double>(kDefaultDelayMs), 0.0, kMaximumDelayMs, false,
+        false},
+       {"feedback", "Feedback", "How much quieter each echo is than the one before, as a gain.",
+        "", SettingKind::Number, static_cast<double>(kDefaultFeedbackLevel), 0.0,
+        kMaximumFeedbackLevel, false, false}},
+      {describe::enabledAccess<N>(), describe::floatAccess<N, &N::getDryMix, &N::setDryMix>(),
+       describe::floatAccess<N, &N::getWetMix, &N::setWetMix>(),
+       describe::wholeAccess<N, &N::getDelayMs, &N::setDelayMs>(),
+       describe::floatAccess<N, &N::getFeedbackLevel, &N::setFeedbackLevel>()},
+      delayCautions};
+  return description;
 }
 
 }  // namespace orvane::extensions::audioeffects

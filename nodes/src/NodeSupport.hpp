@@ -95,11 +95,15 @@ inline void buildChannels(std::uint32_t capacity, float frequency,
   }
 }
 
+// Every node the library's factory hands out is built for a stereo host.
+inline constexpr unsigned int kFactoryChannelCapacity = 2;
+
 // The modulated delays take matching formats of one or two channels, whatever their capacity.
+inline constexpr unsigned int kMaxSweptChannels = 2;
+
 inline bool acceptsMonoOrStereo(const AudioBusFormat& input, const AudioBusFormat& output) {
-  constexpr unsigned int kMaxInputChannels = 2;
   return AudioBusFormat::matchBusFormats(input, output) &&
-         input.getNumberOfChannels() <= kMaxInputChannels;
+         input.getNumberOfChannels() <= kMaxSweptChannels;
 }
 
 // The rate of a bank of per-channel oscillators is channel 0's; 0 for an empty bank.
@@ -209,6 +213,14 @@ void runMonoOrStereo(std::vector<CircularBuffer>& rings, const AudioBuffer<float
     run(std::integral_constant<int, 2>{}, cursors, inputs, outputs);
   }
   for (std::uint32_t c = 0; c < extent.channels; ++c) rings[c].release(cursors[c]);
+}
+
+// How many samples a delay of `delayMs` milliseconds is at `sampleRate`: trunc(S / 1000 × M)
+// in double precision, exactly as both delay nodes work it out before each holds it within what
+// its delay lines allow.
+inline double exactDelaySamples(std::uint32_t sampleRate, std::uint32_t delayMs) noexcept {
+  constexpr double kMillisecondsPerSecond = 1000.0;
+  return std::trunc(static_cast<double>(sampleRate) / kMillisecondsPerSecond * delayMs);
 }
 
 // The catalogue record shared by all node types of the library; only these fields differ.

@@ -5,6 +5,7 @@
 #include <new>
 #include <orvane/audioeffects/PingPongDelayNode.hpp>
 
+#include "NodeDescription.hpp"
 #include "NodeSupport.hpp"
 #include "PingPongKernel.hpp"
 #include "VectorPath.hpp"
@@ -19,13 +20,34 @@ constexpr std::uint32_t kLineLength = support::kRingLength;
 // The wrap length is kept within [1, kLineLength]: 0 would wrap by zero, and more would index
 // past the arrays. Every delay in the parameter's range at rates up to 48000 Hz is inside.
 constexpr std::uint32_t kMinDelaySamples = 1;
-constexpr double kMillisecondsPerSecond = 1000.0;
+constexpr const char* kNodeTypeName = "PingPongDelayNode";
 
 std::uint32_t delayInSamples(std::uint32_t sampleRate, std::uint32_t delayMs) {
-  const double samples =
-      std::trunc(static_cast<double>(sampleRate) / kMillisecondsPerSecond * delayMs);
+  const double samples = support::exactDelaySamples(sampleRate, delayMs);
   return static_cast<std::uint32_t>(
       std::clamp(samples, static_cast<double>(kMinDelaySamples), static_cast<double>(kLineLength)));
+}
+
+// The node's settings, in the order of PingPongDelayNodeParameters: the host parameters are
+// made from this table, so their ids, names, descriptions, defaults and bounds are the ones
+// every front end shows. Numbers are the floats nearest to the decimals, held as doubles.
+const std::vector<SettingInfo>& settingsTable() {
+  static const std::vector<SettingInfo> table = {
+      describe::enabledSetting("Enable or disable the ping-pong delay effect."),
+      {"dry-mix", "Dry Mix",
+       "Level of the dry signal. 0 means no dry signal, 1 means maximum dry signal.", "",
+       SettingKind::Number, static_cast<double>(0.7f), 0.0, 1.0, false, true},
+      {"wet-mix", "Wet Mix",
+       "Level of the wet signal. 0 means no wet signal, 1 means maximum wet signal.", "",
+       SettingKind::Number, static_cast<double>(0.3f), 0.0, 1.0, false, true},
+      {"delay", "Delay (ms)", "The delay time in milliseconds.", "ms", SettingKind::Integer, 200.0,
+       1.0, 1000.0, false, true},
+      {"feedback", "Feedback Level",
+       "The feedback level of the delay. 0 means no feedback, 1 means maximum feedback.", "",
+       SettingKind::Number, static_cast<double>(0.2f), 0.0, static_cast<double>(0.99f), false,
+       true},
+  };
+  return table;
 }
 
 struct FreeDeleter {
@@ -67,7 +89,7 @@ class ORVANE_AUDIOEFFECTS_HIDDEN PingPongDelayNode::Internals {
 };
 
 PingPongDelayNode::PingPongDelayNode() : internals(std::make_unique<Internals>()) {
-  typeName = "PingPongDelayNode";
+  typeName = kNodeTypeName;
   createParameters();
   const auto& list = getParameters();
   auto typed = [&list](auto* pointer, Parameters which) {
@@ -83,23 +105,25 @@ PingPongDelayNode::PingPongDelayNode() : internals(std::make_unique<Internals>()
 PingPongDelayNode::~PingPongDelayNode() = default;
 
 void PingPongDelayNode::createParameters() {
-  // The order of the calls is the list position each enumerator of Parameters names.
-  addParameter(std::make_unique<BoolStoredParameter>(
-      "enabled", "Enabled", "Enable or disable the ping-pong delay effect.", true));
-  addParameter(std::make_unique<FloatStoredParameter>(
-      "dry-mix", "Dry Mix",
-      "Level of the dry signal. 0 means no dry signal, 1 means maximum dry signal.", 0.7f, 0.0f,
-      1.0f));
-  addParameter(std::make_unique<FloatStoredParameter>(
-      "wet-mix", "Wet Mix",
-      "Level of the wet signal. 0 means no wet signal, 1 means maximum wet signal.", 0.3f, 0.0f,
-      1.0f));
-  addParameter(std::make_unique<UIntStoredParameter>(
-      "delay", "Delay (ms)", "The delay time in milliseconds.", 200u, 1u, 1000u));
-  addParameter(std::make_unique<FloatStoredParameter>(
-      "feedback", "Feedback Level",
-      "The feedback level of the delay. 0 means no feedback, 1 means maximum feedback.", 0.2f, 0.0f,
-      0.99f));
+  // The table's order is the list position each enumerator of Parameters names.
+  for (const SettingInfo& s : settingsTable()) {
+    switch (s.kind) {
+      case SettingKind::Toggle:
+        addParameter(std::make_unique<BoolStoredParameter>(s.id, s.name, s.description,
+                                                           s.defaultValue > 0.0));
+        break;
+      case SettingKind::Number:
+        addParameter(std::make_unique<FloatStoredParameter>(
+            s.id, s.name, s.description, static_cast<float>(s.defaultValue),
+            static_cast<float>(s.minimum), static_cast<float>(s.maximum)));
+        break;
+      case SettingKind::Integer:
+        addParameter(std::make_unique<UIntStoredParameter>(
+            s.id, s.name, s.description, static_cast<unsigned int>(s.defaultValue),
+            static_cast<unsigned int>(s.minimum), static_cast<unsigned int>(s.maximum)));
+        break;
+    }
+  }
 }
 
 template <typename P, typename T>
@@ -231,6 +255,43 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
   state.readIndex = readIndex;
   state.writeIndex = writeIndex;
   return true;
+}
+
+namespace {
+
+// A delay the lines cannot hold is cut to them; one under a sample is one sample.
+void pingPongCautions(Node& node, unsigned int sampleRate, std::vector<std::string>& out) {
+  using describe::number;
+  constexpr double kMillisecondsPerSecond = 1000.0;
+  const unsigned int ms = describe::as<PingPongDelayNode>(node).getDelayMs();
+  const double samples = support::exactDelaySamples(sampleRate, ms);
+  if (ms != 0 && samples > kLineLength) {
+    out.push_back("a delay of " + number(ms) + " ms is " + number(samples) + " samples at " +
+                  describe::rateText(sampleRate) + "; it will be cut to the " +
+                  number(kLineLength) + " samples the delay lines hold (" +
+                  number(kLineLength * kMillisecondsPerSecond / sampleRate) + " ms)");
+  } else if (ms != 0 && samples < kMinDelaySamples) {
+    out.push_back("a delay of " + number(ms) + " ms is less than one sample at " +
+                  describe::rateText(sampleRate) + "; it will be one sample");
+  }
+}
+
+}  // namespace
+
+template <>
+const NodeDescription& describeNode<PingPongDelayNode>() {
+  using N = PingPongDelayNode;
+  static const NodeDescription description{
+      kNodeTypeName,
+      2,
+      2,
+      settingsTable(),
+      {describe::enabledAccess<N>(), describe::floatAccess<N, &N::getDryMix, &N::setDryMix>(),
+       describe::floatAccess<N, &N::getWetMix, &N::setWetMix>(),
+       describe::wholeAccess<N, &N::getDelayMs, &N::setDelayMs>(),
+       describe::floatAccess<N, &N::getFeedbackLevel, &N::setFeedbackLevel>()},
+      pingPongCautions};
+  return description;
 }
 
 }  // namespace orvane::extensions::audioeffects

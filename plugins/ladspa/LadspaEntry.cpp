@@ -109,7 +109,7 @@ struct Plugin {
 
     name = orvane::plugins::pluginName(variant);
     descriptor.UniqueID = variant.ladspaId;
-    descriptor.Label = variant.label;
+    descriptor.Label = variant.label.c_str();
     descriptor.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
     descriptor.Name = name.c_str();
     descriptor.Maker = orvane::plugins::kMaker;

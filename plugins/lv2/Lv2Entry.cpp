@@ -2,7 +2,7 @@
 // metadata (ports, ranges, presets) is generated from the same catalogue by orvane-lv2-bundle.
 #include <lv2/core/lv2.h>
 
-#include <array>
+#include <vector>
 #include <new>
 #include <string>
 
@@ -12,8 +12,6 @@ namespace {
 
 using orvane::plugins::EffectPlugin;
 using orvane::plugins::PluginVariant;
-
-constexpr std::size_t kVariantCount = orvane::plugins::kPluginVariantCount;
 
 EffectPlugin* plugin(LV2_Handle handle) { return static_cast<EffectPlugin*>(handle); }
 
@@ -48,12 +46,14 @@ void cleanup(LV2_Handle instance) { delete plugin(instance); }
 const void* extensionData(const char*) { return nullptr; }
 
 struct Descriptors {
-  std::array<std::string, kVariantCount> uris;
-  std::array<LV2_Descriptor, kVariantCount> descriptors;
+  std::vector<std::string> uris;
+  std::vector<LV2_Descriptor> descriptors;
 
   Descriptors() {
     const auto variants = orvane::plugins::pluginVariants();
-    for (std::size_t i = 0; i < kVariantCount; ++i) {
+    uris.resize(variants.size());
+    descriptors.resize(variants.size());
+    for (std::size_t i = 0; i < variants.size(); ++i) {
       uris[i] = std::string(orvane::plugins::kUriBase) + variants[i].label;
       descriptors[i] = LV2_Descriptor{uris[i].c_str(), instantiate, connectPort, activate,
                                       run,             nullptr,     cleanup,     extensionData};
@@ -74,5 +74,9 @@ const PluginVariant& variantOf(const LV2_Descriptor* descriptor) {
 }  // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
-  return index < kVariantCount ? &table().descriptors[index] : nullptr;
+  try {
+    return index < table().descriptors.size() ? &table().descriptors[index] : nullptr;
+  } catch (...) {
+    return nullptr;  // out of memory while building the table: no plugins
+  }
 }

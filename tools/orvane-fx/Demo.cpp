@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -21,47 +20,6 @@ namespace {
 
 constexpr unsigned int kRate = 48000;
 constexpr unsigned int kChannels = 2;
-
-// What each effect does and what to listen for, for someone who has never used one.
-const std::map<std::string, std::string>& explanations() {
-  static const std::map<std::string, std::string> text = {
-      {"Delay",
-       "An echo. The sound comes back after the delay time, and again and again, each repeat "
-       "quieter by the feedback level. Listen to the clicks and plucks repeat every 200 ms and "
-       "fade away; the impulse response below shows each echo with its time and level."},
-      {"PingPongDelay",
-       "A stereo echo whose repeats bounce between the sides. A sound on the left comes back "
-       "after one delay on both sides at once (louder on the left), and from then on each side "
-       "hears a repeat every delay, quieter each time by the square of the feedback level; a "
-       "sound on the right comes back on the right first and reaches the left one delay later. "
-       "Listen with headphones to the clicks at the start: that is the effect, not a fault."},
-      {"Chorus",
-       "Adds a copy of the sound delayed by about 21 ms, the delay slowly swinging, so the copy "
-       "drifts a little out of tune against the original: one instrument sounds like several. "
-       "Listen to the held chord thicken and shimmer; in the spectrogram its partials widen."},
-      {"Flanger",
-       "Mixes the sound with a copy delayed by only a few milliseconds, the delay sweeping up "
-       "and down, with some of the output fed back. That digs a comb of notches into the "
-       "spectrum that moves with the sweep: the jet-plane whoosh. In the spectrogram the "
-       "notches are the dark bands that rise and fall."},
-      {"Vibrato",
-       "Replaces the sound with itself read back through a swinging delay, which bends the "
-       "pitch up and down four times a second. Listen to the held chord waver; in the "
-       "spectrogram every partial wiggles."},
-  };
-  return text;
-}
-
-std::string escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else out += c;
-  }
-  return out;
-}
 
 std::string decibels(float peak) {
   char text[32];
@@ -120,9 +78,9 @@ std::string settingsList(const EffectSettings& settings) {
   std::ostringstream out;
   out << "<ul class=\"settings\">";
   for (const SettingInfo& s : settings.settings()) {
-    out << "<li>" << escape(s.name) << " (<code>" << s.id << "</code>): <b>"
+    out << "<li>" << escapeXml(s.name) << " (<code>" << s.id << "</code>): <b>"
         << formatSettingValue(s, s.defaultValue) << (s.unit.empty() ? "" : " " + s.unit)
-        << "</b> <span class=\"range\">(" << escape(s.description) << ")</span></li>";
+        << "</b> <span class=\"range\">(" << escapeXml(s.description) << ")</span></li>";
   }
   out << "</ul>";
   return out.str();
@@ -165,7 +123,7 @@ int demoFiles(const std::string& folder, unsigned int block) {
     const double speed = r.wallSeconds > 0 ? seconds / r.wallSeconds : 0.0;
     std::printf("%-14s %12s %12s %11.0fx\n", name.c_str(), decibels(r.peak).c_str(),
                 decibels(static_cast<float>(r.rms)).c_str(), speed);
-    table << "<tr><td>" << escape(name) << "</td><td>" << decibels(r.peak) << "</td><td>"
+    table << "<tr><td>" << escapeXml(name) << "</td><td>" << decibels(r.peak) << "</td><td>"
           << decibels(static_cast<float>(r.rms)) << "</td><td>" << std::lround(speed)
           << "× real time</td></tr>\n";
   };
@@ -181,28 +139,28 @@ int demoFiles(const std::string& folder, unsigned int block) {
 
   for (const NodeTypeInfo& info : catalogue.types()) {
     const std::string& type = info.type;
+    const EffectSettings& effect = catalogue.settings(type);
     const Rendered wet = renderDemo(catalogue, {EffectSpec{type, {}}},
                                     (base / (type + ".wav")).string(), info.displayName, block,
                                     staged);
     stage(type + ".svg", wet.waveform);
     stage(type + ".png", wet.spectrogram);
     row(type, wet.result);
-    const auto text = explanations().find(type);
-    sections << "<section id=\"" << type << "\"><h2>" << escape(info.displayName) << "</h2><p>"
-             << escape(text != explanations().end() ? text->second : info.description)
-             << "</p>\n<p>Settings used (the defaults):</p>" << settingsList(catalogue.settings(type))
+    sections << "<section id=\"" << type << "\"><h2>" << escapeXml(info.displayName) << "</h2><p>"
+             << escapeXml(effect.guide()) << "</p>\n<p>Settings used (the defaults):</p>"
+             << settingsList(effect)
              << "\n<div class=\"players\"><div>Dry<audio controls src=\"dry.wav\"></audio></div>"
-             << "<div>" << escape(info.displayName) << "<audio controls src=\"" << type
+             << "<div>" << escapeXml(info.displayName) << "<audio controls src=\"" << type
              << ".wav\"></audio></div></div>\n<img src=\"" << type << ".svg\" alt=\""
-             << escape(info.displayName) << " waveform\"><img src=\"" << type << ".png\" alt=\""
-             << escape(info.displayName) << " spectrogram\">\n";
-    if (type == "Delay" || type == "PingPongDelay") {
+             << escapeXml(info.displayName) << " waveform\"><img src=\"" << type << ".png\" alt=\""
+             << escapeXml(info.displayName) << " spectrogram\">\n";
+    if (effect.category() == "Delay") {  // echoes: the impulse response shows each one
       const std::string name = type + "-impulse.svg";
       stage(name, impulseResponse(catalogue, type, info.displayName + ": impulse response",
                                   (base / (type + "-impulse.wav")).string()));
       sections << "<p>Impulse response: a single click on the left at 0 ms, and the echoes it "
                << "makes, each marked with its time and level.</p><img src=\"" << name
-               << "\" alt=\"" << escape(info.displayName) << " impulse response\">\n";
+               << "\" alt=\"" << escapeXml(info.displayName) << " impulse response\">\n";
     }
     sections << "</section>\n";
   }

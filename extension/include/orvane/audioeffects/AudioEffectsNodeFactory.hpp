@@ -6,8 +6,8 @@
 
 namespace orvane::extensions::audioeffects {
 
-// Creates the library's nodes by bare type: "Delay", "PingPongDelay", "Vibrato", "Flanger",
-// "Chorus", listed by getNodeTypes() in that order. The creation config is ignored. Nodes are
+// Creates the library's nodes by bare type, every effect of EffectSettings::all(),
+// listed by getNodeTypes() in that order. The creation config is ignored. Nodes are
 // owned by the caller and may outlive the factory.
 class ORVANE_AUDIOEFFECTS_API AudioEffectsNodeFactory : public orvane::NodeFactory {
  public:

@@ -11,57 +11,72 @@
 // in the order: the bypass switch "enabled" first, then the order of the node's accessors.
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <orvane/audioeffects/Export.hpp>
+#include <orvane/audioeffects/SettingInfo.hpp>
 #include <orvane/sdk/Node.hpp>
+#include <orvane/sdk/NodeFactory.hpp>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orvane::extensions::audioeffects {
 
-enum class SettingKind {
-  Toggle,   // off (0) or on (1)
-  Number,   // any real value
-  Integer,  // whole numbers
+// A named set of values for some of an effect's settings; the others keep their defaults.
+struct EffectPreset {
+  std::string slug;  // "slapback": stable, for file names and URIs
+  std::string name;  // "Slapback"
+  std::vector<std::pair<std::string, double>> values;  // setting id, value
 };
 
-struct SettingInfo {
-  std::string id;           // "delay", "dry-mix", "sweep-width"
-  std::string name;         // title case: "Delay Time"
-  std::string description;  // one sentence
-  std::string unit;         // "ms", "s", "Hz", or empty for levels and switches
-  SettingKind kind = SettingKind::Number;
-  // What a new node holds.
-  double defaultValue = 0.0;
-  // The range a user interface offers: every value inside works as asked at 44.1 and 48 kHz.
-  double minimum = 0.0;
-  double maximum = 0.0;
-  // True for the switch that turns the effect off, so the input passes through unchanged.
-  bool isBypass = false;
-  // True when the node itself keeps the value within minimum..maximum (a value outside is
-  // stored as the nearer bound); false when the node stores whatever it is given.
-  bool clamps = false;
-};
+struct EffectEntry;  // the library's own list of effects
 
 class ORVANE_AUDIOEFFECTS_API EffectSettings {
  public:
-  // Any thread. The description of an effect by its catalogue type ("Delay", "PingPongDelay",
-  // "Vibrato", "Flanger", "Chorus") or by its node's type name ("DelayNode",
-  // "OrvaneFlangerNode", ...), so that a saved node can be recreated from either. Null for any
+  // Any thread. Every effect of the library, in the order the node factory registers them
+  // (Delay, PingPongDelay, Vibrato, Flanger, Chorus). Front ends list effects from here.
+  static std::span<const EffectSettings> all();
+
+  // Any thread. The description of an effect by its catalogue type ("Delay") or by its node's
+  // type name ("DelayNode"), so that a saved node can be recreated from either. Null for any
   // other name. The description lives as long as the library stays loaded.
   static const EffectSettings* forType(std::string_view type);
 
   // Any thread. The catalogue type ("Delay") and the node's type name ("DelayNode").
-  const std::string& type() const noexcept { return type_; }
-  const std::string& nodeTypeName() const noexcept { return nodeTypeName_; }
+  const std::string& type() const noexcept;
+  const std::string& nodeTypeName() const noexcept;
+  // Any thread. The catalogue's display name ("Ping Pong Delay") and description.
+  const std::string& displayName() const noexcept;
+  const std::string& description() const noexcept;
+  // Any thread. A short lower-case name, for file names, plugin labels and URIs ("pingpong").
+  const std::string& slug() const noexcept;
+  // Any thread. The kind of effect, as plugin hosts sort them: "Delay", "Chorus", "Flanger"
+  // or "Modulator".
+  const std::string& category() const noexcept;
+  // Any thread. A number that names this effect's plugins for good: the stereo one, and the
+  // mono one (where the effect takes mono) one above.
+  std::uint32_t pluginId() const noexcept;
   // Any thread. The input channel counts the node accepts: 1 to 2, or exactly 2 for the
   // ping-pong delay. The output always has as many channels as the input.
-  unsigned int minimumChannels() const noexcept { return minimumChannels_; }
-  unsigned int maximumChannels() const noexcept { return maximumChannels_; }
+  unsigned int minimumChannels() const noexcept;
+  unsigned int maximumChannels() const noexcept;
+  // Any thread. What the effect does and what to listen for, for someone who has never used
+  // one; a paragraph.
+  const std::string& guide() const noexcept;
+  // Any thread. Named sets of values that come with the effect.
+  const std::vector<EffectPreset>& presets() const noexcept;
+
+  // Any thread; allocates. The catalogue record and a new node, exactly as the node factory
+  // gives them.
+  NodeTypeInfo nodeTypeInfo() const;
+  std::unique_ptr<Node> createNode() const;
 
   // Any thread.
-  const std::vector<SettingInfo>& settings() const noexcept { return settings_; }
+  const std::vector<SettingInfo>& settings() const noexcept;
   // Any thread. The position of a setting in settings(), if the effect has one with this id.
   std::optional<std::size_t> indexOf(std::string_view id) const noexcept;
 
@@ -86,28 +101,11 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   // a finite number. Empty when the node will do what it is asked.
   std::vector<std::string> cautions(Node& node, unsigned int sampleRate) const;
 
-  using Getter = double (*)(Node&);
-  using Setter = void (*)(Node&, double);
-  using Cautions = void (*)(const EffectSettings&, Node&, unsigned int,
-                            std::vector<std::string>&);
-
-  // The library builds one description per effect; nobody else needs to.
-  struct Accessor {
-    Getter get;
-    Setter set;
-  };
-  EffectSettings(std::string type, std::string nodeTypeName, unsigned int minimumChannels,
-                 unsigned int maximumChannels, std::vector<SettingInfo> settings,
-                 std::vector<Accessor> accessors, Cautions cautions);
+  // The library builds one per entry of its list; nobody else needs to.
+  explicit EffectSettings(const EffectEntry& entry) noexcept : entry_(&entry) {}
 
  private:
-  std::string type_;
-  std::string nodeTypeName_;
-  unsigned int minimumChannels_;
-  unsigned int maximumChannels_;
-  std::vector<SettingInfo> settings_;
-  std::vector<Accessor> accessors_;
-  Cautions cautions_;
+  const EffectEntry* entry_;
 };
 
 }  // namespace orvane::extensions::audioeffects
