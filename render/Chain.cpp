@@ -10,13 +10,6 @@
 
 namespace orvane::fx {
 
-namespace {
-
-// What an integer setting's accessor can hold: an unsigned 32-bit count.
-constexpr double kMaxWhole = std::numeric_limits<std::uint32_t>::max();
-
-}  // namespace
-
 std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens) {
   std::vector<EffectSpec> effects;
   for (const std::string& token : tokens) {
@@ -35,43 +28,9 @@ std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens) {
   return effects;
 }
 
-std::string lowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-std::string didYouMean(const std::string& typed, const std::vector<std::string>& known) {
-  const std::string lowered = lowerCase(typed);
-  std::string best;
-  std::size_t bestDistance = std::max<std::size_t>(2, typed.size() / 3) + 1;
-  for (const std::string& candidate : known) {
-    const std::size_t distance = editDistance(lowered, lowerCase(candidate));
-    if (distance < bestDistance) {
-      bestDistance = distance;
-      best = candidate;
-    }
-  }
-  return best.empty() ? "" : "did you mean '" + best + "'? ";
-}
-
-double parseSettingValue(const SettingInfo& setting, const std::string& type,
-                         const std::string& text) {
-  const std::string where = type + " " + setting.id + "=" + text;
+double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text) {
+  const SettingInfo& setting = effect.settings().at(index);
+  const std::string where = effect.type() + " " + setting.id + "=" + text;
   if (setting.kind == SettingKind::Toggle) {
     if (text == "true" || text == "1") return 1.0;
     if (text == "false" || text == "0") return 0.0;
@@ -112,39 +71,30 @@ double parseSettingValue(const SettingInfo& setting, const std::string& type,
       value = std::round(value);  // 0.35s is 350 ms, whatever binary fractions make of it
     }
   }
-  if (setting.kind == SettingKind::Number && std::abs(value) > std::numeric_limits<float>::max()) {
-    throw UsageError(where + ": beyond the largest 32-bit float (3.40282e+38), so the effect "
-                     "would get infinity");
-  }
-  if (setting.kind == SettingKind::Integer) {
-    if (value != std::floor(value)) throw UsageError(where + ": expected a whole number");
-    if (value < 0.0 || value > kMaxWhole) {
-      throw UsageError(where + ": outside what the setting holds, 0 to " +
-                       formatSettingValue(setting, kMaxWhole) + unit);
-    }
-  }
-  if (setting.clamps && (value < setting.minimum || value > setting.maximum)) {
-    throw UsageError(where + ": outside the bounds " + formatSettingValue(setting, setting.minimum) +
-                     " to " + formatSettingValue(setting, setting.maximum) + unit);
-  }
+  // What is refused here is refused by every front end alike.
+  const std::string refusal = effect.refusal(index, value);
+  if (!refusal.empty()) throw UsageError(where + ": " + refusal);
   return value;
 }
 
 std::string formatSettingValue(const SettingInfo& setting, double value) {
-  if (setting.kind == SettingKind::Toggle) return value != 0.0 ? "true" : "false";
-  std::ostringstream out;
-  out << std::setprecision(setting.kind == SettingKind::Integer ? 10 : 6) << value;
-  return out.str();
+  return EffectSettings::valueText(setting, value);
 }
 
-EffectCatalogue::EffectCatalogue() {
-  extensions::audioeffects::AudioEffectsExtension::load();
-  const std::shared_ptr<Extension> extension =
-      ExtensionManager::getInstance().getExtension("AudioEffects");
-  if (!extension) throw std::runtime_error("the AudioEffects extension did not register");
-  factory_ = extension->getNodeFactory();
-  types_ = factory_->getNodeTypes();
+std::shared_ptr<NodeFactory> libraryFactory() {
+  // Loaded once per process, however many catalogues, renders and modules ask: each load()
+  // registers one more extension with the host for good.
+  static const std::shared_ptr<NodeFactory> factory = [] {
+    extensions::audioeffects::AudioEffectsExtension::load();
+    const std::shared_ptr<Extension> extension =
+        ExtensionManager::getInstance().getExtension("AudioEffects");
+    if (!extension) throw std::runtime_error("the AudioEffects extension did not register");
+    return extension->getNodeFactory();
+  }();
+  return factory;
 }
+
+EffectCatalogue::EffectCatalogue() : factory_(libraryFactory()), types_(factory_->getNodeTypes()) {}
 
 const EffectSettings& EffectCatalogue::settings(const std::string& type) const {
   return *EffectSettings::forType(resolve(type));
@@ -198,8 +148,16 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
         throw UsageError(type + " has no setting '" + key + "'; " + didYouMean(key, ids) +
                          "its settings are " + keys);
       }
-      const SettingInfo& setting = knownSettings.settings()[*index];
-      knownSettings.set(*node, *index, parseSettingValue(setting, type, text));
+      knownSettings.set(*node, *index, parseSettingValue(knownSettings, *index, text));
+    }
+    for (const auto& [index, value] : effect.values) {
+      const std::string refusal = knownSettings.refusal(index, value);
+      if (!refusal.empty()) {
+        throw UsageError(type + " " + knownSettings.settings()[index].id + "=" +
+                         EffectSettings::valueText(knownSettings.settings()[index], value) + ": " +
+                         refusal);
+      }
+      knownSettings.set(*node, index, value);
     }
     auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
     std::vector<AudioBusFormat> in{AudioBusFormat(channels)};

@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <orvane/audioeffects/AudioEffects.hpp>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Errors.hpp"
+#include "Text.hpp"
 
 namespace orvane::fx {
 
@@ -15,20 +17,17 @@ using extensions::audioeffects::EffectSettings;
 using extensions::audioeffects::SettingInfo;
 using extensions::audioeffects::SettingKind;
 
-// Something the user asked for that cannot be done; the message says what and why.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// A render that could not be completed (a full disk, a failed write); nothing was replaced.
-struct RenderFailure : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 struct EffectSpec {
   std::string type;
   std::vector<std::pair<std::string, std::string>> settings;  // key, value as typed
+  // Values a program already holds as numbers, by position in the effect's settings; applied
+  // after the typed ones, under the same policy.
+  std::vector<std::pair<std::size_t, double>> values = {};
 };
+
+// The library's node factory, the library loaded the way a host loads it: once per process,
+// on first use. Any thread.
+std::shared_ptr<NodeFactory> libraryFactory();
 
 // "Delay delay=300 Chorus frequency=2" → two effects with their settings.
 std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens);
@@ -74,16 +73,12 @@ class EffectChain {
   std::vector<SingleBusAudioProcessorNode*> processors_;
 };
 
-// "did you mean 'Delay'? " for the known word closest to a typo (without regard to case), or "".
-std::string didYouMean(const std::string& typed, const std::vector<std::string>& known);
-std::string lowerCase(std::string text);
 
 // Parses a setting's value: true/false/1/0 for a switch, a finite number otherwise, whole for
 // an integer setting. A number may carry a unit: ms or s for times, Hz, mHz or kHz for rates,
-// dB for gains (turned into a linear gain). A value outside the setting's range is refused where the node would clamp
-// it; elsewhere it is taken as it is (the chain reports what the node will make of it).
-double parseSettingValue(const SettingInfo& setting, const std::string& type,
-                         const std::string& text);
+// dB for gains (turned into a linear gain). The value is then refused or taken as
+// EffectSettings::refusal says, as in every front end.
+double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text);
 
 // A value as the user would type it back: true/false, a whole number, or up to six digits.
 std::string formatSettingValue(const SettingInfo& setting, double value);

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "Chain.hpp"
+#include "Errors.hpp"
 
 namespace orvane::fx {
 

@@ -28,9 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<bool> stopRequested{false};
-std::atomic<int> stopSignalNumber{0};
-
 // How often a stage waiting for another looks at the stop request.
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
@@ -95,7 +92,7 @@ class Channel {
     std::unique_lock lock(mutex_);
     // Wakes now and then to notice a stop request even when the other stage is stuck.
     while (!ready_.wait_for(lock, kStopPoll, [&] { return closed_ || !items_.empty(); })) {
-      if (stopRequested.load()) {
+      if (stopRequestedNow()) {
         lock.unlock();
         throw Interrupted();
       }
@@ -156,14 +153,6 @@ struct Chunk {
 };
 
 }  // namespace
-
-void requestStop(int signal) noexcept {
-  stopSignalNumber.store(signal);
-  stopRequested.store(true);
-}
-
-bool stopRequestedNow() noexcept { return stopRequested.load(); }
-int stopSignal() noexcept { return stopSignalNumber.load(); }
 
 namespace {
 
@@ -278,7 +267,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     std::vector<float*> blockPointers(channels);
     Chunk chunk;
     while (filled.pop(chunk)) {
-      if (stopRequested.load()) throw Interrupted();
+      if (stopRequestedNow()) throw Interrupted();
       for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
       const unsigned int count = chunk.frames;
       if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);

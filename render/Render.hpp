@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "Chain.hpp"
+#include "Errors.hpp"
 #include "Plot.hpp"
 #include "Signals.hpp"
 #include "Spectrogram.hpp"
@@ -28,19 +29,6 @@ struct RenderResult {
   std::uint64_t overFullScale = 0;  // output samples beyond ±1 (clipped by whole-number formats)
   double rms = 0.0;               // only with RenderOptions::measureLevels
 };
-
-// A render stopped by a stop request (a signal): nothing was written.
-struct Interrupted : std::runtime_error {
-  Interrupted() : std::runtime_error("interrupted; nothing was written") {}
-};
-
-// Set from a signal handler (Ctrl-C, SIGTERM, ...; async-signal-safe): the render in progress
-// stops within a fraction of a second, even while its input is stalled, and throws
-// Interrupted, so the writer removes its temporary file and nothing partial is left.
-void requestStop(int signal = 0) noexcept;
-bool stopRequestedNow() noexcept;
-// The signal that asked for the stop, or 0.
-int stopSignal() noexcept;
 
 // Reads the source block by block (plus the tail), runs each block through the chain and writes
 // it. Memory is fixed by the block size, whatever the length. Does not commit the writer.

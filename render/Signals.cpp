@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "Chain.hpp"
+#include "Errors.hpp"
 
 namespace orvane::fx {
 

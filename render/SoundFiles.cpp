@@ -19,8 +19,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "Chain.hpp"
-#include "Render.hpp"
+#include "Errors.hpp"
+#include "Text.hpp"
 
 namespace orvane::fx {
 

@@ -20,7 +20,7 @@ struct EffectEntry {
   Node* (*create)();              // a new node, as the factory hands it out
   const NodeDescription& node;    // the node's own description
   std::string slug;               // "pingpong": lower case, for plugin labels and URIs
-  std::string category;           // "Delay", "Chorus", "Flanger" or "Modulator"
+  std::string category;           // the kind of effect, as plugin hosts sort them
   std::uint32_t pluginId;         // the stereo plugin's number; the mono one is next
   std::vector<EffectPreset> presets;
   std::string guide;              // what it does and what to listen for, for a newcomer

@@ -1,4 +1,7 @@
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <orvane/audioeffects/EffectSettings.hpp>
 #include <stdexcept>
 
@@ -78,6 +81,56 @@ void EffectSettings::set(Node& node, std::size_t index, double value) const {
   const auto& accessors = entry_->node.accessors;
   if (index >= accessors.size()) throw std::out_of_range(type() + ": no setting at that index");
   accessors[index].set(node, value);
+}
+
+namespace {
+
+// The shortest decimal that reads back as the same value.
+template <typename T>
+std::string shortestText(T value) {
+  char text[40];
+  const auto written = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, written.ptr);
+}
+
+}  // namespace
+
+std::string EffectSettings::valueText(const SettingInfo& setting, double value) {
+  if (setting.kind == SettingKind::Toggle) return value > 0.0 ? "true" : "false";
+  // A number a node holds is a float: "0.7", not the double nearest to that float.
+  const bool isFloat = setting.kind == SettingKind::Number && std::isfinite(value) &&
+                       std::abs(value) <= std::numeric_limits<float>::max() &&
+                       static_cast<double>(static_cast<float>(value)) == value;
+  return isFloat ? shortestText(static_cast<float>(value)) : shortestText(value);
+}
+
+std::string EffectSettings::refusal(std::size_t index, double value) const {
+  const auto& list = settings();
+  if (index >= list.size()) throw std::out_of_range(type() + ": no setting at that index");
+  const SettingInfo& s = list[index];
+  const std::string unit = s.unit.empty() ? "" : " " + s.unit;
+  if (!std::isfinite(value)) return "not a finite number";
+  switch (s.kind) {
+    case SettingKind::Toggle:
+      if (value != 0.0 && value != 1.0) return "neither on (1) nor off (0)";
+      return {};
+    case SettingKind::Integer:
+      if (value != std::floor(value)) return "not a whole number";
+      if (value < 0.0 || value > std::numeric_limits<std::uint32_t>::max()) {
+        return "outside what the setting holds, 0 to 4294967295" + unit;
+      }
+      break;
+    case SettingKind::Number:
+      if (std::abs(value) > std::numeric_limits<float>::max()) {
+        return "beyond the largest 32-bit float, so the effect would get infinity";
+      }
+      break;
+  }
+  if (s.clamps && (value < s.minimum || value > s.maximum)) {
+    return "outside the bounds " + valueText(s, s.minimum) + " to " +
+           valueText(s, s.maximum) + unit;
+  }
+  return {};
 }
 
 std::vector<std::string> EffectSettings::cautions(Node& node, unsigned int sampleRate) const {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The chorus's and the flanger's per-sample loop, eight frames of one channel at a time with
-// AVX2. Lane by lane it does what their portable loops (ChorusNode.cpp, FlangerNode.cpp) do:
+// AVX2. Lane by lane it does what their portable loop (SweptCore.hpp) does:
 //
 //   v = lfo.process(rate);  sweep = (sweepWidth × v) × rate;
 //   delayed = ring.interpolate(readPosition(ring, sweep, margin));   // a × (1 − f) + b × f

@@ -1,10 +1,11 @@
 """orvane_fx: the Orvane audio effects on numpy arrays.
 
-Five effects -- Delay, PingPongDelay, Chorus, Flanger and Vibrato -- run the library's own
-nodes, so their output is the library's, sample for sample. Every setting is a keyword
-argument and a property named after the setting, with its unit appended where it has one
-(``delay_ms``, ``sweep_width_s``, ``frequency_hz``); values outside a setting's range raise
-ValueError. ``Chain`` runs several effects in turn, and ``render_file`` streams a sound file
+One class per effect of the library (``effect_types()`` lists them), each running the
+library's own nodes, so their output is the library's, sample for sample. Every setting is a
+keyword argument and a property named after the setting, with its unit appended where it has
+one (``delay_ms``, ``sweep_width_s``, ``frequency_hz``). A value the effect would clamp, or
+cannot hold, raises ValueError; any other value is taken as it is, and processing warns
+(UserWarning) where the effect will not do what it asks, as the orvane-fx renderer does. ``Chain`` runs several effects in turn, and ``render_file`` streams a sound file
 through a chain.
 
     >>> import numpy, orvane_fx
@@ -18,12 +19,11 @@ import os as _os
 
 from . import _core
 
-__all__ = ["Delay", "PingPongDelay", "Chorus", "Flanger", "Vibrato", "Chain", "Effect",
-           "render_file", "effect_types"]
+__all__ = ["Chain", "Effect", "render_file", "effect_types"]  # and every effect, below
 
 
 class Effect(_core.EffectBase):
-    """An effect of the library: the base of Delay, PingPongDelay, Chorus, Flanger, Vibrato."""
+    """An effect of the library: the base of every effect class."""
 
     _type = ""
     _settings: list = []
@@ -114,6 +114,7 @@ def effect_types() -> list:
 
 for _info in _core.effect_types():
     globals()[_info["type"]] = _make_effect(_info)
+    __all__.append(_info["type"])
 del _info
 
 

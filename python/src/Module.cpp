@@ -39,16 +39,8 @@ using orvane::extensions::audioeffects::SettingKind;
 constexpr double kMaxFrames = std::numeric_limits<std::uint32_t>::max();
 constexpr unsigned int kMaxChannels = 2;  // no effect takes more
 
-// The library, loaded once the way a host application loads it.
-NodeFactory& factory() {
-  static const std::shared_ptr<NodeFactory> instance = [] {
-    orvane::extensions::audioeffects::AudioEffectsExtension::load();
-    auto extension = orvane::ExtensionManager::getInstance().getExtension("AudioEffects");
-    if (!extension) throw std::runtime_error("the AudioEffects extension did not register");
-    return extension->getNodeFactory();
-  }();
-  return *instance;
-}
+// The library, loaded once per process the way a host application loads it.
+NodeFactory& factory() { return *orvane::fx::libraryFactory(); }
 
 // "delay" in ms → "delay_ms"; "sweep-width" in s → "sweep_width_s"; "dry-mix" → "dry_mix".
 std::string pythonName(const SettingInfo& s) {
@@ -63,8 +55,8 @@ std::string pythonName(const SettingInfo& s) {
 
 std::string number(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
-  return text;
+  const auto written = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, written.ptr);
 }
 
 class Effect {
@@ -77,6 +69,12 @@ class Effect {
   }
 
   const EffectSettings& settings() const { return *settings_; }
+  // What the node holds, exactly.
+  double value(std::size_t index) const { return settings_->get(*node_, index); }
+  // What the node will do differently from what its settings ask at this rate.
+  std::vector<std::string> cautions(std::uint32_t sampleRate) const {
+    return settings_->cautions(*node_, sampleRate);
+  }
   const std::string& type() const { return settings_->type(); }
 
   // A number comes back as the shortest decimal that names the node's float (0.7, not
@@ -94,20 +92,15 @@ class Effect {
     return shortest;
   }
 
-  // Takes a value only inside the setting's range (a whole number for an integer setting).
+  // Takes a value as every front end does (EffectSettings::refusal): what the node would clamp
+  // and what the setting cannot hold raise ValueError; the rest is taken as it is, and
+  // process() warns of what the node will make of it.
   void set(std::size_t index, double value) {
     checkIndex(index);
-    const SettingInfo& s = settings_->settings()[index];
-    const std::string unit = s.unit.empty() ? "" : " " + s.unit;
-    if (!(value >= s.minimum && value <= s.maximum)) {
-      throw py::value_error(type() + "." + pythonName(s) + " = " + number(value) +
-                            " is outside its range, " + number(s.minimum) + " to " +
-                            number(s.maximum) + unit);
-    }
-    if (s.kind != SettingKind::Number && value != std::floor(value)) {
-      throw py::value_error(type() + "." + pythonName(s) + " = " + number(value) +
-                            (s.kind == SettingKind::Toggle ? " is not True or False"
-                                                           : " is not a whole number"));
+    const std::string refusal = settings_->refusal(index, value);
+    if (!refusal.empty()) {
+      throw py::value_error(type() + "." + pythonName(settings_->settings()[index]) + " = " +
+                            number(value) + " is " + refusal);
     }
     settings_->set(*node_, index, value);
   }
@@ -224,6 +217,16 @@ void checkChannels(const std::vector<Effect*>& effects, std::size_t channels) {
   }
 }
 
+// Settings the effects take but will not follow at this rate, as Python warnings (shown once per
+// place by default; an error where warnings are made errors).
+void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
+  for (const Effect* effect : effects) {
+    for (const std::string& caution : effect->cautions(rate)) {
+      if (PyErr_WarnEx(PyExc_UserWarning, caution.c_str(), 1) != 0) throw py::error_already_set();
+    }
+  }
+}
+
 // Runs every effect over every item of the output (float32, C order, batch × channels × frames)
 // in cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
 // with silence for the tail, and processed in place while it is still in cache. The nodes give
@@ -276,6 +279,7 @@ py::array processChain(const std::vector<Effect*>& effects, const py::object& au
   }
   const Shape in = shapeOf(audio);
   checkChannels(effects, in.channels);
+  warnOfCautions(effects, rate);
   if (in.batch > 1 && !reset) {
     throw py::value_error("reset=False continues one stream; a batch's items always start "
                           "fresh, so process a batch with reset=True");
@@ -327,14 +331,6 @@ py::array processChain(const std::vector<Effect*>& effects, const py::object& au
   return result;
 }
 
-// The text orvane-fx takes for a value: exact for every float and whole number.
-std::string settingText(const SettingInfo& s, double value) {
-  if (s.kind == SettingKind::Toggle) return value > 0.0 ? "true" : "false";
-  char text[40];
-  std::snprintf(text, sizeof text, s.kind == SettingKind::Integer ? "%.0f" : "%.17g", value);
-  return text;
-}
-
 // Streams a file through the chain with the renderer's own reader, writer and render loop.
 void renderFile(const std::string& input, const std::string& output,
                 const std::vector<Effect*>& effects, unsigned int block, double tailSeconds) {
@@ -344,8 +340,7 @@ void renderFile(const std::string& input, const std::string& output,
     orvane::fx::EffectSpec named{effect->type(), {}};
     const EffectSettings& settings = effect->settings();
     for (std::size_t i = 0; i < settings.settings().size(); ++i) {
-      const SettingInfo& s = settings.settings()[i];
-      named.settings.emplace_back(s.id, settingText(s, effect->get(i)));
+      named.values.emplace_back(i, effect->value(i));
     }
     specs.push_back(std::move(named));
   }

@@ -150,19 +150,28 @@ def test_out_may_be_another_array_of_the_output_shape():
 
 # --- settings, pickling, chains ----------------------------------------------------------------
 
-def test_settings_are_keywords_and_properties_checked_against_their_ranges():
+def test_settings_are_keywords_and_properties_under_the_renderers_policy():
     delay = orvane_fx.Delay(delay_ms=350, dry_mix=0.5)
     assert delay.delay_ms == 350 and delay.dry_mix == 0.5 and delay.enabled is True
     assert repr(delay) == ("Delay(enabled=True, dry_mix=0.5, wet_mix=0.3, delay_ms=350, "
                            "feedback=0.2)")
-    with pytest.raises(ValueError, match=r"delay_ms = 1500 is outside its range, 0 to 1000 ms"):
-        delay.delay_ms = 1500
-    with pytest.raises(ValueError, match="feedback = 1 is outside its range, 0 to 0.99"):
-        orvane_fx.Delay(feedback=1.0)
-    with pytest.raises(ValueError, match="not a whole number"):
-        delay.delay_ms = 2.5
-    with pytest.raises(ValueError, match="outside its range"):
+    # What the node clamps is refused, with the bounds as they were written.
+    ping_pong = orvane_fx.PingPongDelay()
+    with pytest.raises(ValueError, match=r"feedback = 0.99000001 is outside the bounds 0 to 0.99$"):
+        ping_pong.feedback = 0.99000001
+    with pytest.raises(ValueError, match=r"delay_ms = 1500 is outside the bounds 1 to 1000 ms"):
+        ping_pong.delay_ms = 1500
+    with pytest.raises(ValueError, match=r"delay_ms = 999.9999999999999 is not a whole number"):
+        delay.delay_ms = 999.9999999999999
+    with pytest.raises(ValueError, match="not a finite number"):
         orvane_fx.Chorus(sweep_width_s=float("nan"))
+    # What the node stores as it is is taken, and processing warns of what it will do.
+    long_echo = orvane_fx.Delay(delay_ms=1500, feedback=1.0)
+    assert long_echo.delay_ms == 1500 and long_echo.feedback == 1.0
+    with pytest.warns(UserWarning, match="48000-sample delay line cannot hold"):
+        long_echo(numpy.zeros(8, numpy.float32), 48000)
+    with pytest.warns(UserWarning, match="the echoes never decay"):
+        long_echo(numpy.zeros(8, numpy.float32), 48000)
     with pytest.raises(TypeError, match="has no setting 'delay'.*delay_ms"):
         orvane_fx.Delay(delay=3)
     with pytest.raises(TypeError, match="True or False"):

@@ -236,7 +236,7 @@ TEST_F(Renderer, BadInputFailsClearlyAndLeavesFilesAlone) {
       {"-s impulse Delay loudness=3", "Delay has no setting 'loudness'"},
       {"-s impulse Delay feedback=lots", "feedback=lots: not a number"},
       {"-s impulse Delay feedback=nan", "not a number"},
-      {"-s impulse Delay delay=2.5", "expected a whole number"},
+      {"-s impulse Delay delay=2.5", "delay=2.5: not a whole number"},
       {"-s impulse Delay enabled=maybe", "expected true, false, 1 or 0"},
       {"-s impulse PingPongDelay feedback=1.5", "outside the bounds 0 to 0.99"},
       {"-s impulse --channels 1 PingPongDelay", "PingPongDelay needs exactly 2 channels"},

@@ -37,8 +37,8 @@ struct EffectEntry;  // the library's own list of effects
 
 class ORVANE_AUDIOEFFECTS_API EffectSettings {
  public:
-  // Any thread. Every effect of the library, in the order the node factory registers them
-  // (Delay, PingPongDelay, Vibrato, Flanger, Chorus). Front ends list effects from here.
+  // Any thread. Every effect of the library, in the order the node factory registers them.
+  // Front ends list effects from here.
   static std::span<const EffectSettings> all();
 
   // Any thread. The description of an effect by its catalogue type ("Delay") or by its node's
@@ -54,8 +54,7 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   const std::string& description() const noexcept;
   // Any thread. A short lower-case name, for file names, plugin labels and URIs ("pingpong").
   const std::string& slug() const noexcept;
-  // Any thread. The kind of effect, as plugin hosts sort them: "Delay", "Chorus", "Flanger"
-  // or "Modulator".
+  // Any thread. The kind of effect, as plugin hosts sort them ("Delay", "Chorus", "Modulator").
   const std::string& category() const noexcept;
   // Any thread. A number that names this effect's plugins for good: the stereo one, and the
   // mono one (where the effect takes mono) one above.
@@ -93,6 +92,19 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   // whole number as it was, and a number becomes NaN. Where the node clamps (clamps is true),
   // it keeps the value within the setting's range.
   void set(Node& node, std::size_t index, double value) const;
+
+  // The one policy of every front end for a value a user gives: empty when the value is to be
+  // taken, else why it is refused ("outside the bounds 0 to 0.99", "not a whole number"). Refused: what is not a finite number; for a switch, anything but 0 or 1; for a whole
+  // number, a fraction or a value beyond 0 to 4294967295; for a setting the node keeps within
+  // its range (clamps), a value outside it. Any other value outside the offered range is
+  // taken as it is, and cautions() says what the node will make of it. Any thread; allocates
+  // only to refuse. Throws std::out_of_range for an index past settings().
+  std::string refusal(std::size_t index, double value) const;
+
+  // A value as people type it: true or false for a switch, a whole number, or the shortest
+  // decimal that reads back as the same value (of the float, for a number that is one: "0.7"
+  // for what a node holds as 0.7f). Any thread; allocates.
+  static std::string valueText(const SettingInfo& setting, double value);
 
   // Any thread; allocates. What a node of this type will do differently from what its settings
   // ask at this sample rate, one plain sentence each, starting with the effect's type: a delay
