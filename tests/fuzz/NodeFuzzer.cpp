@@ -55,52 +55,31 @@ class Bytes {
   std::size_t position_ = 0;
 };
 
+// Any effect of the library's list, at any capacity its class takes.
 std::unique_ptr<SingleBusAudioProcessorNode> makeNode(unsigned int type, unsigned int capacity) {
-  switch (type % 5) {
-    case 0:
-      return std::make_unique<DelayNode>(capacity);
-    case 1:
-      return std::make_unique<PingPongDelayNode>();
-    case 2:
-      return std::make_unique<VibratoNode>(capacity);
-    case 3:
-      return std::make_unique<FlangerNode>(capacity);
-    default:
-      return std::make_unique<ChorusNode>(capacity);
-  }
+  const auto effects = EffectSettings::all();
+  return orvane::testing::makeNode(effects[type % effects.size()], capacity);
 }
 
+// One setting of the node, through the library's description, at a value from the bytes: a
+// switch on or off, any float, or a whole number (any, or one up to 2 s).
 void changeSetting(Node& node, Bytes& bytes) {
   const std::uint8_t which = bytes.u8();
   const float value = bytes.f32();
   const std::uint32_t whole = bytes.u32();
-  orvane::testing::NodeControls(node).visit([&](auto& n) {
-    using N = std::remove_reference_t<decltype(n)>;
-    if (which % 7 == 0) {
-      n.setIsEnabled(whole % 2 == 0);
-    } else if constexpr (std::is_same_v<N, DelayNode> || std::is_same_v<N, PingPongDelayNode>) {
-      switch (which % 7) {
-        case 1:
-          n.setDryMix(value);
-          break;
-        case 2:
-          n.setWetMix(value);
-          break;
-        case 3:
-          n.setFeedbackLevel(value);
-          break;
-        default:
-          n.setDelayMs(which % 2 == 0 ? whole : whole % 2000);
-          break;
-      }
-    } else {
-      if (which % 2 == 0) {
-        n.setSweepWidth(value);
-      } else {
-        n.setFrequency(value);
-      }
-    }
-  });
+  const EffectSettings& effect = orvane::testing::effectOf(node);
+  const std::size_t index = which % effect.settings().size();
+  switch (effect.settings()[index].kind) {
+    case SettingKind::Toggle:
+      effect.set(node, index, whole % 2 == 0 ? 1.0 : 0.0);
+      break;
+    case SettingKind::Integer:
+      effect.set(node, index, which % 2 == 0 ? whole : whole % 2000);
+      break;
+    case SettingKind::Number:
+      effect.set(node, index, value);
+      break;
+  }
   auto& audioNode = dynamic_cast<AudioNode&>(node);
   if (!audioNode.getParameters().empty() && which >= 200) {
     const auto& parameter = audioNode.getParameters()[which % audioNode.getParameters().size()];
@@ -108,11 +87,7 @@ void changeSetting(Node& node, Bytes& bytes) {
   }
 }
 
-bool isEnabled(Node& node) {
-  bool enabled = true;
-  orvane::testing::NodeControls(node).visit([&](auto& n) { enabled = n.getIsEnabled(); });
-  return enabled;
-}
+bool isEnabled(Node& node) { return orvane::testing::NodeControls(node).isEnabled(); }
 
 }  // namespace
 

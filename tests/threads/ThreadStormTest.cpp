@@ -47,29 +47,18 @@ unsigned int hostileUnsigned(std::mt19937& random) {
   return kValues[random() % std::size(kValues)];
 }
 
-// Calls every setter and getter of the node, and of its stored parameters, with random values.
+// Calls every setter and getter of the node (through the library's description, which goes
+// through the node's own accessors), and of its stored parameters, with random values.
 void storm(Node& node, std::uint32_t seed, const std::atomic<bool>& stop) {
   std::mt19937 random(seed);
-  NodeControls controls(node);
-  float sink = 0.0f;
+  const EffectSettings& effect = NodeControls(node).effect();
+  double sink = 0.0;
   while (!stop.load()) {
-    controls.visit([&](auto& n) {
-      n.setIsEnabled(random() % 4 != 0);
-      sink += n.getIsEnabled() ? 1.0f : 0.0f;
-      using N = std::remove_reference_t<decltype(n)>;
-      if constexpr (std::is_same_v<N, DelayNode> || std::is_same_v<N, PingPongDelayNode>) {
-        n.setDryMix(hostileFloat(random));
-        n.setWetMix(hostileFloat(random));
-        n.setFeedbackLevel(hostileFloat(random));
-        n.setDelayMs(hostileUnsigned(random));
-        sink += n.getDryMix() + n.getWetMix() + n.getFeedbackLevel() +
-                static_cast<float>(n.getDelayMs());
-      } else {
-        n.setSweepWidth(hostileFloat(random));
-        n.setFrequency(hostileFloat(random));
-        sink += n.getSweepWidth() + n.getFrequency();
-      }
-    });
+    for (std::size_t i = 0; i < effect.settings().size(); ++i) {
+      const bool whole = effect.settings()[i].kind == SettingKind::Integer;
+      effect.set(node, i, whole ? hostileUnsigned(random) : hostileFloat(random));
+      sink += effect.get(node, i);
+    }
     auto& audioNode = dynamic_cast<AudioNode&>(node);
     for (const auto& parameter : audioNode.getParameters()) {
       audioNode.setValue(parameter->getId(), static_cast<double>(hostileFloat(random)));
@@ -77,22 +66,6 @@ void storm(Node& node, std::uint32_t seed, const std::atomic<bool>& stop) {
     }
   }
   EXPECT_TRUE(sink == sink || std::isnan(sink));  // keeps the reads from being optimised away
-}
-
-void makeSane(Node& node) {
-  NodeControls(node).visit([](auto& n) {
-    n.setIsEnabled(true);
-    using N = std::remove_reference_t<decltype(n)>;
-    if constexpr (std::is_same_v<N, DelayNode> || std::is_same_v<N, PingPongDelayNode>) {
-      n.setDryMix(0.7f);
-      n.setWetMix(0.3f);
-      n.setFeedbackLevel(0.2f);
-      n.setDelayMs(10);
-    } else {
-      n.setSweepWidth(0.002f);
-      n.setFrequency(1.0f);
-    }
-  });
 }
 
 TEST(ThreadStorm, EveryNodeSurvivesControlThreadsWhileAudioRuns) {
@@ -105,7 +78,7 @@ TEST(ThreadStorm, EveryNodeSurvivesControlThreadsWhileAudioRuns) {
     std::thread first(storm, std::ref(*node), 1u, std::cref(stop));
     std::thread second(storm, std::ref(*node), 2u, std::cref(stop));
 
-    const bool stereoOnly = info.type == "PingPongDelay";
+    const bool stereoOnly = EffectSettings::forType(info.type)->minimumChannels() == 2;
     const unsigned int rates[] = {44100, 48000, 96000};
     std::mt19937 random(3);
     const orvane::testing::Signal input = orvane::testing::noise(2, kBlockFrames, 4);
@@ -125,7 +98,7 @@ TEST(ThreadStorm, EveryNodeSurvivesControlThreadsWhileAudioRuns) {
     second.join();
 
     // Once the settings are sane again and the delay has passed, the output is finite.
-    makeSane(*node);
+    NodeControls(*node).setDefaults();
     orvane::testing::render(processor, orvane::testing::silence(2, 96000), 48000, 512);
     const auto out = orvane::testing::render(processor, input, 48000, 256);
     for (const auto& channel : out) {

@@ -92,7 +92,9 @@ class ORVANE_SDK_API SingleBusAudioProcessorNode : public AudioProcessorNode {
 
   // Any thread, while no process call runs. False refuses the pair.
   virtual bool setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) = 0;
-  // Audio thread. The output bus may refer to the same buffer as the input (in place).
+  // Audio thread. The output bus may refer to the same buffer as the input (in place). Runs in
+  // the caller's floating-point mode: denormals are flushed only by the bus-list process
+  // above, or by a host that sets the mode itself.
   virtual bool process(AudioBus& input, AudioBus& output) = 0;
 };
 

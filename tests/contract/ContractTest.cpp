@@ -1,6 +1,10 @@
-// Every node type against hostile settings and block shapes: nothing may read or write outside
-// a buffer (AddressSanitizer checks that in the sanitizer build), nothing may crash, and once
-// the settings are sane again the output must be finite after the delay has passed.
+// What every effect of the library's list promises, whatever it does to the sound: bypass
+// passes the input and freezes the state; the output does not depend on how the host cuts
+// the blocks or whether it processes in place; and against hostile settings and block shapes
+// nothing reads or writes outside a buffer (AddressSanitizer checks that in the sanitizer
+// build), nothing crashes, and once the settings are sane again the output is finite after the
+// delay has passed. The suite runs over EffectSettings::all(): a new effect is covered by its
+// entry in the list.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +23,7 @@
 namespace orvane::extensions::audioeffects {
 namespace {
 
+using orvane::testing::makeNode;
 using orvane::testing::NodeControls;
 using orvane::testing::noise;
 using orvane::testing::render;
@@ -30,36 +35,30 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Maker {
   std::string name;
-  std::function<std::unique_ptr<SingleBusAudioProcessorNode>()> make;
+  const EffectSettings* effect;
+  unsigned int capacity;
+  std::unique_ptr<SingleBusAudioProcessorNode> make() const { return makeNode(*effect, capacity); }
 };
 
-// Every type at the factory's capacity, and the types with a capacity at 0 and 1 as well.
+// Every effect at the factory's capacity, and where the class takes one, at 0 and 1 as well.
 std::vector<Maker> allNodes() {
   std::vector<Maker> makers;
-  for (unsigned int capacity : {0u, 1u, 2u}) {
-    const std::string suffix = "(" + std::to_string(capacity) + ")";
-    makers.push_back({"Delay" + suffix, [=] { return std::make_unique<DelayNode>(capacity); }});
-    makers.push_back({"Chorus" + suffix, [=] { return std::make_unique<ChorusNode>(capacity); }});
-    makers.push_back({"Flanger" + suffix, [=] { return std::make_unique<FlangerNode>(capacity); }});
-    makers.push_back({"Vibrato" + suffix, [=] { return std::make_unique<VibratoNode>(capacity); }});
+  for (const EffectSettings& effect : EffectSettings::all()) {
+    for (unsigned int capacity : {0u, 1u, 2u}) {
+      makers.push_back({effect.type() + "(" + std::to_string(capacity) + ")", &effect, capacity});
+    }
   }
-  makers.push_back({"PingPongDelay", [] { return std::make_unique<PingPongDelayNode>(); }});
   return makers;
 }
 
 // Sets the node's time setting (delay in ms, or sweep width in seconds) and its levels.
 void setTime(Node& node, double delayMs, float sweepSeconds, float level) {
-  NodeControls(node).visit([&](auto& n) {
-    using N = std::remove_reference_t<decltype(n)>;
-    if constexpr (std::is_same_v<N, DelayNode> || std::is_same_v<N, PingPongDelayNode>) {
-      n.setDelayMs(static_cast<unsigned int>(delayMs));
-      n.setFeedbackLevel(level);
-      n.setWetMix(level);
-    } else {
-      n.setSweepWidth(sweepSeconds);
-      n.setFrequency(level);
-    }
-  });
+  NodeControls controls(node);
+  controls.set("delay", delayMs);
+  controls.set("feedback", level);
+  controls.set("wet-mix", level);
+  controls.set("sweep-width", sweepSeconds);
+  controls.set("frequency", level);
 }
 
 void expectFinite(const Signal& signal, const std::string& what) {
@@ -68,7 +67,88 @@ void expectFinite(const Signal& signal, const std::string& what) {
   }
 }
 
-TEST(Hostile, SettingsFarBeyondTheRingsNeverBreakANode) {
+// Every effect at its defaults, and with its time setting halfway.
+class EveryEffect : public ::testing::TestWithParam<const EffectSettings*> {
+ protected:
+  std::unique_ptr<SingleBusAudioProcessorNode> make(double timeFraction = -1.0) const {
+    auto node = makeNode(*GetParam(), 2);
+    if (timeFraction >= 0.0) NodeControls(*node).setDelayOrSweep(timeFraction);
+    return node;
+  }
+};
+
+std::vector<const EffectSettings*> everyEffect() {
+  std::vector<const EffectSettings*> all;
+  for (const EffectSettings& effect : EffectSettings::all()) all.push_back(&effect);
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(List, EveryEffect, ::testing::ValuesIn(everyEffect()),
+                         [](const auto& info) { return info.param->type(); });
+
+TEST_P(EveryEffect, OutputDoesNotDependOnHowTheBlocksAreCut) {
+  for (double time : {-1.0, 0.002, 0.05}) {
+    const Signal input = noise(2, 20000, 31);
+    const Signal whole = render(*make(time), input, 48000, 20000);
+    for (unsigned int block : {1u, 7u, 16u, 128u, 1000u, 4096u}) {
+      ASSERT_EQ(render(*make(time), input, 48000, block), whole)
+          << "blocks of " << block << ", time " << time;
+    }
+  }
+}
+
+TEST_P(EveryEffect, BypassPassesTheInputBitForBitAndFreezesTheState) {
+  const Signal before = noise(2, 3000, 32);
+  const Signal during = noise(2, 1000, 33);
+  const Signal after = noise(2, 3000, 34);
+  const auto bypassed = make();
+  const auto untouched = make();
+  render(*bypassed, before, 48000, 256);
+  render(*untouched, before, 48000, 256);
+  NodeControls(*bypassed).setEnabled(false);
+  EXPECT_EQ(render(*bypassed, during, 48000, 256), during);
+  NodeControls(*bypassed).setEnabled(true);
+  EXPECT_EQ(render(*bypassed, after, 48000, 256), render(*untouched, after, 48000, 256))
+      << "the delay lines and oscillators went on while bypassed";
+}
+
+TEST_P(EveryEffect, InPlaceGivesWhatSeparateBuffersGive) {
+  const Signal input = noise(2, 5000, 35);
+  const auto separate = make(0.02);
+  const auto inPlace = make(0.02);
+  const Signal expected = render(*separate, input, 48000, 300);
+  Signal samples = input;
+  for (unsigned int start = 0; start < 5000; start += 300) {
+    const unsigned int length = std::min(300u, 5000u - start);
+    float* channels[2] = {samples[0].data() + start, samples[1].data() + start};
+    AudioBuffer<float> buffer(channels, 2, length, 48000);
+    AudioBus bus(buffer);
+    ASSERT_TRUE(inPlace->process(bus, bus));
+  }
+  EXPECT_EQ(samples, expected);
+}
+
+TEST_P(EveryEffect, SettingsTheDescriptionSetsAreTheOnesTheNodeUses) {
+  // Each setting given through the description at a value inside its range other than its
+  // default changes the output, and setting the defaults back restores it exactly.
+  const EffectSettings& effect = *GetParam();
+  const Signal input = noise(2, 30000, 36);
+  const Signal atDefaults = render(*make(), input, 48000, 512);
+  for (std::size_t i = 0; i < effect.settings().size(); ++i) {
+    const auto& s = effect.settings()[i];
+    SCOPED_TRACE(s.id);
+    const double other = s.kind == SettingKind::Toggle ? 0.0 : (s.minimum + s.maximum) * 0.37;
+    const auto node = make();
+    effect.set(*node, i, other);
+    EXPECT_NE(render(*node, input, 48000, 512), atDefaults);
+    const auto restored = make();
+    effect.set(*restored, i, other);
+    effect.set(*restored, i, s.defaultValue);
+    EXPECT_EQ(render(*restored, input, 48000, 512), atDefaults);
+  }
+}
+
+TEST(EveryEffectHostile, SettingsFarBeyondTheRingsNeverBreakANode) {
   struct Setting {
     double delayMs;
     float sweep;
@@ -92,7 +172,7 @@ TEST(Hostile, SettingsFarBeyondTheRingsNeverBreakANode) {
   }
 }
 
-TEST(Hostile, OddBlockShapesAreProcessedWithinTheBuffers) {
+TEST(EveryEffectHostile, OddBlockShapesAreProcessedWithinTheBuffers) {
   for (const Maker& maker : allNodes()) {
     const std::unique_ptr<SingleBusAudioProcessorNode> node = maker.make();
     render(*node, silence(2, 0), 48000, 512);  // no frames
@@ -115,7 +195,7 @@ TEST(Hostile, OddBlockShapesAreProcessedWithinTheBuffers) {
 // A node writes only part of a separate output bus itself and copies the rest; whatever the
 // output held before, the result must be what processing in place gives, with the part the
 // input lacks silenced.
-TEST(Hostile, ASeparateOutputBusEndsUpAsInPlaceProcessingLeavesIt) {
+TEST(EveryEffectHostile, ASeparateOutputBusEndsUpAsInPlaceProcessingLeavesIt) {
   constexpr unsigned int kFrames = 300;
   constexpr unsigned int kOutputChannels = 3;
   constexpr unsigned int kOutputFrames = 400;
@@ -150,7 +230,7 @@ TEST(Hostile, ASeparateOutputBusEndsUpAsInPlaceProcessingLeavesIt) {
   }
 }
 
-TEST(Hostile, OneNonFiniteSampleFromUpstreamDoesNotSilenceANodeForGood) {
+TEST(EveryEffectHostile, OneNonFiniteSampleFromUpstreamDoesNotSilenceANodeForGood) {
   for (const Maker& maker : allNodes()) {
     const std::unique_ptr<SingleBusAudioProcessorNode> node = maker.make();
     Signal poisoned = noise(2, 4000, 11);
