@@ -6,52 +6,20 @@ namespace orvane::extensions::audioeffects {
 
 namespace {
 
-constexpr const char* kNodeTypeName = "OrvaneFlangerNode";
+constexpr support::SweptNodeInfo kFlangerInfo{
+    "OrvaneFlangerNode", "Flanger", "Flanger",
+    "Applies a flanger effect to the input audio signal.",
+    "How far the short delay swings, which sets how far the notches sweep.", 0.02, 10.0};
 
-// The flanger reads a few samples behind the write position, swung by an oscillator per channel,
-// and feeds what it reads back into the ring: the notches of a comb sweep up and down.
-struct FlangerTraits {
-  static constexpr float kBaseDelaySamples = 2.0f;
-  static constexpr bool kFeedsBack = true;
-  static constexpr bool kOscillatorPerChannel = true;
-  static constexpr float kWetMix = 0.8f;
-  static constexpr float kFeedbackLevel = 0.6f;
-  static constexpr float kDefaultSweepWidthSeconds = 0.005f;
-  static constexpr float kInitialFrequencyHz = 0.4f;
-};
-
-constexpr double kMaximumSweepSeconds = 0.02;
-constexpr double kMaximumFrequencyHz = 10.0;
+// Two samples behind the write position plus a swing of a few milliseconds, an oscillator per
+// channel, and 0.6 of what is read fed back into the ring: a comb whose notches sweep up and
+// down. The swept signal is mixed into the input at 0.8.
+constexpr support::SweptTraits kFlanger{
+    .baseDelaySamples = 2.0f, .feedsBack = true, .oscillatorPerChannel = true, .wetMix = 0.8f,
+    .feedbackLevel = 0.6f, .defaultSweepWidthSeconds = 0.005f, .initialFrequencyHz = 0.4f};
 
 }  // namespace
 
-class ORVANE_AUDIOEFFECTS_HIDDEN FlangerNode::Internals
-    : public support::SweptCore<FlangerTraits> {
-  using SweptCore::SweptCore;
-};
-
-FlangerNode::FlangerNode(unsigned int numberOfChannels)
-    : internals(std::make_unique<Internals>(numberOfChannels)) {
-  typeName = kNodeTypeName;
-}
-
-FlangerNode::~FlangerNode() = default;
-
-NodeTypeInfo FlangerNode::getNodeTypeInfo() {
-  return support::makeNodeTypeInfo("Flanger", "Flanger",
-                                   "Applies a flanger effect to the input audio signal.");
-}
-
-ORVANE_SWEPT_NODE_ACCESSORS(FlangerNode)
-
-template <>
-const NodeDescription& describeNode<FlangerNode>() {
-  static const NodeDescription description =
-      support::sweptDescription<FlangerNode, FlangerTraits>(
-          kNodeTypeName,
-          "How far the short delay swings, which sets how far the notches sweep.",
-          kMaximumSweepSeconds, kMaximumFrequencyHz);
-  return description;
-}
+ORVANE_SWEPT_NODE(FlangerNode, kFlanger, kFlangerInfo)
 
 }  // namespace orvane::extensions::audioeffects

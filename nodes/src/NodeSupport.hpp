@@ -199,9 +199,9 @@ void runFrames(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
 template <typename Run>
 void runMonoOrStereo(std::vector<CircularBuffer>& rings, const AudioBuffer<float>& in,
                      AudioBuffer<float>& out, BlockExtent extent, Run run) {
-  CircularBuffer::Cursor cursors[2];
-  const float* inputs[2];
-  float* outputs[2];
+  CircularBuffer::Cursor cursors[2]{};
+  const float* inputs[2]{};
+  float* outputs[2]{};
   for (std::uint32_t c = 0; c < extent.channels; ++c) {
     cursors[c] = rings[c].acquire();
     inputs[c] = in.getChannel(c);

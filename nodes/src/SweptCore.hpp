@@ -7,20 +7,9 @@
 //   sweep = (sweepWidth × v) × rate;       // samples, in float, in exactly this order
 //   position = readPosition(ring, sweep, base);
 //
-// What sets the members apart is a traits type of three facts and their defaults:
-//   kBaseDelaySamples      the fixed part of the delay, in samples;
-//   kFeedsBack             whether the swept signal goes back into the ring, scaled by the
-//                          feedback level (the flanger) or only the input does (the others);
-//   kOscillatorPerChannel  true: each channel has its own oscillator, a quarter cycle ahead of
-//                          the one before; the ring is read before the sample is written, and
-//                          the output is x + wetMix × swept (chorus, flanger).
-//                          false: one oscillator steps once per frame for all channels; the
-//                          sample is written before the ring is read, and the output is the
-//                          swept signal alone (vibrato).
-// and kDefaultSweepWidthSeconds, kInitialFrequencyHz, kWetMix and kFeedbackLevel (the last two
-// are read only where the traits above use them).
-//
-// Internal to the library.
+// What sets the members apart is SweptTraits: three facts and the defaults. A member's source
+// gives its traits and its catalogue facts (SweptNodeInfo) and defines its class with
+// ORVANE_SWEPT_NODE. Internal to the library.
 
 #include <atomic>
 #include <cstdint>
@@ -40,26 +29,55 @@
 
 namespace orvane::extensions::audioeffects::support {
 
+struct SweptTraits {
+  float baseDelaySamples;  // the fixed part of the delay, in samples
+  // Whether the swept signal goes back into the ring, scaled by the feedback level (the
+  // flanger), or only the input does.
+  bool feedsBack;
+  // True: each channel has its own oscillator, a quarter cycle ahead of the one before; the
+  // ring is read before the sample is written, and the output is x + wetMix × swept (chorus,
+  // flanger). False: one oscillator steps once per frame for all channels; the sample is
+  // written before the ring is read, and the output is the swept signal alone (vibrato).
+  bool oscillatorPerChannel;
+  float wetMix;         // read only where the output mixes
+  float feedbackLevel;  // read only where the effect feeds back
+  float defaultSweepWidthSeconds;
+  float initialFrequencyHz;
+};
+
+// What the catalogue and the list of effects say of a member.
+struct SweptNodeInfo {
+  const char* nodeTypeName;  // the node's type-name string
+  const char* type;          // the catalogue's type, display name and description
+  const char* displayName;
+  const char* description;
+  const char* sweepDescription;  // what the sweep width does to the sound
+  // The range offered: the widest sweep still fits the ring, with the base delay, at rates
+  // far above 48 kHz.
+  double maximumSweepSeconds;
+  double maximumFrequencyHz;
+};
+
 // The swept part of the delay, in samples.
 inline float sweepSamples(float sweepWidth, float v, float rate) noexcept {
   return (sweepWidth * v) * rate;
 }
 
-template <typename Traits>
+template <SweptTraits kTraits>
 class SweptCore {
  public:
-  static constexpr bool kPerChannel = Traits::kOscillatorPerChannel;
+  static constexpr bool kPerChannel = kTraits.oscillatorPerChannel;
 
   // Allocates a ring per channel of capacity (and, per channel, an oscillator where the traits
   // say so); nothing is resized afterwards, so control threads may reach the oscillators while
   // audio runs.
   explicit SweptCore(std::uint32_t capacity) : numberOfChannels(capacity) {
     if constexpr (kPerChannel) {
-      buildChannels(capacity, Traits::kInitialFrequencyHz, oscillators, circularBuffers);
+      buildChannels(capacity, kTraits.initialFrequencyHz, oscillators, circularBuffers);
     } else {
       circularBuffers.reserve(capacity);
       for (std::uint32_t c = 0; c < capacity; ++c) circularBuffers.emplace_back(kRingLength);
-      oscillators.setFrequency(Traits::kInitialFrequencyHz);
+      oscillators.setFrequency(kTraits.initialFrequencyHz);
       oscillators.setAmplitude(kOscillatorAmplitude);
       oscillators.setOffset(kOscillatorOffset);
     }
@@ -116,9 +134,9 @@ class SweptCore {
 
   // Settings, written by any thread.
   std::atomic<bool> isEnabled{true};
-  std::atomic<float> sweepWidth{Traits::kDefaultSweepWidthSeconds};
-  std::atomic<float> wetMix{Traits::kWetMix};
-  std::atomic<float> feedbackLevel{Traits::kFeedbackLevel};
+  std::atomic<float> sweepWidth{kTraits.defaultSweepWidthSeconds};
+  std::atomic<float> wetMix{kTraits.wetMix};
+  std::atomic<float> feedbackLevel{kTraits.feedbackLevel};
 
  private:
   // Chorus and flanger: read, write, then mix the swept signal into the input.
@@ -128,8 +146,8 @@ class SweptCore {
       const float v = oscillators[c]->process(lfoRate);
       const float sweep = sweepSamples(sweepWidth.load(), v, rate);
       const float delayed =
-          ring.interpolate(readPosition(ring, sweep, Traits::kBaseDelaySamples));
-      if constexpr (Traits::kFeedsBack) {
+          ring.interpolate(readPosition(ring, sweep, kTraits.baseDelaySamples));
+      if constexpr (kTraits.feedsBack) {
         ring.writeSample(storable(x + feedbackLevel.load() * delayed));
       } else {
         ring.writeSample(storable(x));
@@ -140,9 +158,9 @@ class SweptCore {
 #if ORVANE_VECTOR_KERNELS
     if (vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
       const SweptSettings settings{sweepWidth, wetMix,
-                                   Traits::kFeedsBack ? &feedbackLevel : nullptr,
-                                   Traits::kBaseDelaySamples};
-      runSweptBlock<Traits::kFeedsBack>(circularBuffers, oscillators, in, out, extent, lfoRate,
+                                   kTraits.feedsBack ? &feedbackLevel : nullptr,
+                                   kTraits.baseDelaySamples};
+      runSweptBlock<kTraits.feedsBack>(circularBuffers, oscillators, in, out, extent, lfoRate,
                                         rate, settings, sample);
       return;
     }
@@ -153,7 +171,7 @@ class SweptCore {
   // Vibrato: one oscillator step per frame; write, then read the swept signal alone.
   void runSweptAlone(const AudioBuffer<float>& in, AudioBuffer<float>& out, BlockExtent extent,
                      int lfoRate, float rate) {
-    static_assert(!Traits::kFeedsBack, "the swept signal alone is never fed back");
+    static_assert(!kTraits.feedsBack, "the swept signal alone is never fed back");
     // Rings at one write position (the usual case: they drift apart only through blocks with
     // fewer channels) have one read position per frame, so it is worked out once, on channel
     // 0; it is the same float the other channels would work out.
@@ -170,7 +188,7 @@ class SweptCore {
     auto sample = [&](std::uint32_t c, CircularBuffer::Cursor& ring, float x) {
       ring.writeSample(storable(x));
       if (c == 0 || !ringsInStep) {
-        position = readPosition(ring, sweep, Traits::kBaseDelaySamples);
+        position = readPosition(ring, sweep, kTraits.baseDelaySamples);
       }
       const float y = ring.interpolate(position);
       ring.stepWritePointer();
@@ -184,7 +202,7 @@ class SweptCore {
               float** outputs) {
             runVibratoVector<decltype(channels)::value>(
                 rings, inputs, outputs, extent.frames, oscillators, lfoRate, sweepWidth, rate,
-                Traits::kBaseDelaySamples, beginFrame, sample);
+                kTraits.baseDelaySamples, beginFrame, sample);
           });
       return;
     }
@@ -195,31 +213,9 @@ class SweptCore {
 
 // ---- The description every swept effect gives ----
 
-// Its settings: the switch, the sweep width and the sweep rate, with the node's own defaults
-// and the range a user interface offers.
-template <typename Traits>
-std::vector<SettingInfo> sweptSettings(std::string sweepDescription, double maximumSweepSeconds,
-                                       double maximumFrequencyHz) {
-  return {
-      describe::enabledSetting(),
-      {"sweep-width", "Sweep Width", std::move(sweepDescription), "s", SettingKind::Number,
-       static_cast<double>(Traits::kDefaultSweepWidthSeconds), 0.0, maximumSweepSeconds, false,
-       false},
-      {"frequency", "Sweep Rate", "How many times a second the sweep goes up and back down.",
-       "Hz", SettingKind::Number, static_cast<double>(Traits::kInitialFrequencyHz), 0.0,
-       maximumFrequencyHz, false, false},
-  };
-}
-
-template <typename N>
-std::vector<SettingAccessor> sweptAccessors() {
-  return {describe::enabledAccess<N>(), describe::floatAccess<N, &N::getSweepWidth, &N::setSweepWidth>(),
-          describe::floatAccess<N, &N::getFrequency, &N::setFrequency>()};
-}
-
 // A sweep the ring cannot follow: not a finite number of samples, negative (it reads ahead and
 // the ring wraps), or past the end of the ring with the base delay.
-template <typename N, typename Traits>
+template <typename N, SweptTraits kTraits>
 void sweptCautions(Node& node, unsigned int sampleRate, std::vector<std::string>& out) {
   using describe::number;
   using describe::rateText;
@@ -234,7 +230,7 @@ void sweptCautions(Node& node, unsigned int sampleRate, std::vector<std::string>
     out.push_back("a negative sweep width (" + number(sweep) +
                   " s) reads ahead of the signal; the ring wraps and the swept signal comes " +
                   "from almost a second earlier");
-  } else if (static_cast<double>(Traits::kBaseDelaySamples) + span > kRingLength) {
+  } else if (static_cast<double>(kTraits.baseDelaySamples) + span > kRingLength) {
     out.push_back("a sweep width of " + number(sweep) + " s is " + number(span) +
                   " samples at " + rateText(sampleRate) + ", more than the " +
                   number(kRingLength) +
@@ -242,20 +238,42 @@ void sweptCautions(Node& node, unsigned int sampleRate, std::vector<std::string>
   }
 }
 
-// The whole description of a swept node N whose type name is `nodeTypeName`.
-template <typename N, typename Traits>
-NodeDescription sweptDescription(std::string nodeTypeName, std::string sweepDescription,
-                                 double maximumSweepSeconds, double maximumFrequencyHz) {
-  return {std::move(nodeTypeName), 1, kMaxSweptChannels,
-          sweptSettings<Traits>(std::move(sweepDescription), maximumSweepSeconds,
-                                maximumFrequencyHz),
-          sweptAccessors<N>(), sweptCautions<N, Traits>};
+// The whole description of a swept node N: the switch, the sweep width and the sweep rate,
+// with the node's own defaults and the ranges offered, each through the node's accessors.
+template <typename N, SweptTraits kTraits>
+NodeDescription sweptDescription(const SweptNodeInfo& info) {
+  return {info.nodeTypeName,
+          1,
+          kMaxSweptChannels,
+          {describe::enabledSetting(),
+           {"sweep-width", "Sweep Width", info.sweepDescription, "s", SettingKind::Number,
+            static_cast<double>(kTraits.defaultSweepWidthSeconds), 0.0, info.maximumSweepSeconds,
+            false, false},
+           {"frequency", "Sweep Rate", "How many times a second the sweep goes up and back down.",
+            "Hz", SettingKind::Number, static_cast<double>(kTraits.initialFrequencyHz), 0.0,
+            info.maximumFrequencyHz, false, false}},
+          {describe::enabledAccess<N>(),
+           describe::floatAccess<N, &N::getSweepWidth, &N::setSweepWidth>(),
+           describe::floatAccess<N, &N::getFrequency, &N::setFrequency>()},
+          sweptCautions<N, kTraits>};
 }
 
 }  // namespace orvane::extensions::audioeffects::support
 
-// The public accessors of a swept node class, forwarding to its core (`internals`).
-#define ORVANE_SWEPT_NODE_ACCESSORS(Node)                                                    \
+// The whole of a swept node class `Node` (its Internals, construction, catalogue record,
+// accessors, process and description), from its traits and its catalogue facts.
+#define ORVANE_SWEPT_NODE(Node, kTraits, kInfo)                                                 \
+  class ORVANE_AUDIOEFFECTS_HIDDEN Node::Internals : public support::SweptCore<kTraits> {      \
+    using SweptCore::SweptCore;                                                               \
+  };                                                                                          \
+  Node::Node(unsigned int numberOfChannels)                                                   \
+      : internals(std::make_unique<Internals>(numberOfChannels)) {                            \
+    typeName = kInfo.nodeTypeName;                                                            \
+  }                                                                                           \
+  Node::~Node() = default;                                                                    \
+  NodeTypeInfo Node::getNodeTypeInfo() {                                                      \
+    return support::makeNodeTypeInfo(kInfo.type, kInfo.displayName, kInfo.description);       \
+  }                                                                                           \
   bool Node::getIsEnabled() { return internals->isEnabled.load(); }                           \
   void Node::setIsEnabled(bool isEnabled) { internals->isEnabled.store(isEnabled); }          \
   float Node::getSweepWidth() { return internals->sweepWidth.load(); }                        \
@@ -265,4 +283,11 @@ NodeDescription sweptDescription(std::string nodeTypeName, std::string sweepDesc
   bool Node::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {        \
     return support::acceptsMonoOrStereo(inputFormat, outputFormat);                           \
   }                                                                                           \
-  bool Node::process(AudioBus& input, AudioBus& output) { return internals->process(input, output); }
+  bool Node::process(AudioBus& input, AudioBus& output) {                                     \
+    return internals->process(input, output);                                                 \
+  }                                                                                           \
+  template <>                                                                                 \
+  const NodeDescription& describeNode<Node>() {                                               \
+    static const NodeDescription description = support::sweptDescription<Node, kTraits>(kInfo); \
+    return description;                                                                       \
+  }
