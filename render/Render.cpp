@@ -267,7 +267,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     std::vector<float*> blockPointers(channels);
     Chunk chunk;
     while (filled.pop(chunk)) {
-      if (stopRequestedNow()) throw Interrupted();
+      if (stopRequestedNow() || (options.stopAsked && options.stopAsked())) throw Interrupted();
       for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
       const unsigned int count = chunk.frames;
       if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);

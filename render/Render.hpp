@@ -3,6 +3,7 @@
 // The streaming render: input in blocks through a chain of nodes to a sound file.
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 #include "Chain.hpp"
@@ -20,7 +21,14 @@ struct RenderOptions {
   bool showProgress = false;     // on stderr, once a render runs longer than a second
   bool measureLevels = false;    // RMS of the output, at some cost per sample
   Spectrogram* spectrogram = nullptr;  // fed with the output, when given
+  // Asked between chunks, on the thread that called render(): true stops the render as a stop
+  // request does (a host with signal handling of its own, such as Python's, answers here).
+  std::function<bool()> stopAsked;
 };
+
+// The largest block a render takes, in frames (2^20): far beyond any host's, small enough that
+// a block's buffers stay a few megabytes.
+inline constexpr unsigned int kMaxBlockFrames = 1u << 20;
 
 struct RenderResult {
   std::uint64_t frames = 0;

@@ -15,7 +15,10 @@ through a chain.
 
 from __future__ import annotations
 
+import numbers as _numbers
 import os as _os
+
+import numpy as _numpy
 
 from . import _core
 
@@ -28,8 +31,14 @@ class Effect(_core.EffectBase):
     _type = ""
     _settings: list = []
 
+    # The library's effect is made with the object, so that no path (unpickling machinery,
+    # cls.__new__ by hand) leaves one without it.
+    def __new__(cls, *args, **kwargs):
+        self = super().__new__(cls)
+        _core.EffectBase.__init__(self, cls._type)
+        return self
+
     def __init__(self, **settings):
-        super().__init__(self._type)
         for name, value in settings.items():
             if name not in self._names:
                 raise TypeError(f"{type(self).__name__}() has no setting {name!r}; its settings "
@@ -49,13 +58,16 @@ class Effect(_core.EffectBase):
 
     __hash__ = None
 
-    # Settings travel; the processing state starts fresh.
+    # Settings travel; the processing state starts fresh. The class travels by reference, so a
+    # subclass defined in a module pickles too.
     def __reduce__(self):
-        return (_restore, (type(self).__name__, self.settings()))
+        return (_restore, (type(self), self.settings()))
 
 
-def _restore(name, settings):
-    return globals()[name](**settings)
+def _restore(cls, settings):
+    if isinstance(cls, str):  # pickles made before classes travelled by reference
+        cls = globals()[cls]
+    return cls(**settings)
 
 
 def _setting_property(index: int, setting: dict) -> property:
@@ -66,10 +78,17 @@ def _setting_property(index: int, setting: dict) -> property:
         return convert(self._get(index))
 
     def set(self, value):
-        if isinstance(value, bool) or kind != "toggle":
-            number = float(value)
+        is_bool = isinstance(value, (bool, _numpy.bool_))
+        if kind == "toggle":
+            if not is_bool:
+                raise TypeError(f"{setting['python_name']} takes True or False, not "
+                                f"{type(value).__name__} {value!r}")
+            number = 1.0 if value else 0.0
         else:
-            raise TypeError(f"{setting['python_name']} takes True or False, not {value!r}")
+            if is_bool or not isinstance(value, _numbers.Real):
+                raise TypeError(f"{setting['python_name']} takes a number, not "
+                                f"{type(value).__name__} {value!r}")
+            number = float(value)
         self._set(index, number)
 
     return property(get, set, doc=_describe(setting))
@@ -136,7 +155,11 @@ class Chain(list):
         super().insert(index, _check_effect(effect))
 
     def extend(self, effects):
-        super().extend(_check_effect(effect) for effect in effects)
+        super().extend([_check_effect(effect) for effect in effects])
+
+    def __iadd__(self, effects):
+        self.extend(effects)
+        return self
 
     def __setitem__(self, index, value):
         if isinstance(index, slice):
@@ -168,7 +191,7 @@ class Chain(list):
 
 def _check_effect(effect):
     if not isinstance(effect, Effect):
-        raise TypeError(f"a Chain holds effects, not {type(effect).__name__}")
+        raise TypeError(f"a Chain holds effects, not {type(effect).__name__} {effect!r}")
     return effect
 
 

@@ -7,6 +7,8 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -37,7 +39,6 @@ using orvane::extensions::audioeffects::SettingInfo;
 using orvane::extensions::audioeffects::SettingKind;
 
 constexpr double kMaxFrames = std::numeric_limits<std::uint32_t>::max();
-constexpr unsigned int kMaxChannels = 2;  // no effect takes more
 
 // The library, loaded once per process the way a host application loads it.
 NodeFactory& factory() { return *orvane::fx::libraryFactory(); }
@@ -59,6 +60,11 @@ std::string number(double value) {
   return std::string(text, written.ptr);
 }
 
+// One effect of a Python program. Any thread may read and change its settings, or reset it,
+// while another processes: the node is shared between the effect and the call processing it,
+// so a reset replaces it for the next call without freeing it under the running one, and a
+// setting reaches the node the next block goes to (and the one a running call holds, should a
+// reset have replaced it meanwhile). Two process calls at once are refused (acquire()).
 class Effect {
  public:
   explicit Effect(const std::string& type) : settings_(EffectSettings::forType(type)) {
@@ -69,25 +75,31 @@ class Effect {
   }
 
   const EffectSettings& settings() const { return *settings_; }
+  const std::string& type() const { return settings_->type(); }
+
   // What the node holds, exactly.
-  double value(std::size_t index) const { return settings_->get(*node_, index); }
+  double value(std::size_t index) const {
+    checkIndex(index);
+    const std::lock_guard lock(mutex_);
+    return settings_->get(*node_, index);
+  }
+
   // What the node will do differently from what its settings ask at this rate.
   std::vector<std::string> cautions(std::uint32_t sampleRate) const {
+    const std::lock_guard lock(mutex_);
     return settings_->cautions(*node_, sampleRate);
   }
-  const std::string& type() const { return settings_->type(); }
 
   // A number comes back as the shortest decimal that names the node's float (0.7, not
   // 0.699999988): what was set reads back as it was written, and sets the same float again.
   double get(std::size_t index) const {
-    checkIndex(index);
-    const double value = settings_->get(*node_, index);
-    if (settings_->settings()[index].kind != SettingKind::Number || !std::isfinite(value)) {
-      return value;
+    const double held = value(index);
+    if (settings_->settings()[index].kind != SettingKind::Number || !std::isfinite(held)) {
+      return held;
     }
     char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, static_cast<float>(value));
-    double shortest = value;
+    const auto written = std::to_chars(text, text + sizeof text, static_cast<float>(held));
+    double shortest = held;
     std::from_chars(text, written.ptr, shortest);
     return shortest;
   }
@@ -102,42 +114,106 @@ class Effect {
       throw py::value_error(type() + "." + pythonName(settings_->settings()[index]) + " = " +
                             number(value) + " is " + refusal);
     }
+    const std::lock_guard lock(mutex_);
     settings_->set(*node_, index, value);
+    if (processing_ && processing_ != node_) settings_->set(*processing_, index, value);
   }
 
   // A fresh node with the same settings: silent delay lines, oscillators at their start.
+  // Allocates; takes the GIL for nothing.
   void reset() {
-    std::unique_ptr<Node> fresh = makeNode();
+    const std::shared_ptr<Node> fresh = makeNode();
+    const std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < settings_->settings().size(); ++i) {
       settings_->set(*fresh, i, settings_->get(*node_, i));
     }
-    node_ = std::move(fresh);
+    node_ = fresh;
   }
 
-  SingleBusAudioProcessorNode& processor() { return *processor_; }
-
-  // One call at a time: a second thread using the same effect gets an error, not a data race.
+  // One call at a time: a second process call gets an error, not a data race.
   bool acquire() { return !busy_.exchange(true); }
-  void release() { busy_.store(false); }
+  // Ends the call: the node it held goes back to being only the effect's (or is freed, if a
+  // reset replaced it).
+  void release() {
+    {
+      const std::lock_guard lock(mutex_);
+      processing_.reset();
+    }
+    busy_.store(false);
+  }
+
+  // For the call that holds the effect: the node its next blocks go to, fresh if asked, set to
+  // the format given. Valid until release().
+  SingleBusAudioProcessorNode& startProcessing(bool fresh, unsigned int channels) {
+    if (fresh) reset();
+    {
+      const std::lock_guard lock(mutex_);
+      processing_ = node_;
+    }
+    auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*processing_);
+    AudioBusFormat in(channels), out(channels);
+    processor.setBusFormat(in, out);
+    return processor;
+  }
 
  private:
-  std::unique_ptr<Node> makeNode() {
-    std::unique_ptr<Node> node = factory().createNode(settings_->type());
-    processor_ = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
-    return node;
-  }
+  std::shared_ptr<Node> makeNode() const { return factory().createNode(settings_->type()); }
 
   void checkIndex(std::size_t index) const {
     if (index >= settings_->settings().size()) throw py::index_error("no setting at that index");
   }
 
   const EffectSettings* settings_;
-  std::unique_ptr<Node> node_;
-  SingleBusAudioProcessorNode* processor_ = nullptr;
+  mutable std::mutex mutex_;           // guards node_ and processing_ (not the nodes' settings)
+  std::shared_ptr<Node> node_;         // where settings and the next call go
+  std::shared_ptr<Node> processing_;   // what the running call processes, if any
   std::atomic<bool> busy_{false};
 };
 
-std::uint32_t checkedRate(double sampleRate) {
+// Each item of a chain, checked before anything touches it: None (or anything pybind11 could
+// not make an effect of) is named, not dereferenced.
+void checkEffects(const std::vector<Effect*>& effects) {
+  for (std::size_t i = 0; i < effects.size(); ++i) {
+    if (effects[i] == nullptr) {
+      throw py::type_error("item " + std::to_string(i) + " of the chain is None, not an effect");
+    }
+  }
+}
+
+// A number from Python that is not a bool, a string or bytes.
+double realNumber(const py::handle& value, const char* name) {
+  const std::string typeName = Py_TYPE(value.ptr())->tp_name;
+  if (PyBool_Check(value.ptr()) || typeName == "numpy.bool_" || PyUnicode_Check(value.ptr()) ||
+      PyBytes_Check(value.ptr()) || !PyNumber_Check(value.ptr())) {
+    throw py::type_error(std::string(name) + " must be a number, not " + typeName);
+  }
+  const double number = PyFloat_AsDouble(value.ptr());
+  if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  return number;
+}
+
+// Raised on the processing side when Python has a signal to handle (Ctrl-C): the pending
+// Python error is the one to raise.
+struct SignalPending {};
+
+// Asks Python's signal handlers whether to go on, at most every tenth of a second, so a long
+// call answers Ctrl-C promptly without taking the GIL per chunk. Called without the GIL.
+class SignalCheck {
+ public:
+  bool stopAsked() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(100)) return false;
+    last_ = now;
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+std::uint32_t checkedRate(const py::handle& value) {
+  const double sampleRate = realNumber(value, "sample_rate");
   if (!(sampleRate >= 1.0 && sampleRate <= kMaxFrames) || sampleRate != std::floor(sampleRate)) {
     throw py::value_error("sample_rate must be a whole number of hertz from 1 to 4294967295, not " +
                           number(sampleRate));
@@ -145,7 +221,8 @@ std::uint32_t checkedRate(double sampleRate) {
   return static_cast<std::uint32_t>(sampleRate);
 }
 
-std::uint64_t tailFrames(double tailSeconds, std::uint32_t rate) {
+std::uint64_t tailFrames(const py::handle& value, std::uint32_t rate) {
+  const double tailSeconds = realNumber(value, "tail_s");
   if (!(tailSeconds >= 0.0) || !std::isfinite(tailSeconds)) {
     throw py::value_error("tail_s must be a finite number of seconds, 0 or more, not " +
                           number(tailSeconds));
@@ -160,7 +237,6 @@ class Acquired {
  public:
   explicit Acquired(const std::vector<Effect*>& effects) {
     for (Effect* effect : effects) {
-      if (effect == nullptr) throw py::type_error("a chain holds effects only");
       if (!effect->acquire()) {
         throw std::runtime_error(effect->type() +
                                  " is processing in another thread (or appears twice in the "
@@ -231,22 +307,23 @@ void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
 // in cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
 // with silence for the tail, and processed in place while it is still in cache. The nodes give
 // the same samples whatever the block length. The effects start fresh for each item of a
-// batch, and for a single item when asked.
+// batch, and for a single item when asked. An empty chain copies, whatever the channel count.
+// Called without the GIL, with every effect acquired; throws SignalPending when Python has a
+// signal to handle.
 void runInPlace(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
                 float* data, const Shape& shape, std::uint32_t rate, bool reset) {
   constexpr std::size_t kChunkFrames = 4096;
-  AudioBusFormat format(static_cast<unsigned int>(shape.channels));
-  for (Effect* effect : effects) {
-    AudioBusFormat out(format);
-    effect->processor().setBusFormat(format, out);
-  }
+  const auto channelCount = static_cast<unsigned int>(shape.channels);
+  std::vector<float*> channels(shape.channels);
+  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
+  SignalCheck signals;
   for (std::size_t b = 0; b < shape.batch; ++b) {
-    if (reset || shape.batch > 1) {
-      for (Effect* effect : effects) effect->reset();
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+      processors[e] = &effects[e]->startProcessing(reset || shape.batch > 1, channelCount);
     }
     for (std::size_t start = 0; start < shape.frames || start == 0; start += kChunkFrames) {
+      if (signals.stopAsked()) throw SignalPending{};
       const std::size_t length = std::min(kChunkFrames, shape.frames - start);
-      float* channels[kMaxChannels];
       for (std::size_t c = 0; c < shape.channels; ++c) {
         const std::size_t row = b * shape.channels + c;
         channels[c] = data + row * shape.frames + start;
@@ -255,11 +332,11 @@ void runInPlace(const std::vector<Effect*>& effects, const float* input, std::si
         std::copy_n(input + row * inputFrames + start, copied, channels[c]);
         std::fill_n(channels[c] + copied, length - copied, 0.0f);
       }
-      AudioBuffer<float> buffer(channels, static_cast<unsigned int>(shape.channels),
-                                static_cast<unsigned int>(length), rate);
+      AudioBuffer<float> buffer(channels.data(), channelCount, static_cast<unsigned int>(length),
+                                rate);
       AudioBus bus(buffer);
-      for (Effect* effect : effects) {
-        effect->processor().process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+      for (SingleBusAudioProcessorNode* processor : processors) {
+        processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
       }
       if (length == 0) break;
     }
@@ -267,7 +344,9 @@ void runInPlace(const std::vector<Effect*>& effects, const float* input, std::si
 }
 
 py::array processChain(const std::vector<Effect*>& effects, const py::object& audioObject,
-                       double sampleRate, bool reset, double tailSeconds, const py::object& out) {
+                       const py::object& sampleRate, bool reset, const py::object& tailSeconds,
+                       const py::object& out) {
+  checkEffects(effects);
   const std::uint32_t rate = checkedRate(sampleRate);
   const std::uint64_t tail = tailFrames(tailSeconds, rate);
   py::array audio = py::array::ensure(audioObject);
@@ -324,17 +403,42 @@ py::array processChain(const std::vector<Effect*>& effects, const py::object& au
   Acquired held(effects);
   const float* input = inPlace ? nullptr : source.data();
   float* data = result.mutable_data();
-  {
+  try {
     py::gil_scoped_release unlocked;
     runInPlace(effects, input, in.frames, data, shape, rate, reset);
+  } catch (const SignalPending&) {
+    throw py::error_already_set();  // KeyboardInterrupt, or whatever the handler raised
   }
   return result;
 }
 
+// A path as the operating system takes it: an embedded NUL would cut it short.
+void checkPath(const std::string& path, const char* name) {
+  if (path.find('\0') != std::string::npos) {
+    throw py::value_error(std::string(name) + " has an embedded null character");
+  }
+}
+
 // Streams a file through the chain with the renderer's own reader, writer and render loop.
 void renderFile(const std::string& input, const std::string& output,
-                const std::vector<Effect*>& effects, unsigned int block, double tailSeconds) {
-  if (block == 0) throw py::value_error("block must be at least 1 frame");
+                const std::vector<Effect*>& effects, const py::object& blockObject,
+                const py::object& tailObject) {
+  checkEffects(effects);
+  checkPath(input, "input_path");
+  checkPath(output, "output_path");
+  const double blockValue = realNumber(blockObject, "block");
+  if (!(blockValue >= 1.0 && blockValue <= orvane::fx::kMaxBlockFrames) ||
+      blockValue != std::floor(blockValue)) {
+    throw py::value_error("block must be a whole number of frames from 1 to " +
+                          std::to_string(orvane::fx::kMaxBlockFrames) + ", not " +
+                          number(blockValue));
+  }
+  const auto block = static_cast<unsigned int>(blockValue);
+  const double tailSeconds = realNumber(tailObject, "tail_s");
+  if (!(tailSeconds >= 0.0) || !std::isfinite(tailSeconds)) {
+    throw py::value_error("tail_s must be a finite number of seconds, 0 or more, not " +
+                          number(tailSeconds));
+  }
   std::vector<orvane::fx::EffectSpec> specs;
   for (const Effect* effect : effects) {
     orvane::fx::EffectSpec named{effect->type(), {}};
@@ -344,10 +448,12 @@ void renderFile(const std::string& input, const std::string& output,
     }
     specs.push_back(std::move(named));
   }
+  SignalCheck signals;
   py::gil_scoped_release unlocked;
   try {
     orvane::fx::SoundFileReader source(input);
-    const std::uint64_t tail = tailFrames(tailSeconds, source.sampleRate());
+    const double tailFramesExact = std::round(tailSeconds * source.sampleRate());
+    if (tailFramesExact > kMaxFrames) throw orvane::fx::UsageError("tail_s is too long");
     const orvane::fx::EffectCatalogue catalogue;
     std::vector<std::string> warnings;
     orvane::fx::EffectChain chain(catalogue, specs, source.channels(), source.sampleRate(),
@@ -356,9 +462,14 @@ void renderFile(const std::string& input, const std::string& output,
                                        orvane::fx::SampleFormat::Default);
     orvane::fx::RenderOptions options;
     options.blockSize = block;
-    options.tailFrames = tail;
+    options.tailFrames = static_cast<std::uint64_t>(tailFramesExact);
+    options.stopAsked = [&signals] { return signals.stopAsked(); };
     orvane::fx::render(source, chain, writer, nullptr, options);
     writer.commit();
+  } catch (const orvane::fx::Interrupted&) {
+    py::gil_scoped_acquire locked;
+    if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+    throw py::value_error("the render was interrupted; nothing was written");
   } catch (const orvane::fx::UsageError& e) {
     py::gil_scoped_acquire locked;
     throw py::value_error(e.what());
@@ -417,8 +528,8 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "The effects library's nodes on numpy arrays; use the orvane_fx package instead.";
   // process and __call__ go straight into C++, with no Python frame on the way: small blocks
   // cost little more than their samples.
-  const auto processOne = [](Effect& self, const py::object& audio, double sampleRate, bool reset,
-                             double tailSeconds, const py::object& out) {
+  const auto processOne = [](Effect& self, const py::object& audio, const py::object& sampleRate,
+                             bool reset, const py::object& tailSeconds, const py::object& out) {
     return processChain({&self}, audio, sampleRate, reset, tailSeconds, out);
   };
   const char* processDoc =
@@ -438,10 +549,10 @@ PYBIND11_MODULE(_core, m) {
       .def("reset", &Effect::reset,
            "Clears the delay lines and restarts the oscillators; the settings stay.")
       .def("process", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
-           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = 0.0,
+           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = py::float_(0.0),
            py::arg("out") = py::none())
       .def("__call__", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
-           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = 0.0,
+           py::kw_only(), py::arg("reset") = true, py::arg("tail_s") = py::float_(0.0),
            py::arg("out") = py::none());
   m.def("process_chain", &processChain, py::arg("effects"), py::arg("audio"),
         py::arg("sample_rate"), py::arg("reset"), py::arg("tail_s"), py::arg("out"));

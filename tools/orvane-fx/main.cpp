@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
   render->add_option("--format", args.format,
                      "Sample format: pcm16, pcm24, pcm32 or float (default: the input's own)");
   render->add_option("-b,--block", args.block, "Frames per block")
-      ->check(CLI::Range(1u, 1u << 20))
+      ->check(CLI::Range(1u, fx::kMaxBlockFrames))
       ->capture_default_str();
   render->add_option("--plot", args.plot, "Also draw the input and output waveforms (SVG)");
   render->add_flag("-q,--quiet", args.quiet, "No progress and no summary");
@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
   CLI::App* demo = app.add_subcommand(
       "demo", "Render the demo signal through every effect: WAV, SVG and an index.html");
   demo->add_option("-o,--output", demoFolder, "Folder to write into")->capture_default_str();
-  demo->add_option("-b,--block", demoBlock, "Frames per block")->check(CLI::Range(1u, 1u << 20));
+  demo->add_option("-b,--block", demoBlock, "Frames per block")->check(CLI::Range(1u, fx::kMaxBlockFrames));
   demo->footer("Examples:\n  orvane-fx demo\n  orvane-fx demo -o /tmp/effects && "
                "xdg-open /tmp/effects/index.html");
   app.footer("Examples:\n  orvane-fx list\n  orvane-fx render -s demo -o demo.wav Chorus\n"
