@@ -113,12 +113,18 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   }
   struct stat existing {};
   if (stat(target_.c_str(), &existing) == 0) {
+    // Replacing a pipe or a device with a regular file would take it away from its readers.
+    if (!S_ISREG(existing.st_mode)) {
+      throw UsageError("cannot write '" + path + "': it is not a regular file (a pipe, a " +
+                       "device or a socket), and it is left as it is");
+    }
     if (access(target_.c_str(), W_OK) != 0) {
       throw UsageError("cannot write '" + path + "': you may not write to it (" + why() +
                        "), so it is left as it is");
     }
     keepMode_ = true;
     mode_ = existing.st_mode & 07777;
+    owner_ = existing.st_uid;
     group_ = existing.st_gid;
   }
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -129,10 +135,14 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   // mkstemp makes the file private: give it the old file's permissions, or those a new file
   // normally gets.
   if (keepMode_) {
-    fchmod(descriptor, mode_);
-    if (fchown(descriptor, static_cast<uid_t>(-1), group_) != 0) {
+    // The old owner and group where this process may give them (root may: a file root
+    // replaces stays its owner's), else the old group, else the user's own; then the mode, as
+    // a change of owner clears the set-id bits.
+    if (fchown(descriptor, owner_, group_) != 0 &&
+        fchown(descriptor, static_cast<uid_t>(-1), group_) != 0) {
       // Not a member of the old group: the new file keeps the user's own.
     }
+    fchmod(descriptor, mode_);
   } else {
     const mode_t mask = umask(0);
     umask(mask);

@@ -40,6 +40,7 @@ class OutputFile {
   std::string temporary_;
   bool keepMode_ = false;
   unsigned int mode_ = 0;
+  unsigned int owner_ = 0;
   unsigned int group_ = 0;
   int slot_ = -1;  // in the registry of live temporary files
 };

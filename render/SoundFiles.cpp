@@ -467,7 +467,16 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
                                  unsigned int sampleRate, SampleFormat format,
                                  std::uint64_t expectedFrames, const std::string& type)
     : path_(path == "-" ? "standard output" : path), channels_(channels), toPipe_(path == "-") {
-  int container = containerFor(path, type);
+  struct stat existing {};
+  if (!toPipe_ && stat(path.c_str(), &existing) == 0 &&
+      (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode))) {
+    toPipe_ = true;
+    streamPath_ = path;
+  }
+  // A stream takes the type given for pipes (WAV by default) unless its name has one.
+  const bool named = !toPipe_ || (!streamPath_.empty() && type.empty() &&
+                                  !lowerExtension(path).empty());
+  int container = named ? containerFor(path) : containerFor("-", type);
   const int subformat = subformatFor(container, format, path);
   if (container == SF_FORMAT_OGG && sampleRate > kMaxVorbisRate) {
     throw UsageError("cannot write '" + path + "': Ogg Vorbis holds rates up to " +
@@ -593,26 +602,51 @@ void SoundFileWriter::commit() {
   }
   const int descriptor = open(output_->temporaryPath().c_str(), O_RDONLY);
   if (descriptor < 0) fail(std::strerror(errno));
+  struct stat made {};
+  fstat(descriptor, &made);
+  // A named pipe opens once a reader has it open too (a stop signal ends the wait).
+  const int target =
+      streamPath_.empty() ? STDOUT_FILENO : open(streamPath_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (target < 0) {
+    const std::string reason = std::strerror(errno);
+    close(descriptor);
+    if (stopRequestedNow()) throw Interrupted();
+    throw RenderFailure("cannot write '" + path_ + "': " + reason + "; nothing was written");
+  }
+  const auto closeBoth = [&] {
+    close(descriptor);
+    if (target != STDOUT_FILENO) close(target);
+  };
+  std::uint64_t sent = 0;
   std::vector<char> buffer(1 << 16);
   for (ssize_t got; (got = ::read(descriptor, buffer.data(), buffer.size())) != 0;) {
     if (got < 0 && errno == EINTR && !stopRequestedNow()) continue;
     for (ssize_t done = 0; got > 0 && done < got;) {
-      const ssize_t wrote = ::write(STDOUT_FILENO, buffer.data() + done,
+      const ssize_t wrote = ::write(target, buffer.data() + done,
                                     static_cast<std::size_t>(got - done));
       if (wrote < 0 && errno == EINTR && !stopRequestedNow()) continue;
       if (wrote <= 0) {
-        close(descriptor);
+        const int error = errno;
+        closeBoth();
+        const std::string what = "of " + std::to_string(made.st_size) + " bytes";
+        if (error == EPIPE) {
+          throw RenderFailure("the reader of " + path_ + " closed it after " +
+                              std::to_string(sent) + " " + what +
+                              "; the rest of the audio was not sent");
+        }
         if (stopRequestedNow()) throw Interrupted();
-        throw RenderFailure("cannot write standard output: " + std::string(std::strerror(errno)));
+        throw RenderFailure("cannot write " + path_ + " after " + std::to_string(sent) + " " +
+                            what + ": " + std::strerror(error));
       }
       done += wrote;
+      sent += static_cast<std::uint64_t>(wrote);
     }
     if (got < 0) {
-      close(descriptor);
+      closeBoth();
       fail(std::strerror(errno));
     }
   }
-  close(descriptor);
+  closeBoth();
 }
 
 void SoundFileWriter::finish() {

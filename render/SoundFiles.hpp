@@ -91,7 +91,9 @@ class SoundFileWriter {
   static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
 
   // `path` "-" is standard output, of `type` (see checkedPipeType): the file is made complete
-  // beside the temporary files first, then copied to the pipe.
+  // beside the temporary files first, then copied to the pipe. A named pipe or a character
+  // device (/dev/null) is written the same way, its type from its name's extension; other
+  // files that are not regular files are refused.
   SoundFileWriter(const std::string& path, unsigned int channels, unsigned int sampleRate,
                   SampleFormat format, std::uint64_t expectedFrames = kUnknownLength,
                   const std::string& type = "");
@@ -122,7 +124,8 @@ class SoundFileWriter {
   unsigned int channels_;
   std::uint64_t framesWritten_ = 0;
   bool finished_ = false;
-  bool toPipe_ = false;
+  bool toPipe_ = false;               // streamed: standard output, or streamPath_
+  std::string streamPath_;            // a named pipe or device; empty for standard output
   bool rawFloats_ = false;           // written as bytes, gathered in interleaved_
   std::size_t pendingFrames_ = 0;    // frames gathered and not yet written
   std::vector<float> interleaved_;

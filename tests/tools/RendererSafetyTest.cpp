@@ -50,7 +50,8 @@ TEST_F(Safety, ALongWavBecomesRf64AndOtherContainersRefuseWhatTheyCannotHold) {
   // 11200 s of stereo float is 4.3 GB: the decision is made and said before rendering, so the
   // test stops the render as soon as the note appears.
   const Outcome big = script(
-      "\"$FX\" render -s noise --seconds 11200 -o big.wav Delay enabled=false 2> note.log & "
+      "env --default-signal \"$FX\" render -s noise --seconds 11200 -o big.wav Delay "
+      "enabled=false 2> note.log & "
       "pid=$!; for i in $(seq 100); do grep -q RF64 note.log && break; sleep 0.05; done; "
       "kill -INT $pid; wait $pid; echo status=$?; cat note.log");
   EXPECT_TRUE(contains(big, "written as RF64")) << big.output;
@@ -99,9 +100,11 @@ TEST_F(Safety, EveryStopSignalLeavesNothingBehindAndExitsAsShellsExpect) {
   writeText("out.wav", "precious");
   for (const auto& [signal, status] : std::vector<std::pair<std::string, int>>{
            {"INT", 130}, {"TERM", 143}, {"HUP", 129}, {"PIPE", 141}, {"QUIT", 131}}) {
-    // One-frame blocks are slow enough to be caught running.
+    // One-frame blocks are slow enough to be caught running. (A shell starts background jobs
+    // with SIGINT and SIGQUIT ignored; a job started as from a terminal has them.)
     const Outcome r = script(
-        "\"$FX\" render -q -s noise --seconds 3000 -b 1 -o out.wav --plot p.svg Delay & pid=$!; "
+        "env --default-signal \"$FX\" render -q -s noise --seconds 3000 -b 1 -o out.wav "
+        "--plot p.svg Delay & pid=$!; "
         "sleep 0.4; kill -" + signal + " $pid; wait $pid; echo status=$?");
     EXPECT_TRUE(contains(r, "status=" + std::to_string(status))) << signal << ": " << r.output;
     EXPECT_TRUE(contains(r, "interrupted; nothing was written")) << r.output;
@@ -114,6 +117,53 @@ TEST_F(Safety, EveryStopSignalLeavesNothingBehindAndExitsAsShellsExpect) {
   EXPECT_TRUE(contains(big, "cannot write 'out.wav'")) << big.output;
   EXPECT_EQ(files(), std::vector<std::string>{"out.wav"});
   EXPECT_EQ(readText("out.wav"), "precious");
+}
+
+TEST_F(Safety, SignalsTheParentIgnoredStayIgnored) {
+  // A background job ignores SIGINT (the shell's doing), and nohup ignores SIGHUP: neither
+  // stops the render, which SIGTERM then does.
+  for (const char* ignored : {"INT", "HUP"}) {
+    const Outcome r = script(std::string("trap '' ") + ignored +
+                             "; \"$FX\" render -q -s noise --seconds 3000 -b 1 -o out.wav Delay & "
+                             "pid=$!; sleep 0.3; kill -" + ignored + " $pid; sleep 0.3; "
+                             "kill -0 $pid && echo alive; kill -TERM $pid; wait $pid; "
+                             "echo status=$?");
+    EXPECT_TRUE(contains(r, "alive")) << ignored << ": " << r.output;
+    EXPECT_TRUE(contains(r, "status=143")) << ignored << ": " << r.output;
+    EXPECT_EQ(files(), std::vector<std::string>{}) << ignored;
+  }
+}
+
+TEST_F(Safety, AReaderThatClosesThePipeEarlyIsToldOfTruthfully) {
+  // SIGPIPE as shells leave it: the render ends as SIGPIPE ends a program, and says how much
+  // the reader took. Ignored: the failed write is an error, status 1.
+  for (const auto& [setup, status] : std::vector<std::pair<std::string, int>>{
+           {"", 141}, {"trap '' PIPE; ", 1}}) {
+    const Outcome r = script(setup + "{ \"$FX\" render -q -s noise -o - Delay 2> err.log; "
+                             "echo status=$? > status.txt; } | head -c 100 > /dev/null; "
+                             "cat status.txt err.log; rm status.txt err.log");
+    EXPECT_TRUE(contains(r, "status=" + std::to_string(status))) << setup << r.output;
+    EXPECT_TRUE(contains(r, "closed it after")) << setup << r.output;
+    EXPECT_TRUE(contains(r, "the rest of the audio was not sent")) << r.output;
+    EXPECT_FALSE(contains(r, "nothing was written")) << r.output;
+  }
+}
+
+TEST_F(Safety, ANamedPipeOrADeviceIsWrittenAsAStreamNotReplaced) {
+  const Outcome r = script("mkfifo o.wav; cat o.wav > got.wav & reader=$!; "
+                           "\"$FX\" render -q -s impulse -o o.wav Delay; echo status=$?; "
+                           "wait $reader; test -p o.wav && echo still-a-pipe");
+  EXPECT_TRUE(contains(r, "status=0")) << r.output;
+  EXPECT_TRUE(contains(r, "still-a-pipe")) << r.output;
+  const auto got = read("got.wav");
+  ASSERT_EQ(got.samples.size(), 2u);
+  EXPECT_EQ(got.samples[0].size(), 48000u);
+  EXPECT_EQ(files(), (std::vector<std::string>{"got.wav", "o.wav"}));
+
+  const Outcome null = script("\"$FX\" render -q -s impulse -o /dev/null Delay && "
+                              "\"$FX\" render -q -s impulse -t flac -o /dev/null Delay && "
+                              "test -c /dev/null && echo still-a-device");
+  EXPECT_TRUE(contains(null, "still-a-device")) << null.output;
 }
 
 TEST_F(Safety, AStopSignalEndsARenderWhoseInputNeverComes) {
@@ -181,12 +231,34 @@ TEST_F(Safety, AFileTheUserCouldNotWriteIsNotReplaced) {
                    "chmod 444 open/out.wav && chmod 755 .")
                 .status,
             0);
-  const Outcome r = script("setpriv --reuid=65534 --regid=65534 --clear-groups \"$FX\" render -q "
-                           "-s impulse -o open/out.wav Delay");
+  // The renderer and the libraries it loads, where nobody may read them whoever owns the
+  // checkout (a clone in root's own home is out of nobody's reach).
+  ASSERT_EQ(script("mkdir bin && cp \"$FX\" bin/ && "
+                   "ldd \"$FX\" | awk '/libOrvane/ { print $3 }' | xargs -r cp -t bin/ && "
+                   "chmod -R a+rX bin")
+                .status,
+            0);
+  const Outcome r = script("LD_LIBRARY_PATH=\"$PWD/bin\" setpriv --reuid=65534 --regid=65534 "
+                           "--clear-groups bin/orvane-fx render -q -s impulse -o open/out.wav "
+                           "Delay");
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_TRUE(contains(r, "you may not write to it")) << r.output;
   EXPECT_EQ(readText("open/out.wav"), "root\n");
   EXPECT_EQ(files("open"), std::vector<std::string>{"out.wav"});
+}
+
+TEST_F(Safety, ReplacingAnotherUsersFileAsRootKeepsItsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to replace another user's file";
+  ASSERT_EQ(script("echo old > theirs.wav && chown 65534:65534 theirs.wav && "
+                   "chmod 640 theirs.wav").status,
+            0);
+  ASSERT_EQ(run("render -q -s impulse -o theirs.wav Delay").status, 0);
+  struct stat info {};
+  ASSERT_EQ(stat(path("theirs.wav").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_NE(readText("theirs.wav"), "old\n");
 }
 
 TEST_F(Safety, NamesNearTheFileSystemsLimitStillWork) {

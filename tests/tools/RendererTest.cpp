@@ -271,8 +271,8 @@ TEST_F(Renderer, AnInterruptedRenderLeavesNothingBehind) {
   writeText("long.wav", "precious");
   // Long enough to be still running when the signal comes (one-frame blocks are slow).
   const Outcome r = script(
-      "\"$FX\" render -q -s noise --seconds 3000 -b 1 -o long.wav Delay & pid=$!; "
-      "sleep 0.5; kill -INT $pid; wait $pid");
+      "env --default-signal \"$FX\" render -q -s noise --seconds 3000 -b 1 -o long.wav Delay & "
+      "pid=$!; sleep 0.5; kill -INT $pid; wait $pid");
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.output.find("interrupted"), std::string::npos) << r.output;
   EXPECT_EQ(readText("long.wav"), "precious");

@@ -2,6 +2,7 @@
 // chains of its nodes block by block, and writes sound files and pictures.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -142,7 +143,10 @@ void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
 
 int renderCommand(const RenderArguments& args) {
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
-  if (!args.type.empty() && args.input != "-" && args.output != "-") {
+  struct stat output {};
+  const bool outputIsStream = stat(args.output.c_str(), &output) == 0 &&
+                              (S_ISFIFO(output.st_mode) || S_ISCHR(output.st_mode));
+  if (!args.type.empty() && args.input != "-" && args.output != "-" && !outputIsStream) {
     throw fx::UsageError("-t " + args.type + " names the type of a pipe (-i - or -o -); files "
                          "take theirs from their contents and extensions");
   }
@@ -242,7 +246,13 @@ void installStopHandlers() {
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+    // A signal the parent set to be ignored stays ignored (nohup, background jobs); an ignored
+    // SIGPIPE makes a write to a closed pipe fail, which is then reported.
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
   std::signal(SIGXFSZ, SIG_IGN);
   // The watcher, with every signal blocked so that they reach the main thread.
   sigset_t all, saved;
@@ -363,6 +373,8 @@ int main(int argc, char** argv) {
     return fx::stopRequestedNow() ? 128 + fx::stopSignal() : 2;
   } catch (const std::exception& e) {
     std::cerr << "orvane-fx: error: " << e.what() << "\n";
-    return 1;
+    // A reader that closed the pipe early ends the run as SIGPIPE does, as shells expect,
+    // unless SIGPIPE was ignored, when the failed write says it.
+    return fx::stopSignal() == SIGPIPE ? 128 + SIGPIPE : 1;
   }
 }
