@@ -1,4 +1,6 @@
-#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -85,12 +87,25 @@ void EffectSettings::set(Node& node, std::size_t index, double value) const {
 
 namespace {
 
-// The shortest decimal that reads back as the same value.
+// The shortest decimal that reads back as the same value: the fewest significant digits that
+// round-trip (std::to_chars for floating point is not in every standard library this builds
+// with).
 template <typename T>
 std::string shortestText(T value) {
-  char text[40];
-  const auto written = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, written.ptr);
+  constexpr int kMostDigits = std::numeric_limits<T>::max_digits10;
+  constexpr double kExactWholes = 9007199254740992.0;  // 2^53: every whole double below is exact
+  char text[48];
+  if (std::abs(static_cast<double>(value)) < kExactWholes &&
+      static_cast<double>(value) == std::trunc(static_cast<double>(value))) {
+    std::snprintf(text, sizeof text, "%.0f", static_cast<double>(value));  // 1000, not 1e+03
+    return text;
+  }
+  for (int digits = 1;; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    const T back = std::is_same_v<T, float> ? static_cast<T>(std::strtof(text, nullptr))
+                                            : static_cast<T>(std::strtod(text, nullptr));
+    if (back == value || digits >= kMostDigits || std::isnan(value)) return text;
+  }
 }
 
 }  // namespace
