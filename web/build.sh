@@ -25,7 +25,8 @@ sed -e "s/@PROJECT_VERSION@/$version/g" \
 em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
   -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" -I"$root/nodes/src" \
   -I"$out/generated" \
-  --no-entry -sSTANDALONE_WASM=1 -sALLOW_MEMORY_GROWTH=0 -sINITIAL_MEMORY=16777216 \
+  --no-entry -sSTANDALONE_WASM=1 -sINITIAL_MEMORY=16777216 \
+  -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=1073741824 -sABORTING_MALLOC=0 \
   -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_process,_malloc,_free \
   "${sources[@]}" -o "$out/generated/orvane-effects.wasm"
 mv "$out/generated/orvane-effects.wasm" "$out/orvane-effects.wasm"

@@ -1,6 +1,6 @@
 // The live page: a chain of the library's effects, a control for every setting (made from the
 // settings' description the build exports), sources, scopes and an offline render.
-import { chainNode, encodeWav, parseWav, renderOffline, workletUrl } from "./audio.js";
+import { chainNode, encodeWav, headerSampleRate, parseWav, renderOffline, workletUrl } from "./audio.js";
 
 const $ = (id) => document.getElementById(id);
 const state = {
@@ -147,6 +147,9 @@ async function startPlaying() {
   await state.context.resume();
   const context = state.context;
   state.node = chainNode(context, state.wasm, chainSpec());
+  state.node.port.onmessage = ({ data }) => {
+    if (data.kind === "error") status(`the chain cannot run (${data.message}); you hear the input`);
+  };
   state.node.port.postMessage({ kind: "dry", dry: $("dry").checked });
   state.node.connect(state.analyser);
   const choice = document.querySelector("input[name=source]:checked").value;
@@ -206,16 +209,29 @@ async function renderAndDownload() {
   return output;
 }
 
+// A file keeps its own sample rate: WAV is read sample for sample; other types are decoded at
+// the rate their header gives (the browser's decoder resamples to whatever rate it is asked).
 async function loadFile(file) {
   const bytes = await file.arrayBuffer();
-  const context = new OfflineAudioContext(1, 1, 48000);
-  const decoded = await context.decodeAudioData(bytes);
-  state.file = {
-    rate: decoded.sampleRate,
-    channels: Array.from({ length: Math.min(2, decoded.numberOfChannels) }, (_, c) => decoded.getChannelData(c)),
-  };
+  let sound = null;
+  let note = "";
+  try {
+    sound = parseWav(bytes);
+  } catch {
+    const ownRate = headerSampleRate(bytes);
+    const rate = ownRate || 48000;
+    const decoded = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes);
+    sound = {
+      rate: decoded.sampleRate,
+      channels: Array.from({ length: decoded.numberOfChannels }, (_, c) => decoded.getChannelData(c)),
+    };
+    if (!ownRate) note = " (its own rate could not be read: resampled)";
+  }
+  sound.channels = sound.channels.slice(0, 2);
+  state.file = sound;
   document.querySelector("input[name=source][value=file]").checked = true;
-  status(`${file.name}: ${(decoded.duration).toFixed(1)} s at ${decoded.sampleRate} Hz`);
+  const seconds = sound.channels[0].length / sound.rate;
+  status(`${file.name}: ${seconds.toFixed(1)} s at ${sound.rate} Hz${note}`);
   if (state.playing) await startPlaying();
 }
 

@@ -40,6 +40,55 @@ export function parseWav(arrayBuffer) {
   throw new Error("the WAV file has no audio data");
 }
 
+// The sample rate a WAV, FLAC, Ogg (Vorbis or Opus), AIFF or MP3 file's header gives, or 0.
+export function headerSampleRate(arrayBuffer) {
+  const bytes = new Uint8Array(arrayBuffer);
+  const view = new DataView(arrayBuffer);
+  const text = (at, length) => String.fromCharCode(...bytes.subarray(at, at + length));
+  if (bytes.length >= 12 && text(0, 4) === "RIFF" && text(8, 4) === "WAVE") {
+    for (let at = 12; at + 16 <= bytes.length;) {
+      const size = view.getUint32(at + 4, true);
+      if (text(at, 4) === "fmt ") return view.getUint32(at + 12, true);
+      at += 8 + size + (size & 1);
+    }
+    return 0;
+  }
+  if (bytes.length >= 22 && text(0, 4) === "fLaC") {  // STREAMINFO: 20 bits of rate
+    return (bytes[18] << 12) | (bytes[19] << 4) | (bytes[20] >> 4);
+  }
+  if (bytes.length >= 64 && text(0, 4) === "OggS") {
+    const packet = 27 + bytes[26];  // past the page header and its segment table
+    if (text(packet + 1, 6) === "vorbis") return view.getUint32(packet + 12, true);
+    if (text(packet, 8) === "OpusHead") return 48000;  // Opus always decodes at 48 kHz
+    return 0;
+  }
+  if (bytes.length >= 12 && text(0, 4) === "FORM" && /^AIF[FC]$/.test(text(8, 4))) {
+    for (let at = 12; at + 26 <= bytes.length;) {
+      const size = view.getUint32(at + 4);
+      if (text(at, 4) === "COMM") {  // an 80-bit extended float
+        const exponent = (view.getUint16(at + 16) & 0x7fff) - 16383;
+        const mantissa = view.getUint32(at + 18);
+        return Math.round(mantissa * 2 ** (exponent - 31));
+      }
+      at += 8 + size + (size & 1);
+    }
+    return 0;
+  }
+  // MPEG audio: the first frame header after any ID3 tag.
+  let at = 0;
+  if (text(0, 3) === "ID3" && bytes.length >= 10) {
+    at = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+  }
+  if (at + 4 <= bytes.length && bytes[at] === 0xff && (bytes[at + 1] & 0xe0) === 0xe0) {
+    const version = (bytes[at + 1] >> 3) & 3;  // 3: MPEG 1, 2: MPEG 2, 0: MPEG 2.5
+    const index = (bytes[at + 2] >> 2) & 3;
+    const base = [44100, 48000, 32000][index];
+    if (base === undefined || version === 1) return 0;
+    return version === 3 ? base : version === 2 ? base / 2 : base / 4;
+  }
+  return 0;
+}
+
 // 32-bit float stereo (or mono) WAV bytes.
 export function encodeWav(channels, rate) {
   const frames = channels[0].length;

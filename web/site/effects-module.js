@@ -7,8 +7,10 @@ export const BLOCK = 128;
 export function instantiate(bytes) {
   const module = bytes instanceof WebAssembly.Module ? bytes : new WebAssembly.Module(bytes);
   let memory = null;
-  // The module asks the host for nothing but an empty environment and an exit that never comes.
+  // The module asks the host for nothing but an empty environment, an exit that never comes, and
+  // to be told when its memory grows (the views on it are made anew: Effect.channel).
   const imports = {
+    env: { emscripten_notify_memory_growth() {} },
     wasi_snapshot_preview1: {
       proc_exit(code) { throw new Error(`the effects module exited with ${code}`); },
       environ_sizes_get(countPointer, sizePointer) {
@@ -30,16 +32,21 @@ export function instantiate(bytes) {
 class EffectsModule {
   constructor(api) { this.api = api; }
 
-  // An effect of a catalogue type for stereo 128-frame blocks; throws for an unknown type.
+  // An effect of a catalogue type for stereo 128-frame blocks; throws for an unknown type, or
+  // when the module has no memory left for it.
   create(type, sampleRate, channels = 2) {
     // Type names are ASCII (the worklet's scope has no TextEncoder).
     const name = this.api.malloc(type.length + 1);
+    if (!name) throw new Error("the effects module has no memory left");
     const bytes = new Uint8Array(this.api.memory.buffer, name, type.length + 1);
     for (let i = 0; i < type.length; ++i) bytes[i] = type.charCodeAt(i) & 0x7f;
     bytes[type.length] = 0;
     const handle = this.api.oe_create(name, channels, BLOCK, sampleRate);
     this.api.free(name);
-    if (!handle) throw new Error(`no effect of type ${type}`);
+    if (!handle) {
+      throw new Error(`cannot make a ${type}: an unknown type, or no memory left for one more ` +
+                      "effect");
+    }
     return new Effect(this.api, handle, channels);
   }
 }
@@ -55,10 +62,10 @@ class Effect {
   set(index, value) { this.api.oe_set(this.handle, index, value); }
   get(index) { return this.api.oe_get(this.handle, index); }
 
-  // The effect's own block of channel c, in the module's memory (memory never grows, so the
-  // views stay valid).
+  // The effect's own block of channel c, in the module's memory. Memory grows only while effects
+  // are created, which makes new views (so process() makes none once every effect exists).
   channel(c) {
-    if (!this.views[c]) {
+    if (!this.views[c] || this.views[c].buffer !== this.api.memory.buffer) {
       this.views[c] = new Float32Array(this.api.memory.buffer, this.api.oe_channel(this.handle, c),
                                        BLOCK);
     }

@@ -8,14 +8,23 @@ class OrvaneChainProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
     const { wasm, chain } = options.processorOptions;
-    const effects = instantiate(wasm);
-    this.chain = chain.map(({ type, settings }) => {
-      const effect = effects.create(type, sampleRate);
-      for (const [index, value] of settings) effect.set(index, value);
-      effect.channel(0);  // the views on its memory, made now rather than in process()
-      effect.channel(1);
-      return effect;
-    });
+    // A chain that cannot be built passes its input through and tells the page why.
+    this.chain = [];
+    try {
+      const effects = instantiate(wasm);
+      this.chain = chain.map(({ type, settings }) => {
+        const effect = effects.create(type, sampleRate);
+        for (const [index, value] of settings) effect.set(index, value);
+        return effect;
+      });
+    } catch (error) {
+      for (const effect of this.chain) effect.destroy();
+      this.chain = [];
+      this.port.postMessage({ kind: "error", message: error.message });
+    }
+    // The views on every effect's memory, made now (after the last growth) rather than in
+    // process().
+    for (const effect of this.chain) { effect.channel(0); effect.channel(1); }
     this.pending = [];  // [effect position, setting index, value]
     this.bypassAll = false;
     this.port.onmessage = ({ data }) => {

@@ -1,9 +1,16 @@
 // The effects for a web page: a small C interface over the library, compiled to WebAssembly.
-// An effect owns its node and one planar buffer of up to kMaxFrames frames per channel; the
+// An effect owns its node and one planar buffer of up to maxFrames frames per channel; the
 // page (or its AudioWorklet) writes a block of input there, calls oe_process, and reads the
 // output from the same place. All memory is allocated by oe_create; oe_process allocates
 // nothing, so it is fit for the audio rendering thread.
+//
+// Whatever JavaScript passes, nothing is read or written outside the module's own buffers: a
+// handle that oe_create did not return (or that oe_destroy has ended) is ignored, sizes that
+// cannot be allocated are refused with a null handle, and memory grows as effects are created
+// (the module returns null, rather than stopping, when it cannot).
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <orvane/audioeffects/AudioEffects.hpp>
 #include <span>
@@ -14,6 +21,11 @@ namespace {
 using orvane::extensions::audioeffects::EffectSettings;
 
 constexpr unsigned int kMaxChannels = 2;
+// The largest block an effect is made for: far beyond any render quantum, and small enough
+// that a block's buffer is a few megabytes.
+constexpr unsigned int kMaxFrames = 1u << 20;
+// What a node and its bookkeeping take, with room to spare: two 48000-sample rings and change.
+constexpr std::size_t kNodeBytes = 2 * 48000 * sizeof(float) + 1024 * 1024;
 
 orvane::NodeFactory& factory() {
   static const std::shared_ptr<orvane::NodeFactory> instance = [] {
@@ -30,9 +42,29 @@ struct WebEffect {
   unsigned int channels;
   unsigned int maxFrames;
   std::uint32_t sampleRate;
-  std::vector<float> samples;  // channels × maxFrames, planar
+  // channels × maxFrames, planar, from calloc: the one large allocation, checked as it is made.
+  std::unique_ptr<float[], decltype(&std::free)> samples{nullptr, &std::free};
   float* pointers[kMaxChannels];
 };
+
+// The effects alive now: a handle is used only if it is one of them.
+std::vector<WebEffect*>& liveEffects() {
+  static std::vector<WebEffect*> live;
+  return live;
+}
+
+WebEffect* live(WebEffect* effect) {
+  const auto& all = liveEffects();
+  return std::find(all.begin(), all.end(), effect) != all.end() ? effect : nullptr;
+}
+
+// Whether `bytes` more can be had: allocation failure cannot be caught in this build (C++
+// exceptions are off), so memory is asked for, and given back, before anything is built.
+bool memoryFor(std::size_t bytes) {
+  void* probe = std::malloc(bytes);
+  std::free(probe);
+  return probe != nullptr;
+}
 
 }  // namespace
 
@@ -42,12 +74,22 @@ extern "C" {
 // `channels` channels at `sampleRate` Hz; null for an unknown type or a layout it refuses.
 WebEffect* oe_create(const char* type, unsigned int channels, unsigned int maxFrames,
                      unsigned int sampleRate) {
-  const EffectSettings* settings = EffectSettings::forType(type);
-  if (settings == nullptr || settings->type() != type || channels == 0 ||
-      channels > kMaxChannels || maxFrames == 0) {
+  if (type == nullptr || channels == 0 || channels > kMaxChannels || maxFrames == 0 ||
+      maxFrames > kMaxFrames || sampleRate == 0) {
     return nullptr;
   }
+  const EffectSettings* settings = EffectSettings::forType(type);
+  if (settings == nullptr || settings->type() != type) return nullptr;
+  const std::size_t blockSamples = std::size_t{channels} * maxFrames;
+  std::unique_ptr<float[], decltype(&std::free)> samples(
+      static_cast<float*>(std::calloc(blockSamples, sizeof(float))), &std::free);
+  if (samples == nullptr || !memoryFor(kNodeBytes) ||
+      liveEffects().size() == liveEffects().max_size()) {
+    return nullptr;
+  }
+  liveEffects().reserve(liveEffects().size() + 1);
   auto effect = std::make_unique<WebEffect>();
+  effect->samples = std::move(samples);
   effect->settings = settings;
   effect->node = factory().createNode(settings->type());
   effect->processor = dynamic_cast<orvane::SingleBusAudioProcessorNode*>(effect->node.get());
@@ -56,36 +98,48 @@ WebEffect* oe_create(const char* type, unsigned int channels, unsigned int maxFr
   effect->channels = channels;
   effect->maxFrames = maxFrames;
   effect->sampleRate = sampleRate;
-  effect->samples.assign(static_cast<std::size_t>(channels) * maxFrames, 0.0f);
   for (unsigned int c = 0; c < channels; ++c) {
-    effect->pointers[c] = effect->samples.data() + static_cast<std::size_t>(c) * maxFrames;
+    effect->pointers[c] = effect->samples.get() + static_cast<std::size_t>(c) * maxFrames;
   }
+  liveEffects().push_back(effect.get());  // room reserved above
   return effect.release();
 }
 
-void oe_destroy(WebEffect* effect) { delete effect; }
+// Ends an effect; any other handle, a second call included, is ignored.
+void oe_destroy(WebEffect* effect) {
+  if (live(effect) == nullptr) return;
+  auto& all = liveEffects();
+  all.erase(std::find(all.begin(), all.end(), effect));
+  delete effect;
+}
 
-// Where channel c's samples live in the module's memory.
+// Where channel c's samples live in the module's memory; null for a channel or handle that is
+// not there.
 float* oe_channel(WebEffect* effect, unsigned int channel) {
+  if (live(effect) == nullptr) return nullptr;
   return channel < effect->channels ? effect->pointers[channel] : nullptr;
 }
 
 unsigned int oe_setting_count(WebEffect* effect) {
+  if (live(effect) == nullptr) return 0;
   return static_cast<unsigned int>(effect->settings->settings().size());
 }
 
-// Setting `index` in EffectSettings order; out-of-range indexes are ignored.
+// Setting `index` in EffectSettings order, as the library takes any value; out-of-range
+// indexes and unknown handles are ignored.
 void oe_set(WebEffect* effect, unsigned int index, double value) {
-  if (index < effect->settings->settings().size()) effect->settings->set(*effect->node, index, value);
+  if (live(effect) == nullptr || index >= effect->settings->settings().size()) return;
+  effect->settings->set(*effect->node, index, value);
 }
 
 double oe_get(WebEffect* effect, unsigned int index) {
-  return index < effect->settings->settings().size() ? effect->settings->get(*effect->node, index)
-                                                     : 0.0;
+  if (live(effect) == nullptr || index >= effect->settings->settings().size()) return 0.0;
+  return effect->settings->get(*effect->node, index);
 }
 
 // Processes `frames` frames (at most maxFrames) in place in the effect's buffer.
 void oe_process(WebEffect* effect, unsigned int frames) {
+  if (live(effect) == nullptr) return;
   if (frames > effect->maxFrames) frames = effect->maxFrames;
   orvane::AudioBuffer<float> buffer(effect->pointers, effect->channels, frames, effect->sampleRate);
   orvane::AudioBus bus(buffer);
