@@ -56,23 +56,68 @@ std::uint32_t little32(const unsigned char* p) {
 
 // The frames a file's header promises where libsndfile does not say (it counts a cut WAV by
 // its size): the WAV data chunk's byte count over the frame size. 0 when unknown.
-std::uint64_t promisedWavFrames(const std::string& path) {
+std::uint32_t big32(const unsigned char* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+std::uint64_t little64(const unsigned char* p) {
+  return little32(p) | (std::uint64_t{little32(p + 4)} << 32);
+}
+
+// How many frames a file's header says it holds, for the containers that say it in their
+// header: WAV, W64, AIFF and AU (libsndfile counts only what is there). 0 when the header does
+// not say, or says "unknown".
+std::uint64_t promisedFrames(const std::string& path) {
   unsigned char header[4096] = {};
   std::FILE* file = std::fopen(path.c_str(), "rb");
   const std::size_t got = file ? std::fread(header, 1, sizeof header, file) : 0;
   if (file) std::fclose(file);
-  if (got < 12 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0) {
+  const auto is = [&](std::size_t at, const char* tag) {
+    return at + 4 <= got && std::memcmp(header + at, tag, 4) == 0;
+  };
+  if (is(0, "RIFF") && is(8, "WAVE")) {
+    unsigned blockAlign = 0;
+    for (std::size_t at = 12; at + 8 <= got;) {
+      const std::uint32_t size = little32(header + at + 4);
+      if (is(at, "fmt ") && at + 22 <= got) {
+        blockAlign = header[at + 20] | (header[at + 21] << 8);
+      } else if (is(at, "data")) {
+        return blockAlign == 0 || size == 0xFFFFFFFFu ? 0 : size / blockAlign;
+      }
+      at += 8 + std::uint64_t{size} + (size & 1);
+    }
     return 0;
   }
-  unsigned blockAlign = 0;
-  for (std::size_t at = 12; at + 8 <= got;) {
-    const std::uint32_t size = little32(header + at + 4);
-    if (std::memcmp(header + at, "fmt ", 4) == 0 && at + 22 <= got) {
-      blockAlign = header[at + 20] | (header[at + 21] << 8);
-    } else if (std::memcmp(header + at, "data", 4) == 0) {
-      return blockAlign == 0 || size == 0xFFFFFFFFu ? 0 : size / blockAlign;
+  if (is(0, "riff") && got >= 40) {  // Sony Wave64: 16-byte ids, 64-bit sizes with the header
+    unsigned blockAlign = 0;
+    for (std::size_t at = 40; at + 24 <= got;) {
+      const std::uint64_t size = little64(header + at + 16);
+      if (is(at, "fmt ") && at + 38 <= got) {
+        blockAlign = header[at + 36] | (header[at + 37] << 8);
+      } else if (is(at, "data")) {
+        return blockAlign == 0 || size < 24 ? 0 : (size - 24) / blockAlign;
+      }
+      if (size < 24) return 0;
+      at += (size + 7) & ~std::uint64_t{7};
     }
-    at += 8 + size + (size & 1);
+    return 0;
+  }
+  if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
+    for (std::size_t at = 12; at + 8 <= got;) {
+      const std::uint32_t size = big32(header + at + 4);
+      if (is(at, "COMM") && at + 14 <= got) return big32(header + at + 10);
+      at += 8 + std::uint64_t{size} + (size & 1);
+    }
+    return 0;
+  }
+  if (is(0, ".snd") && got >= 24) {
+    const std::uint32_t size = big32(header + 8);
+    const std::uint32_t encoding = big32(header + 12);
+    const std::uint32_t channels = big32(header + 20);
+    constexpr unsigned kBytes[] = {0, 1, 1, 2, 3, 4, 4, 8};  // by encoding 0 to 7
+    const unsigned bytes = encoding < std::size(kBytes) ? kBytes[encoding] : 0;
+    return size == 0xFFFFFFFFu || bytes == 0 || channels == 0 ? 0 : size / (bytes * channels);
   }
   return 0;
 }
@@ -338,6 +383,13 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
     }
   }
   file_ = sf_open(openPath.c_str(), SFM_READ, &info);
+  // What the header promises, and whether an Ogg stream is closed, from the file itself (the
+  // copy of standard input too, before it goes).
+  if (file_ != nullptr) {
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    promisedFrames_ = promisedFrames(openPath);
+    if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(openPath);
+  }
   if (!spool_.empty()) {
     unlink(spool_.c_str());  // open or not, the copy is gone with the descriptor
     if (file_ == nullptr) {
@@ -366,7 +418,6 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
   channels_ = static_cast<unsigned int>(info.channels);
   sampleRate_ = static_cast<unsigned int>(info.samplerate);
   frames_ = static_cast<std::uint64_t>(info.frames);
-  const int container = info.format & SF_FORMAT_TYPEMASK;
   switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_16:
       sampleFormat_ = SampleFormat::Pcm16;
@@ -384,8 +435,6 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
     default:
       break;
   }
-  if (container == SF_FORMAT_WAV) promisedFrames_ = promisedWavFrames(path);
-  if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(path);
   rawFloats_ = holdsHostFloats(file_, info.format);
   interleaved_.resize(interleavedSamples(rawFloats_, channels_));
 }

@@ -287,20 +287,27 @@ TEST_F(Safety, APlotNeverTakesTheInputsOrTheOutputsPlace) {
 
 TEST_F(Safety, ACutFileRendersWhatItHoldsAndSaysHowMuch) {
   ASSERT_EQ(run("render -q -s noise --seconds 1 -o full.wav Delay enabled=false && "
-                "\"$FX\" render -q -i full.wav -o full.flac Delay enabled=false && "
-                "\"$FX\" render -q -i full.wav -o full.ogg Delay enabled=false")
+                "for type in flac ogg aiff w64 au; do \"$FX\" render -q -i full.wav -o full.$type "
+                "Delay enabled=false || exit 1; done")
                 .status,
             0);
   ASSERT_EQ(script("head -c 200000 full.wav > cut.wav && head -c 40000 full.flac > cut.flac && "
-                   "head -c 10000 full.ogg > cut.ogg")
+                   "head -c 10000 full.ogg > cut.ogg && head -c 200000 full.aiff > cut.aiff && "
+                   "head -c 200000 full.w64 > cut.w64 && head -c 200000 full.au > cut.au")
                 .status,
             0);
-  for (const char* name : {"cut.wav", "cut.flac", "cut.ogg"}) {
+  // Every container, from a file and, where a pipe carries it, from standard input.
+  for (const std::string name : {"cut.wav", "cut.flac", "cut.ogg", "cut.aiff", "cut.w64",
+                                 "cut.au", "-t wav < cut.wav", "-t aiff < cut.aiff",
+                                 "-t au < cut.au"}) {
     SCOPED_TRACE(name);
-    const Outcome r = run(std::string("render -q -i ") + name + " -o out.wav Delay");
+    const bool piped = name[0] == '-';
+    const Outcome r = run("render -q -i " + std::string(piped ? "- " : "") + name +
+                          " -o out.wav Delay");
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_TRUE(contains(r, "warning: '" + std::string(name) + "'")) << r.output;
-    if (std::string(name) != "cut.ogg") {  // Ogg headers promise no length; the end mark is missing
+    EXPECT_TRUE(contains(r, "warning: '" + (piped ? std::string("standard input") : name) + "'"))
+        << r.output;
+    if (name != "cut.ogg") {  // Ogg headers promise no length; the end mark is missing
       EXPECT_TRUE(contains(r, "48000")) << "the frame count the header promised: " << r.output;
     }
     const orvane::testing::Audio out = read("out.wav");
