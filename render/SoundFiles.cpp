@@ -1,6 +1,8 @@
 #include "SoundFiles.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -139,10 +141,39 @@ bool oggEndsCleanly(const std::string& path) {
   return false;
 }
 
+// Where spools go: $TMPDIR, or /tmp.
+std::string temporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder && *folder ? folder : "/tmp";
+}
+
+// Removes the spools ("orvane-fx-input-PID-*", and ".orvane-fx-output-PID.partial-*" of a
+// pipe's output) that renders killed before they could clean up left in `folder`: those whose
+// process is gone.
+void removeStaleSpools(const std::string& folder) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    std::string rest;
+    for (const char* prefix : {"orvane-fx-input-", ".orvane-fx-output-"}) {
+      if (name.rfind(prefix, 0) == 0) rest = name.substr(std::strlen(prefix));
+    }
+    char* end = nullptr;
+    const long pid = std::strtol(rest.c_str(), &end, 10);
+    if (rest.empty() || pid <= 0 || (*end != '-' && *end != '.')) continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      unlink((folder + "/" + name).c_str());
+    }
+  }
+  closedir(directory);
+}
+
 // Copies standard input to a private temporary file; a stop request ends the copy.
 std::string spoolStandardInput() {
-  const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/orvane-fx-input-XXXXXX";
+  const std::string folder = temporaryFolder();
+  removeStaleSpools(folder);
+  std::string pattern = folder + "/orvane-fx-input-" + std::to_string(getpid()) + "-XXXXXX";
   const int descriptor = mkstemp(pattern.data());
   if (descriptor < 0) throw UsageError("cannot keep standard input: " + std::string(std::strerror(errno)));
   std::vector<char> buffer(1 << 16);
@@ -369,10 +400,18 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
   SF_INFO info{};
   std::string openPath = path;
   if (path == "-") {
-    // Some decoders (FLAC) must seek: standard input is copied to a private file first.
+    // Standard input is read as it comes: a live pipe renders while it flows, and nothing of
+    // it is kept. Only a FLAC stream in a pipe, which the decoder must seek in, is copied to a
+    // private file first.
     const std::string pipeType = checkedPipeType(type);
-    spool_ = spoolStandardInput();
-    openPath = spool_;
+    const bool seekable = lseek(STDIN_FILENO, 0, SEEK_CUR) >= 0;
+    if (pipeType == "flac" && !seekable) {
+      spool_ = spoolStandardInput();
+      openPath = spool_;
+    } else {
+      // A file behind standard input can be read again for its header; a pipe cannot.
+      openPath = seekable ? "/proc/self/fd/0" : "";
+    }
     if (pipeType == "raw") {
       if (rawRate == 0 || rawChannels == 0) {
         throw UsageError("-t raw: raw input needs --rate and --channels");
@@ -382,10 +421,17 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
       info.channels = static_cast<int>(rawChannels);
     }
   }
-  file_ = sf_open(openPath.c_str(), SFM_READ, &info);
+  const bool streamed = path == "-" && spool_.empty();
+  file_ = streamed ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE)
+                   : sf_open(openPath.c_str(), SFM_READ, &info);
   // What the header promises, and whether an Ogg stream is closed, from the file itself (the
-  // copy of standard input too, before it goes).
-  if (file_ != nullptr) {
+  // copy of standard input too, before it goes); a pipe's header says it to libsndfile.
+  if (streamed && file_ == nullptr) {
+    throw UsageError("cannot read standard input: it is not " +
+                     std::string(info.format == 0 ? "a sound file libsndfile reads" : "raw audio") +
+                     " (libsndfile: " + sf_strerror(nullptr) + ")");
+  }
+  if (file_ != nullptr && !openPath.empty()) {
     const int container = info.format & SF_FORMAT_TYPEMASK;
     promisedFrames_ = promisedFrames(openPath);
     if (container == SF_FORMAT_OGG) cutOgg_ = !oggEndsCleanly(openPath);
@@ -418,6 +464,11 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
   channels_ = static_cast<unsigned int>(info.channels);
   sampleRate_ = static_cast<unsigned int>(info.samplerate);
   frames_ = static_cast<std::uint64_t>(info.frames);
+  // Raw audio and Ogg in a pipe say nothing of their length: what libsndfile guesses is not one.
+  const int streamedContainer = info.format & SF_FORMAT_TYPEMASK;
+  if (streamed && (streamedContainer == SF_FORMAT_RAW || streamedContainer == SF_FORMAT_OGG)) {
+    frames_ = static_cast<std::uint64_t>(SF_COUNT_MAX);
+  }
   switch (info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_16:
       sampleFormat_ = SampleFormat::Pcm16;
@@ -564,9 +615,9 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
   format_ = info.format;
   if (toPipe_) {
     // Made complete in the temporary folder first, then copied to the pipe.
-    const char* folder = std::getenv("TMPDIR");
-    output_ = std::make_unique<OutputFile>(std::string(folder && *folder ? folder : "/tmp") +
-                                           "/orvane-fx-output-" + std::to_string(getpid()));
+    removeStaleSpools(temporaryFolder());
+    output_ = std::make_unique<OutputFile>(temporaryFolder() + "/orvane-fx-output-" +
+                                           std::to_string(getpid()));
   } else {
     output_ = std::make_unique<OutputFile>(path);
   }

@@ -181,6 +181,28 @@ TEST_F(Safety, AStopSignalEndsARenderWhoseInputNeverComes) {
   }
 }
 
+TEST_F(Safety, StandardInputIsReadAsItComesAndOnlyFlacIsKept) {
+  ASSERT_EQ(run("render -q -s noise --seconds 1 -o in.wav Delay enabled=false && "
+                "\"$FX\" render -q -i in.wav -o in.flac Delay enabled=false")
+                .status,
+            0);
+  // While the pipe is still open, the render has no copy of it anywhere.
+  const Outcome live = script(
+      "mkdir tmp; { cat in.wav; sleep 1; } | TMPDIR=$PWD/tmp \"$FX\" render -q -i - -o out.wav "
+      "Delay & sleep 0.5; echo spooled: $(ls -A tmp); wait $!; echo status=$?");
+  EXPECT_TRUE(contains(live, "spooled:\n")) << live.output;
+  EXPECT_TRUE(contains(live, "status=0")) << live.output;
+  EXPECT_EQ(read("out.wav").samples[0].size(), 48000u);
+  // FLAC in a pipe must be kept to be decoded; spools of renders that were killed go.
+  const Outcome flac = script(
+      "sh -c true & dead=$!; wait $dead; touch tmp/orvane-fx-input-$dead-AbCdEf "
+      "tmp/.orvane-fx-output-$dead.partial-$dead-AbCdEf tmp/orvane-fx-input-1-AbCdEf; "
+      "cat in.flac | TMPDIR=$PWD/tmp \"$FX\" render -q -i - -t flac -o - Delay > out.wav && "
+      "echo left: $(ls -A tmp)");
+  EXPECT_TRUE(contains(flac, "left: orvane-fx-input-1-AbCdEf\n")) << flac.output;  // pid 1 lives
+  EXPECT_EQ(read("out.wav").samples[0].size(), 48000u);
+}
+
 TEST_F(Safety, AStaleTemporaryFileOfADeadRenderIsCleanedUp) {
   const Outcome r = script(
       "sh -c true & dead=$!; wait $dead; "
