@@ -187,7 +187,6 @@ void delayCautions(Node& node, unsigned int sampleRate, std::vector<std::string>
 
 template <>
 const NodeDescription& describeNode<DelayNode>() {
-  using N = DelayNode;
   auto level = [](std::string id, std::string name, std::string description, float value) {
     return SettingInfo{std::move(id), std::move(name), std::move(description), "",
                        SettingKind::Number, static_cast<double>(value), 0.0, 1.0, false, false};
@@ -207,10 +206,7 @@ const NodeDescription& describeNode<DelayNode>() {
        {"feedback", "Feedback", "How much quieter each echo is than the one before, as a gain.",
         "", SettingKind::Number, static_cast<double>(kDefaultFeedbackLevel), 0.0,
         kMaximumFeedbackLevel, false, false}},
-      {describe::enabledAccess<N>(), describe::floatAccess<N, &N::getDryMix, &N::setDryMix>(),
-       describe::floatAccess<N, &N::getWetMix, &N::setWetMix>(),
-       describe::wholeAccess<N, &N::getDelayMs, &N::setDelayMs>(),
-       describe::floatAccess<N, &N::getFeedbackLevel, &N::setFeedbackLevel>()},
+      describe::echoAccessors<DelayNode>(),
       delayCautions};
   return description;
 }

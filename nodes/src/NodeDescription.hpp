@@ -103,6 +103,15 @@ SettingAccessor wholeAccess() {
           }};
 }
 
+// The two echoes' settings, in their order: enabled, dry mix, wet mix, delay (ms), feedback.
+template <typename N>
+std::vector<SettingAccessor> echoAccessors() {
+  return {enabledAccess<N>(), floatAccess<N, &N::getDryMix, &N::setDryMix>(),
+          floatAccess<N, &N::getWetMix, &N::setWetMix>(),
+          wholeAccess<N, &N::getDelayMs, &N::setDelayMs>(),
+          floatAccess<N, &N::getFeedbackLevel, &N::setFeedbackLevel>()};
+}
+
 // ---- Settings every effect has ----
 
 inline SettingInfo enabledSetting(std::string description) {

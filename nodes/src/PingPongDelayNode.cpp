@@ -280,16 +280,12 @@ void pingPongCautions(Node& node, unsigned int sampleRate, std::vector<std::stri
 
 template <>
 const NodeDescription& describeNode<PingPongDelayNode>() {
-  using N = PingPongDelayNode;
   static const NodeDescription description{
       kNodeTypeName,
       2,
       2,
       settingsTable(),
-      {describe::enabledAccess<N>(), describe::floatAccess<N, &N::getDryMix, &N::setDryMix>(),
-       describe::floatAccess<N, &N::getWetMix, &N::setWetMix>(),
-       describe::wholeAccess<N, &N::getDelayMs, &N::setDelayMs>(),
-       describe::floatAccess<N, &N::getFeedbackLevel, &N::setFeedbackLevel>()},
+      describe::echoAccessors<PingPongDelayNode>(),
       pingPongCautions};
   return description;
 }
