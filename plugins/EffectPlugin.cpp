@@ -85,10 +85,15 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     if (controls_[i] == nullptr) continue;
     const float value = *controls_[i];
-    // Compared bit for bit: a NaN from the host is passed on once, not every run.
+    // Compared bit for bit: a changed value is looked at once, not every run.
     if (std::memcmp(&value, &applied_[i], sizeof value) == 0) continue;
     applied_[i] = value;
-    settings_.set(*node_, i, static_cast<double>(value));
+    // The ranges are the plugin's contract with its host: a host that does not keep a control
+    // within them (jalv, OSC, scripts) gets the nearer bound, and a value that is not a number
+    // changes nothing. The library itself still takes anything.
+    if (std::isnan(value)) continue;
+    const auto& setting = settings_.settings()[i];
+    settings_.set(*node_, i, std::clamp(static_cast<double>(value), setting.minimum, setting.maximum));
   }
   AudioBuffer<float> input(inputs_, variant_.channels, frames, sampleRate_);
   AudioBuffer<float> output(outputs_, variant_.channels, frames, sampleRate_);

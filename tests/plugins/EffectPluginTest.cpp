@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <orvane/audioeffects/AudioEffects.hpp>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "CountingAllocator.hpp"
@@ -99,6 +101,34 @@ TEST(EffectPlugin, AppliesControlChangesAtTheNextRunAndStartsAfreshOnActivate) {
   plugin.activate();
   plugin.run(960);
   for (float sample : ports.output[0]) ASSERT_EQ(sample, 0.0f);
+}
+
+TEST(EffectPlugin, KeepsEveryControlWithinItsDeclaredRange) {
+  // A host that does not clamp sends values far outside (or not numbers): the plugin gives the
+  // node the nearer bound, so the output is what the bound gives, and NaN changes nothing.
+  constexpr unsigned int kFrames = 6000;
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  for (const PluginVariant& variant : pluginVariants()) {
+    SCOPED_TRACE(variant.label);
+    const EffectSettings& effect = *variant.effect;
+    for (std::size_t i = 1; i < effect.settings().size(); ++i) {
+      const auto& s = effect.settings()[i];
+      for (const float beyond : {static_cast<float>(s.maximum) * 100.0f + 5.0f, -1e30f, kNaN}) {
+        Ports ports(variant, kFrames);
+        const Signal original = ports.input;
+        EffectPlugin plugin(variant, 48000.0);
+        ports.connect(plugin, false);
+        plugin.activate();
+        ports.controls[i] = beyond;
+        plugin.run(kFrames);
+        std::vector<float> expected = ports.controls;
+        expected[i] = std::isnan(beyond) ? static_cast<float>(s.defaultValue)
+                      : beyond > 0.0f   ? static_cast<float>(s.maximum)
+                                        : static_cast<float>(s.minimum);
+        EXPECT_EQ(ports.output, direct(variant, expected, original)) << s.id << " = " << beyond;
+      }
+    }
+  }
 }
 
 TEST(EffectPlugin, PassesTheInputThroughBeforeActivationAndRefusesABadRate) {
