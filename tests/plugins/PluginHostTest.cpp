@@ -181,6 +181,29 @@ TEST_F(PluginHosts, Lv2HostsRenderTheLibrarysSamplesBitForBit) {
   }
 }
 
+// A bundle copied alone into an empty ~/.lv2, and the LADSPA library copied alone, with the
+// project's own libraries out of reach: they run and give the library's samples. Only their
+// entry points leave the binaries, so two versions in one host never meet.
+TEST_F(PluginHosts, CopiedPluginsRunWithNothingElseOfTheProject) {
+  const PluginVariant& delay = *orvane::plugins::findVariant("delay_stereo");
+  makeInputs(2);
+  const Settings settings = settingsFor(delay, false);
+  const Outcome r = script(
+      "mkdir -p home/.lv2 copied && cp -r \"$BUNDLE\" home/.lv2/ && "
+      "cp \"$LADSPA_PATH\"/orvane-audioeffects.so copied/ && "
+      "\"$FX\" render -q -i noise.wav -o fx.wav Delay" + settings.renderer + " && "
+      "env -u LV2_PATH -u LD_LIBRARY_PATH HOME=$PWD/home lv2apply -i noise.wav -o apply.wav" +
+      settings.lv2apply + " " + uriOf(delay) + " && "
+      "env -u LD_LIBRARY_PATH LADSPA_PATH=$PWD/copied sox noise.wav sox.wav ladspa "
+      "orvane-audioeffects.so delay_stereo" + settings.ladspa + " 2> sox.log && "
+      "for binary in home/.lv2/*/*.so copied/*.so; do "
+      "ldd $binary | grep -c Orvane; nm -D --defined-only $binary | awk '{ print $3 }'; done");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output, "0\nlv2_descriptor\n0\nladspa_descriptor\n");
+  EXPECT_EQ(read("apply.wav").samples, read("fx.wav").samples);
+  EXPECT_EQ(read("sox.wav").channels, 2u);
+}
+
 // sox carries samples between its effects as 32-bit integers, so each sample is rounded to an
 // integer and back to float on its way into the plugin and out of it: compare within two float
 // steps at full scale (2^-22), not bit for bit.
