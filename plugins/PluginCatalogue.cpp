@@ -40,9 +40,9 @@ const PluginVariant* findVariant(const std::string& label) {
   return it == variants.end() ? nullptr : &*it;
 }
 
-std::string pluginName(const PluginVariant& variant) {
-  return std::string(kMaker) + " " + variant.effect->displayName() +
-         (variant.channels == 2 ? " (stereo)" : " (mono)");
+std::string pluginName(const PluginVariant& variant, const std::string& format) {
+  return std::string(kMaker) + " " + variant.effect->displayName() + " (" +
+         (variant.channels == 2 ? "stereo" : "mono") + (format.empty() ? "" : ", " + format) + ")";
 }
 std::vector<std::string> audioInputSymbols(const PluginVariant& variant) {
   if (variant.channels == 1) return {"in"};

@@ -32,8 +32,9 @@ const PluginVariant* findVariant(const std::string& label);
 
 using Preset = extensions::audioeffects::EffectPreset;
 
-// The names hosts show for a plugin ("Orvane Ping Pong Delay (stereo)") and its audio ports.
-std::string pluginName(const PluginVariant& variant);
+// The names hosts show for a plugin ("Orvane Ping Pong Delay (stereo)", or with a format named,
+// "Orvane Delay (mono, LADSPA)") and its audio ports.
+std::string pluginName(const PluginVariant& variant, const std::string& format = "");
 std::vector<std::string> audioInputSymbols(const PluginVariant& variant);
 std::vector<std::string> audioOutputSymbols(const PluginVariant& variant);
 // A setting id as a port symbol: "dry-mix" → "dry_mix".

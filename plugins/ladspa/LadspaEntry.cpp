@@ -1,6 +1,9 @@
-// The LADSPA entry: the same nine plugins as the LV2 bundle, with the same port order and
-// ranges. LADSPA has no presets and no bypass designation, and can state a default only as one
-// of a few points of the range: each port gets the point nearest its setting's default.
+// The LADSPA entry: the same nine plugins as the LV2 bundle, with the same ranges. LADSPA has
+// no presets and no bypass designation (hosts bypass a plugin by not running it), so the
+// switch is left out and the controls are the effect's settings from the first one after it;
+// a default can be stated only as one of a few points of the range: each port gets the point
+// nearest its setting's default. The names say LADSPA, so that hosts that list both formats
+// (Audacity) tell them apart.
 #include <ladspa.h>
 
 #include <array>
@@ -19,37 +22,36 @@ using orvane::extensions::audioeffects::SettingKind;
 using orvane::plugins::EffectPlugin;
 using orvane::plugins::PluginVariant;
 
-EffectPlugin* plugin(LADSPA_Handle handle) { return static_cast<EffectPlugin*>(handle); }
+struct Plugin;
 
-const PluginVariant& variantOf(const LADSPA_Descriptor* descriptor) {
-  return *static_cast<const PluginVariant*>(descriptor->ImplementationData);
+// An instance: the plugin, and where each LADSPA port goes among its ports.
+struct Instance {
+  EffectPlugin plugin;
+  const std::vector<std::uint32_t>& ports;
+};
+
+Instance* instanceOf(LADSPA_Handle handle) { return static_cast<Instance*>(handle); }
+
+LADSPA_Handle instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate);
+
+void connectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* data) {
+  Instance& instance = *instanceOf(handle);
+  if (port < instance.ports.size()) instance.plugin.connectPort(instance.ports[port], data);
 }
 
-LADSPA_Handle instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate) {
+void activate(LADSPA_Handle handle) {
   try {
-    return new EffectPlugin(variantOf(descriptor), static_cast<double>(sampleRate));
-  } catch (...) {
-    return nullptr;
-  }
-}
-
-void connectPort(LADSPA_Handle instance, unsigned long port, LADSPA_Data* data) {
-  plugin(instance)->connectPort(static_cast<std::uint32_t>(port), data);
-}
-
-void activate(LADSPA_Handle instance) {
-  try {
-    plugin(instance)->activate();
+    instanceOf(handle)->plugin.activate();
   } catch (...) {
     // Out of memory: run() passes the input through.
   }
 }
 
-void run(LADSPA_Handle instance, unsigned long frames) {
-  plugin(instance)->run(static_cast<std::uint32_t>(frames));
+void run(LADSPA_Handle handle, unsigned long frames) {
+  instanceOf(handle)->plugin.run(static_cast<std::uint32_t>(frames));
 }
 
-void cleanup(LADSPA_Handle instance) { delete plugin(instance); }
+void cleanup(LADSPA_Handle handle) { delete instanceOf(handle); }
 
 // The LADSPA default point nearest to the setting's default.
 LADSPA_PortRangeHintDescriptor defaultHint(const SettingInfo& s) {
@@ -76,6 +78,8 @@ LADSPA_PortRangeHintDescriptor defaultHint(const SettingInfo& s) {
 // Descriptors and the strings and arrays they point into, built once and kept for the life of
 // the library.
 struct Plugin {
+  const PluginVariant& variant;
+  std::vector<std::uint32_t> ports;  // the plugin port of each LADSPA port
   std::string name;
   std::vector<std::string> portNames;
   std::vector<const char*> portNamePointers;
@@ -83,9 +87,15 @@ struct Plugin {
   std::vector<LADSPA_PortRangeHint> hints;
   LADSPA_Descriptor descriptor{};
 
-  explicit Plugin(const PluginVariant& variant) {
-    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+  explicit Plugin(const PluginVariant& of) : variant(of) {
+    const EffectSettings& effect = *variant.effect;
+    std::uint32_t port = 0;
     for (const SettingInfo& s : effect.settings()) {
+      if (s.isBypass) {
+        ++port;  // left unconnected: the effect stays on
+        continue;
+      }
+      ports.push_back(port++);
       portNames.push_back(s.name + (s.unit.empty() ? "" : " (" + s.unit + ")"));
       portDescriptors.push_back(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL);
       LADSPA_PortRangeHint hint{};
@@ -98,6 +108,7 @@ struct Plugin {
     }
     const auto addAudio = [&](const std::vector<std::string>& symbols, LADSPA_PortDescriptor io) {
       for (const std::string& symbol : symbols) {
+        ports.push_back(port++);
         portNames.push_back(symbol);
         portDescriptors.push_back(io | LADSPA_PORT_AUDIO);
         hints.push_back(LADSPA_PortRangeHint{0, 0.0f, 0.0f});
@@ -107,7 +118,7 @@ struct Plugin {
     addAudio(orvane::plugins::audioOutputSymbols(variant), LADSPA_PORT_OUTPUT);
     for (const std::string& portName : portNames) portNamePointers.push_back(portName.c_str());
 
-    name = orvane::plugins::pluginName(variant);
+    name = orvane::plugins::pluginName(variant, "LADSPA");
     descriptor.UniqueID = variant.ladspaId;
     descriptor.Label = variant.label.c_str();
     descriptor.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
@@ -118,7 +129,7 @@ struct Plugin {
     descriptor.PortDescriptors = portDescriptors.data();
     descriptor.PortNames = portNamePointers.data();
     descriptor.PortRangeHints = hints.data();
-    descriptor.ImplementationData = const_cast<PluginVariant*>(&variant);
+    descriptor.ImplementationData = this;
     descriptor.instantiate = instantiate;
     descriptor.connect_port = connectPort;
     descriptor.activate = activate;
@@ -136,6 +147,16 @@ const std::vector<std::unique_ptr<Plugin>>& plugins() {
     return built;
   }();
   return all;
+}
+
+LADSPA_Handle instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate) {
+  try {
+    const Plugin& plugin = *static_cast<const Plugin*>(descriptor->ImplementationData);
+    return new Instance{EffectPlugin(plugin.variant, static_cast<double>(sampleRate)),
+                        plugin.ports};
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 }  // namespace

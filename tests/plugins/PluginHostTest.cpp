@@ -56,7 +56,7 @@ struct Settings {
   std::string renderer;  // "delay=370 feedback=0.3663"
   std::string lv2apply;  // "-c delay 370 -c feedback 0.3663"
   std::string lv2file;   // "-p delay:370 -p feedback:0.3663"
-  std::string ladspa;    // every control in port order: "1 0.7 0.3 370 0.3663"
+  std::string ladspa;    // every LADSPA control in port order (no bypass): "0.7 0.3 370 0.3663"
 };
 
 Settings settingsFor(const PluginVariant& variant, bool atDefaults) {
@@ -64,7 +64,7 @@ Settings settingsFor(const PluginVariant& variant, bool atDefaults) {
   for (const SettingInfo& s : EffectSettings::forType(variant.type)->settings()) {
     const double value = atDefaults ? s.defaultValue : unusual(s);
     const std::string symbol = orvane::plugins::portSymbol(s.id);
-    out.ladspa += " " + text(value);
+    if (!s.isBypass) out.ladspa += " " + text(value);
     if (value == s.defaultValue) continue;
     out.renderer += " " + s.id + "=" + text(value);
     out.lv2apply += " -c " + symbol + " " + text(value);
@@ -202,6 +202,23 @@ TEST_F(PluginHosts, CopiedPluginsRunWithNothingElseOfTheProject) {
   EXPECT_EQ(r.output, "0\nlv2_descriptor\n0\nladspa_descriptor\n");
   EXPECT_EQ(read("apply.wav").samples, read("fx.wav").samples);
   EXPECT_EQ(read("sox.wav").channels, 2u);
+}
+
+// LADSPA names say the format, and its plugins have no bypass control (hosts bypass by not
+// running): the controls are the settings after it, so sox's first number is the dry mix.
+TEST_F(PluginHosts, LadspaPluginsNameTheirFormatAndStartWithTheirFirstRealSetting) {
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    SCOPED_TRACE(variant.label);
+    const Outcome r = script("analyseplugin \"$LADSPA_PATH\"/orvane-audioeffects.so " +
+                             variant.label);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto has = [&](const std::string& text) {
+      return r.output.find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(has("\"" + orvane::plugins::pluginName(variant, "LADSPA") + "\"")) << r.output;
+    EXPECT_FALSE(has("Enabled")) << r.output;
+    EXPECT_TRUE(has("Ports:\t\"" + variant.effect->settings().at(1).name)) << r.output;
+  }
 }
 
 // sox carries samples between its effects as 32-bit integers, so each sample is rounded to an
