@@ -11,6 +11,7 @@
 #include <orvane/audioeffects/AudioEffects.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "PluginCatalogue.hpp"
 
@@ -56,6 +57,7 @@ const char* kPrefixes =
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -86,17 +88,43 @@ void writeControlPort(std::ostream& out, const SettingInfo& s, std::size_t index
   out << "\n  ]";
 }
 
-void writeAudioPort(std::ostream& out, const char* direction, const std::string& symbol,
-                    std::size_t index) {
+// The group of a plugin's audio inputs or outputs ("in", "out"): stereo pairs with their left
+// and right, mono channels as the centre, so hosts wire and label them as such.
+std::string groupUri(const PluginVariant& variant, const std::string& group) {
+  return "<" + std::string(kUriBase) + variant.label + "#" + group + ">";
+}
+
+void writeAudioPort(std::ostream& out, const PluginVariant& variant, const char* direction,
+                    const std::string& symbol, std::size_t index) {
   std::string name = symbol;
   name[0] = static_cast<char>(std::toupper(name[0]));
+  const char* designation = "pg:center";
   if (name.size() > 2 && name[name.size() - 2] == '_') {
-    name = name.substr(0, name.size() - 2) + (name.back() == 'l' ? " Left" : " Right");
+    const bool left = name.back() == 'l';
+    name = name.substr(0, name.size() - 2) + (left ? " Left" : " Right");
+    designation = left ? "pg:left" : "pg:right";
   }
+  const std::string group = symbol.substr(0, symbol.find('_'));
   out << "  [\n    a lv2:" << direction << " , lv2:AudioPort ;\n    lv2:index " << index
       << " ;\n    lv2:symbol " << quoted(symbol) << " ;\n    lv2:name " << quoted(name)
-      << "\n  ]";
+      << " ;\n    pg:group " << groupUri(variant, group) << " ;\n    lv2:designation "
+      << designation << "\n  ]";
 }
+
+void writeGroups(std::ostream& out, const PluginVariant& variant) {
+  const char* kind = variant.channels == 2 ? "pg:StereoGroup" : "pg:MonoGroup";
+  for (const auto& [group, role, name] :
+       {std::tuple{"in", "pg:InputGroup", "Input"}, std::tuple{"out", "pg:OutputGroup", "Output"}}) {
+    out << groupUri(variant, group) << "\n  a " << kind << " , " << role << " ;\n  lv2:symbol "
+        << quoted(group) << " ;\n  rdfs:label " << quoted(name) << " .\n\n";
+  }
+}
+
+// LV2 versions: the minor version is even for a release, and both grow with the project's
+// version (major and minor in the minor version, patch in the micro version).
+constexpr int kLv2MinorVersion =
+    2 * (100 * ORVANE_AUDIOEFFECTS_VERSION_MAJOR + ORVANE_AUDIOEFFECTS_VERSION_MINOR);
+constexpr int kLv2MicroVersion = 2 * ORVANE_AUDIOEFFECTS_VERSION_PATCH;
 
 void writePlugins(std::ostream& out) {
   out << kPrefixes;
@@ -105,10 +133,13 @@ void writePlugins(std::ostream& out) {
       << quoted(kMaker) << " ] .\n\n";
   for (const PluginVariant& variant : pluginVariants()) {
     const EffectSettings& effect = *variant.effect;
+    writeGroups(out, variant);
     out << uriOf(variant) << "\n  a lv2:Plugin , lv2:" << variant.lv2Class << " ;\n  doap:name "
-        << quoted(pluginName(variant)) << " ;\n  doap:license <https://spdx.org/licenses/"
-        << kLicense << "> ;\n  lv2:project <" << kUriBase
-        << "project> ;\n  lv2:optionalFeature lv2:hardRTCapable ;\n  lv2:port\n";
+        << quoted(pluginName(variant)) << " ;\n  rdfs:comment " << quoted(effect.description())
+        << " ;\n  doap:license <https://spdx.org/licenses/" << kLicense << "> ;\n  lv2:project <"
+        << kUriBase << "project> ;\n  lv2:minorVersion " << kLv2MinorVersion
+        << " ;\n  lv2:microVersion " << kLv2MicroVersion
+        << " ;\n  lv2:optionalFeature lv2:hardRTCapable ;\n  lv2:port\n";
     std::size_t index = 0;
     for (const SettingInfo& s : effect.settings()) {
       if (index > 0) out << " ,\n";
@@ -116,11 +147,11 @@ void writePlugins(std::ostream& out) {
     }
     for (const std::string& symbol : audioInputSymbols(variant)) {
       out << " ,\n";
-      writeAudioPort(out, "InputPort", symbol, index++);
+      writeAudioPort(out, variant, "InputPort", symbol, index++);
     }
     for (const std::string& symbol : audioOutputSymbols(variant)) {
       out << " ,\n";
-      writeAudioPort(out, "OutputPort", symbol, index++);
+      writeAudioPort(out, variant, "OutputPort", symbol, index++);
     }
     out << " .\n\n";
   }

@@ -3,6 +3,9 @@
 // Every render is compared with orvane-fx, which runs the library directly.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <charconv>
 #include <cmath>
 #include <unistd.h>
@@ -177,6 +180,38 @@ TEST_F(PluginHosts, Lv2HostsRenderTheLibrarysSamplesBitForBit) {
         EXPECT_EQ(read("file.wav").samples, expected.samples) << "lv2file, 37-frame blocks";
         EXPECT_NE(expected.samples, read(input).samples) << "the effect must be heard";
       }
+    }
+  }
+}
+
+// What lint tools and hosts look for in each plugin's description, checked where Debian has no
+// LV2 lint: a version, a comment, a unit on every control but a switch, and every audio port
+// in a group with its place (left, right, centre).
+TEST_F(PluginHosts, EveryPluginHasAVersionUnitsAndGroupedChannels) {
+  std::ifstream in(kPrefix + "/lib/lv2/orvane-audioeffects.lv2/plugins.ttl");
+  const std::string ttl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  for (const PluginVariant& variant : orvane::plugins::pluginVariants()) {
+    SCOPED_TRACE(variant.label);
+    const auto start = ttl.find("<" + uriOf(variant) + ">\n  a lv2:Plugin");
+    ASSERT_NE(start, std::string::npos);
+    const std::string block = ttl.substr(start, ttl.find(" .\n", start) - start);
+    EXPECT_EQ(count(block, "lv2:minorVersion "), 1u);
+    EXPECT_EQ(count(block, "lv2:microVersion "), 1u);
+    EXPECT_EQ(count(block, "\n  rdfs:comment "), 1u);
+    const std::size_t controls = count(block, "lv2:ControlPort");
+    EXPECT_EQ(count(block, "units:unit ") + count(block, "lv2:toggled"), controls);
+    EXPECT_EQ(count(block, "lv2:AudioPort"), 2u * variant.channels);
+    EXPECT_EQ(count(block, "pg:group "), 2u * variant.channels);
+    EXPECT_EQ(count(block, variant.channels == 2 ? "pg:left" : "pg:center"), 2u);
+    for (const char* group : {"#in>\n  a ", "#out>\n  a "}) {
+      EXPECT_NE(ttl.find("<" + uriOf(variant) + group + (variant.channels == 2 ? "pg:StereoGroup"
+                                                                                : "pg:MonoGroup")),
+                std::string::npos);
     }
   }
 }
