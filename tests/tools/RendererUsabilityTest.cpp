@@ -65,6 +65,11 @@ TEST_F(Usability, TyposGetTheClosestNameAndNoEffectMeansACopy) {
       {"render -s impulse -o out.wav Delay feedbak=0.3", "did you mean 'feedback'?"},
       {"rnder -s impulse Delay", "did you mean 'render'?"},
       {"list Chrous", "did you mean 'Chorus'?"},
+      {"render -s impulse --tial 2 Delay", "--tial; did you mean '--tail'?"},
+      // sox's order: the files where the effects go.
+      {"render in.wav out.wav Delay",
+       "'in.wav' looks like a file, not an effect; give the input with -i and the output with "
+       "-o: orvane-fx render -i in.wav -o out.wav EFFECT"},
   };
   ASSERT_EQ(run("render -q -s noise --seconds 0.1 -o in.wav Delay enabled=false").status, 0);
   for (const auto& [arguments, hint] : cases) {

@@ -141,7 +141,23 @@ void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
                result.wallSeconds > 0 ? audioSeconds / result.wallSeconds : 0.0, peak);
 }
 
+// sox's habit, `render in.wav out.wav Delay`: file names where effects go get a plain hint.
+void checkForFileNames(const std::vector<std::string>& chain) {
+  std::vector<std::string> files;
+  for (const std::string& token : chain) {
+    const std::string name = token.substr(0, token.find('='));
+    if (name == token && name.find_first_of("./") != std::string::npos) files.push_back(token);
+  }
+  if (files.empty()) return;
+  const std::string input = files[0];
+  const std::string output = files.size() > 1 ? files[1] : "out.wav";
+  throw fx::UsageError("'" + input + "' looks like a file, not an effect; give the input with -i "
+                       "and the output with -o: orvane-fx render -i " + input + " -o " + output +
+                       " EFFECT ...");
+}
+
 int renderCommand(const RenderArguments& args) {
+  checkForFileNames(args.chain);
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
   struct stat output {};
   const bool outputIsStream = stat(args.output.c_str(), &output) == 0 &&
@@ -352,7 +368,23 @@ int main(int argc, char** argv) {
   } catch (const CLI::Success& e) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
-    std::cerr << "orvane-fx: error: " << e.what() << "\n(see orvane-fx --help)\n";
+    // A mistyped option gets the closest one ("--tial": did you mean '--tail'?).
+    std::string hint;
+    const std::string message = e.what();
+    const auto dash = message.find(" -");
+    if (message.find("not expected") != std::string::npos && dash != std::string::npos) {
+      const std::string typed = message.substr(dash + 1, message.find(' ', dash + 1) - dash - 1);
+      std::vector<std::string> known;
+      for (const CLI::App* command : {&app, render, list}) {
+        for (const CLI::Option* option : command->get_options()) {
+          for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+        }
+      }
+      hint = fx::didYouMean(typed, known);
+    }
+    while (!hint.empty() && hint.back() == ' ') hint.pop_back();
+    std::cerr << "orvane-fx: error: " << message << (hint.empty() ? "" : "; " + hint)
+              << "\n(see orvane-fx --help)\n";
     return 2;
   }
   args.rateGiven = rate->count() > 0;
