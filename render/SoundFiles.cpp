@@ -354,6 +354,12 @@ void interleave(const float* const* from, std::size_t offset, std::size_t frames
 
 }  // namespace
 
+bool isStreamTarget(const std::string& path) {
+  struct stat existing {};
+  return stat(path.c_str(), &existing) == 0 &&
+         (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode));
+}
+
 std::string lowerExtension(const std::string& path) {
   return lowerCase(std::filesystem::path(path).extension().string());
 }
@@ -567,9 +573,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, unsigned int channels,
                                  unsigned int sampleRate, SampleFormat format,
                                  std::uint64_t expectedFrames, const std::string& type)
     : path_(path == "-" ? "standard output" : path), channels_(channels), toPipe_(path == "-") {
-  struct stat existing {};
-  if (!toPipe_ && stat(path.c_str(), &existing) == 0 &&
-      (S_ISFIFO(existing.st_mode) || S_ISCHR(existing.st_mode))) {
+  if (!toPipe_ && isStreamTarget(path)) {
     toPipe_ = true;
     streamPath_ = path;
   }

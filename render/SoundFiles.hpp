@@ -24,6 +24,9 @@ SampleFormat parseSampleFormat(const std::string& text);
 
 // A path's extension in lower case: "out.WAV" → ".wav".
 std::string lowerExtension(const std::string& path);
+// True for an existing named pipe or character device (/dev/null): written as a stream, like
+// standard output, never replaced.
+bool isStreamTarget(const std::string& path);
 
 // `format` where the output's type can hold it (Ogg and raw have their own; FLAC holds up to
 // 24-bit whole numbers), its type's own format otherwise.

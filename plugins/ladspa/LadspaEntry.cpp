@@ -22,8 +22,6 @@ using orvane::extensions::audioeffects::SettingKind;
 using orvane::plugins::EffectPlugin;
 using orvane::plugins::PluginVariant;
 
-struct Plugin;
-
 // An instance: the plugin, and where each LADSPA port goes among its ports.
 struct Instance {
   EffectPlugin plugin;

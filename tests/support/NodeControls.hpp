@@ -52,11 +52,6 @@ class NodeControls {
   const EffectSettings& effect_;
 };
 
-// A node of the effect built with a channel capacity other than the factory's, for the node
-// classes that take one; any other node as the factory builds it.
-std::unique_ptr<SingleBusAudioProcessorNode> makeNode(const EffectSettings& effect,
-                                                      unsigned int capacity);
-
 inline std::unique_ptr<SingleBusAudioProcessorNode> asProcessor(std::unique_ptr<Node> node) {
   auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
   if (processor == nullptr) throw std::logic_error("not a one-bus processor");
@@ -64,6 +59,8 @@ inline std::unique_ptr<SingleBusAudioProcessorNode> asProcessor(std::unique_ptr<
   return std::unique_ptr<SingleBusAudioProcessorNode>(processor);
 }
 
+// A node of the effect built with a channel capacity other than the factory's, for the node
+// classes that take one; any other node as the factory builds it.
 inline std::unique_ptr<SingleBusAudioProcessorNode> makeNode(const EffectSettings& effect,
                                                              unsigned int capacity) {
   using namespace extensions::audioeffects;

@@ -2,7 +2,6 @@
 // chains of its nodes block by block, and writes sound files and pictures.
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -159,10 +158,8 @@ void checkForFileNames(const std::vector<std::string>& chain) {
 int renderCommand(const RenderArguments& args) {
   checkForFileNames(args.chain);
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
-  struct stat output {};
-  const bool outputIsStream = stat(args.output.c_str(), &output) == 0 &&
-                              (S_ISFIFO(output.st_mode) || S_ISCHR(output.st_mode));
-  if (!args.type.empty() && args.input != "-" && args.output != "-" && !outputIsStream) {
+  if (!args.type.empty() && args.input != "-" && args.output != "-" &&
+      !fx::isStreamTarget(args.output)) {
     throw fx::UsageError("-t " + args.type + " names the type of a pipe (-i - or -o -); files "
                          "take theirs from their contents and extensions");
   }

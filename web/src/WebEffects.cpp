@@ -83,10 +83,7 @@ WebEffect* oe_create(const char* type, unsigned int channels, unsigned int maxFr
   const std::size_t blockSamples = std::size_t{channels} * maxFrames;
   std::unique_ptr<float[], decltype(&std::free)> samples(
       static_cast<float*>(std::calloc(blockSamples, sizeof(float))), &std::free);
-  if (samples == nullptr || !memoryFor(kNodeBytes) ||
-      liveEffects().size() == liveEffects().max_size()) {
-    return nullptr;
-  }
+  if (samples == nullptr || !memoryFor(kNodeBytes)) return nullptr;
   liveEffects().reserve(liveEffects().size() + 1);
   auto effect = std::make_unique<WebEffect>();
   effect->samples = std::move(samples);
