@@ -17,6 +17,10 @@ lines = [
     "import numpy",
     "import numpy.typing",
     "",
+    "from .augment import Augment as Augment, Distribution as Distribution, choice as choice",
+    "from .augment import log_uniform as log_uniform, normal as normal, replay as replay",
+    "from .augment import uniform as uniform, worker_rng as worker_rng",
+    "",
     "_Audio = numpy.typing.ArrayLike",
     "",
     "class Effect:",
@@ -26,6 +30,8 @@ lines = [
     "                 tail_s: float = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
     "    def reset(self) -> None: ...",
     "    def settings(self) -> dict: ...",
+    "    def random_settings(self) -> dict[str, Distribution]: ...",
+    "    def draw(self, rng: numpy.random.Generator) -> 'Effect': ...",
     "    @property",
     "    def type(self) -> str: ...",
     "",
@@ -33,12 +39,13 @@ lines = [
 for info in orvane_fx.effect_types():
     cls = getattr(orvane_fx, info["type"])
     settings = cls._settings
-    args = ", ".join(f"{s['python_name']}: {PY_TYPES[s['kind']]} = ..." for s in settings)
+    args = ", ".join(f"{s['python_name']}: Union[{PY_TYPES[s['kind']]}, Distribution] = ..."
+                     for s in settings)
     lines.append(f"class {info['type']}(Effect):")
     lines.append(f'    """{cls.__doc__}"""')
     lines.append(f"    def __init__(self, *, {args}) -> None: ...")
     for s in settings:
-        lines.append(f"    {s['python_name']}: {PY_TYPES[s['kind']]}")
+        lines.append(f"    {s['python_name']}: Union[{PY_TYPES[s['kind']]}, Distribution]")
         lines.append(f'    """{orvane_fx._describe(s)}"""')
     lines.append("")
 lines += [
@@ -54,6 +61,9 @@ lines += [
     "                chain: Union[Effect, Sequence[Effect]], *, block: int = ...,",
     "                tail_s: float = ...) -> None: ...",
     "def effect_types() -> list[dict]: ...",
+    "def read(path: Union[str, PathLike]) -> tuple[numpy.ndarray, int]: ...",
+    "def write(path: Union[str, PathLike], audio: _Audio, sample_rate: int, *,",
+    "          format: Optional[str] = ...) -> None: ...",
     "",
 ]
 target = os.path.join(sys.argv[1], "orvane_fx", "__init__.pyi")

@@ -6,7 +6,12 @@ keyword argument and a property named after the setting, with its unit appended 
 one (``delay_ms``, ``sweep_width_s``, ``frequency_hz``). A value the effect would clamp, or
 cannot hold, raises ValueError; any other value is taken as it is, and processing warns
 (UserWarning) where the effect will not do what it asks, as the orvane-fx renderer does. ``Chain`` runs several effects in turn, and ``render_file`` streams a sound file
-through a chain.
+through a chain; ``read`` and ``write`` move sound files to and from arrays.
+
+Any setting may also be a distribution (``uniform``, ``log_uniform``, ``choice``, ``normal``):
+such an effect is drawn from per item by ``Augment``, which applies effects at random with
+seeded, per-item streams and records what it applied (``replay`` rebuilds it). PyTorch CPU
+tensors go in and come out wherever arrays do (``orvane_fx.torch`` has a transform module).
 
     >>> import numpy, orvane_fx
     >>> delay = orvane_fx.Delay(delay_ms=350, feedback=0.4)
@@ -21,8 +26,12 @@ import os as _os
 import numpy as _numpy
 
 from . import _core
+from . import augment as _augment
+from .augment import Augment, choice, log_uniform, normal, replay, uniform, worker_rng
 
-__all__ = ["Chain", "Effect", "render_file", "effect_types"]  # and every effect, below
+__all__ = ["Augment", "choice", "log_uniform", "normal", "replay", "uniform", "worker_rng"]
+
+__all__ += ["Chain", "Effect", "render_file", "read", "write", "effect_types"]  # and every effect
 
 
 class Effect(_core.EffectBase):
@@ -44,6 +53,20 @@ class Effect(_core.EffectBase):
                 raise TypeError(f"{type(self).__name__}() has no setting {name!r}; its settings "
                                 f"are {', '.join(self._names)}")
             setattr(self, name, value)
+
+    def random_settings(self) -> dict:
+        """The settings that are distributions, by name (empty for a plain effect)."""
+        return dict(self.__dict__.get("_random", {}))
+
+    def draw(self, rng):
+        """A plain effect of this type: each distribution drawn from `rng` (a numpy Generator)
+        in the order of the settings, the other settings as they are here."""
+        random = self.__dict__.get("_random", {})
+        values = {}
+        for setting in self._settings:
+            name = setting["python_name"]
+            values[name] = random[name].draw(rng, setting) if name in random else getattr(self, name)
+        return type(self)(**values)
 
     def settings(self) -> dict:
         """The current settings, by name."""
@@ -73,11 +96,23 @@ def _restore(cls, settings):
 def _setting_property(index: int, setting: dict) -> property:
     kind = setting["kind"]
     convert = {"toggle": bool, "integer": int, "number": float}[kind]
+    name = setting["python_name"]
 
     def get(self):
+        random = self.__dict__.get("_random")
+        if random and name in random:
+            return random[name]
         return convert(self._get(index))
 
     def set(self, value):
+        random = self.__dict__.setdefault("_random", {})
+        if isinstance(value, _augment.Distribution):
+            why = value.problem(setting, lambda v: _draw_refusal(self._type, index, setting, v))
+            if why:
+                raise ValueError(f"{type(self).__name__}.{name} = {value!r}: {why}")
+            random[name] = value
+            _mark_random(self)
+            return
         is_bool = isinstance(value, (bool, _numpy.bool_))
         if kind == "toggle":
             if not is_bool:
@@ -90,8 +125,33 @@ def _setting_property(index: int, setting: dict) -> property:
                                 f"{type(value).__name__} {value!r}")
             number = float(value)
         self._set(index, number)
+        if random.pop(name, None) is not None:
+            _mark_random(self)
 
     return property(get, set, doc=_describe(setting))
+
+
+# Draws keep to the setting's published range, stricter than a single value (which the library
+# takes with a warning where it does not clamp): a data set should not be augmented with
+# settings the effect itself warns of.
+def _draw_refusal(type_name: str, index: int, setting: dict, value: float) -> str:
+    why = _core.refusal(type_name, index, value)
+    if why or setting["minimum"] <= value <= setting["maximum"]:
+        return why
+    unit = f" {setting['unit']}" if setting["unit"] else ""
+    return (f"outside the range {_number(setting['minimum'])} to "
+            f"{_number(setting['maximum'])}{unit}")
+
+
+# An effect with settings still to draw cannot process; the library's side says why when asked.
+def _mark_random(effect):
+    random = effect.__dict__.get("_random", {})
+    why = ""
+    if random:
+        drawn = ", ".join(f"{n} = {d!r}" for n, d in random.items())
+        why = (f"{type(effect).__name__} has settings still to be drawn ({drawn}): put it in "
+               f"orvane_fx.Augment, or take a plain effect with draw(rng)")
+    effect._set_unprocessable(why)
 
 
 def _describe(setting: dict) -> str:
@@ -135,6 +195,13 @@ for _info in _core.effect_types():
     globals()[_info["type"]] = _make_effect(_info)
     __all__.append(_info["type"])
 del _info
+
+
+def _effect_class(type_name: str) -> type:
+    cls = globals().get(type_name)
+    if not (isinstance(cls, type) and issubclass(cls, Effect)):
+        raise ValueError(f"unknown effect type {type_name!r}")
+    return cls
 
 
 class Chain(list):
@@ -206,3 +273,18 @@ def render_file(input_path, output_path, chain, *, block=512, tail_s=0.0):
     for effect in effects:
         _check_effect(effect)
     _core.render_file(_os.fspath(input_path), _os.fspath(output_path), effects, block, tail_s)
+
+
+def read(path):
+    """A sound file as (audio, sample_rate): float32 audio of (channels, frames), whatever the
+    file's sample format, through the renderer's reader (any file libsndfile reads). A file
+    that cannot be read, or is damaged part way, raises ValueError saying what is wrong."""
+    return _core.read(_os.fspath(path))
+
+
+def write(path, audio, sample_rate, *, format=None):
+    """Writes (frames,) or (channels, frames) audio as the renderer writes: the extension picks
+    the container, format ("pcm16", "pcm24", "pcm32" or "float"; default 32-bit float where
+    the container holds it) the samples, and the file appears only once it is complete (a
+    failure leaves an existing file as it was)."""
+    _core.write(_os.fspath(path), audio, sample_rate, "" if format is None else format)

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <mutex>
+#include <thread>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -120,15 +122,23 @@ class Effect {
   }
 
   // A fresh node with the same settings: silent delay lines, oscillators at their start.
-  // Allocates; takes the GIL for nothing.
+  // Allocates (unless the node has processed nothing since it was made); takes the GIL for
+  // nothing.
   void reset() {
+    if (untouched_.load()) return;
     const std::shared_ptr<Node> fresh = makeNode();
     const std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < settings_->settings().size(); ++i) {
       settings_->set(*fresh, i, settings_->get(*node_, i));
     }
     node_ = fresh;
+    untouched_.store(true);
   }
+
+  // Why the effect cannot process as it stands (settings that are still distributions to draw
+  // from), or empty.
+  const std::string& unprocessable() const { return unprocessable_; }
+  void setUnprocessable(std::string why) { unprocessable_ = std::move(why); }
 
   // One call at a time: a second process call gets an error, not a data race.
   bool acquire() { return !busy_.exchange(true); }
@@ -149,6 +159,7 @@ class Effect {
     {
       const std::lock_guard lock(mutex_);
       processing_ = node_;
+      untouched_.store(false);
     }
     auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*processing_);
     AudioBusFormat in(channels), out(channels);
@@ -168,6 +179,8 @@ class Effect {
   std::shared_ptr<Node> node_;         // where settings and the next call go
   std::shared_ptr<Node> processing_;   // what the running call processes, if any
   std::atomic<bool> busy_{false};
+  std::atomic<bool> untouched_{true};  // node_ has processed nothing since it was made
+  std::string unprocessable_;          // set and read with the GIL held
 };
 
 // Each item of a chain, checked before anything touches it: None (or anything pybind11 could
@@ -177,7 +190,46 @@ void checkEffects(const std::vector<Effect*>& effects) {
     if (effects[i] == nullptr) {
       throw py::type_error("item " + std::to_string(i) + " of the chain is None, not an effect");
     }
+    if (!effects[i]->unprocessable().empty()) throw py::value_error(effects[i]->unprocessable());
   }
+}
+
+// PyTorch tensors come and go through numpy, sharing memory both ways: a CPU tensor is read
+// where it lies (a float32 contiguous one with no copy at all) and the result is a tensor over
+// the output array. Tensors on another device are refused rather than copied behind the
+// caller's back: the work is done on the CPU, as recursive filters run much slower on GPUs.
+// torch is never imported here; a tensor can only exist once the caller has imported it.
+bool isTensor(const py::handle& value) {
+  if (py::isinstance<py::array>(value)) return false;
+  PyObject* modules = PyImport_GetModuleDict();
+  PyObject* torch = PyDict_GetItemString(modules, "torch");  // borrowed
+  if (torch == nullptr) return false;
+  const py::object tensorType = py::reinterpret_borrow<py::object>(torch).attr("Tensor");
+  return py::isinstance(value, tensorType);
+}
+
+py::object tensorAsArray(const py::handle& tensor, const char* name) {
+  const py::object device = tensor.attr("device");
+  if (py::str(device.attr("type")).cast<std::string>() != "cpu") {
+    throw py::value_error(std::string(name) + " is a tensor on " +
+                          py::str(device).cast<std::string>() +
+                          "; the effects run on the CPU: pass tensor.cpu() (recursive filters "
+                          "run much slower on GPUs)");
+  }
+  py::object plain = tensor.attr("detach")();
+  if (plain.attr("is_complex")().cast<bool>()) {
+    throw py::type_error(std::string(name) + " must hold real numbers; this tensor is complex");
+  }
+  // numpy has no bfloat16 and friends: those are widened to float32 first.
+  try {
+    return plain.attr("numpy")();
+  } catch (const py::error_already_set&) {
+    return plain.attr("float")().attr("numpy")();
+  }
+}
+
+py::object arrayAsTensor(const py::handle& array) {
+  return py::module_::import("torch").attr("from_numpy")(array);
 }
 
 // A number from Python that is not a bool, a string or bytes.
@@ -303,49 +355,158 @@ void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
   }
 }
 
-// Runs every effect over every item of the output (float32, C order, batch × channels × frames)
-// in cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
+// Runs a chain over one item of the output (float32, C order, channels × frames) in
+// cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
 // with silence for the tail, and processed in place while it is still in cache. The nodes give
-// the same samples whatever the block length. The effects start fresh for each item of a
-// batch, and for a single item when asked. An empty chain copies, whatever the channel count.
-// Called without the GIL, with every effect acquired; throws SignalPending when Python has a
-// signal to handle.
+// the same samples whatever the block length. An empty chain copies, whatever the channel
+// count. Called without the GIL, with every effect acquired; returns false, leaving the item
+// unfinished, when `stopAsked` says so.
+template <typename StopAsked>
+bool runItem(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
+             float* data, std::size_t channelCount, std::size_t frames, std::uint32_t rate,
+             bool fresh, StopAsked&& stopAsked) {
+  constexpr std::size_t kChunkFrames = 4096;
+  const auto busChannels = static_cast<unsigned int>(channelCount);
+  std::vector<float*> channels(channelCount);
+  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
+  for (std::size_t e = 0; e < effects.size(); ++e) {
+    processors[e] = &effects[e]->startProcessing(fresh, busChannels);
+  }
+  for (std::size_t start = 0; start < frames || start == 0; start += kChunkFrames) {
+    if (stopAsked()) return false;
+    const std::size_t length = std::min(kChunkFrames, frames - start);
+    for (std::size_t c = 0; c < channelCount; ++c) {
+      channels[c] = data + c * frames + start;
+      if (input == nullptr) continue;
+      const std::size_t copied = start < inputFrames ? std::min(length, inputFrames - start) : 0;
+      std::copy_n(input + c * inputFrames + start, copied, channels[c]);
+      std::fill_n(channels[c] + copied, length - copied, 0.0f);
+    }
+    AudioBuffer<float> buffer(channels.data(), busChannels, static_cast<unsigned int>(length),
+                              rate);
+    AudioBus bus(buffer);
+    for (SingleBusAudioProcessorNode* processor : processors) {
+      processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+    }
+    if (length == 0) break;
+  }
+  return true;
+}
+
+// Every item of a batch through the same effects, each item starting fresh (and a single item
+// when asked). Throws SignalPending when Python has a signal to handle.
 void runInPlace(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
                 float* data, const Shape& shape, std::uint32_t rate, bool reset) {
-  constexpr std::size_t kChunkFrames = 4096;
-  const auto channelCount = static_cast<unsigned int>(shape.channels);
-  std::vector<float*> channels(shape.channels);
-  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
   SignalCheck signals;
+  const std::size_t itemIn = shape.channels * inputFrames, itemOut = shape.channels * shape.frames;
   for (std::size_t b = 0; b < shape.batch; ++b) {
-    for (std::size_t e = 0; e < effects.size(); ++e) {
-      processors[e] = &effects[e]->startProcessing(reset || shape.batch > 1, channelCount);
-    }
-    for (std::size_t start = 0; start < shape.frames || start == 0; start += kChunkFrames) {
-      if (signals.stopAsked()) throw SignalPending{};
-      const std::size_t length = std::min(kChunkFrames, shape.frames - start);
-      for (std::size_t c = 0; c < shape.channels; ++c) {
-        const std::size_t row = b * shape.channels + c;
-        channels[c] = data + row * shape.frames + start;
-        if (input == nullptr) continue;
-        const std::size_t copied = start < inputFrames ? std::min(length, inputFrames - start) : 0;
-        std::copy_n(input + row * inputFrames + start, copied, channels[c]);
-        std::fill_n(channels[c] + copied, length - copied, 0.0f);
-      }
-      AudioBuffer<float> buffer(channels.data(), channelCount, static_cast<unsigned int>(length),
-                                rate);
-      AudioBus bus(buffer);
-      for (SingleBusAudioProcessorNode* processor : processors) {
-        processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
-      }
-      if (length == 0) break;
+    if (!runItem(effects, input == nullptr ? nullptr : input + b * itemIn, inputFrames,
+                 data + b * itemOut, shape.channels, shape.frames, rate, reset || shape.batch > 1,
+                 [&signals] { return signals.stopAsked(); })) {
+      throw SignalPending{};
     }
   }
 }
 
-py::array processChain(const std::vector<Effect*>& effects, const py::object& audioObject,
-                       const py::object& sampleRate, bool reset, const py::object& tailSeconds,
-                       const py::object& out) {
+// Item b of a (batch, channels, frames) float32 array through chains[b], every item fresh, on
+// `workers` threads taking items in turn: the samples are the same whatever the number of
+// threads. Returns (batch, channels, frames + tail). The chains' effects must all differ.
+py::array processItems(const std::vector<std::vector<Effect*>>& chains, const py::object& audioObject,
+                       const py::object& sampleRate, const py::object& tailSeconds,
+                       const py::object& workersObject) {
+  const std::uint32_t rate = checkedRate(sampleRate);
+  const std::uint64_t tail = tailFrames(tailSeconds, rate);
+  const double workersValue = realNumber(workersObject, "workers");
+  if (!(workersValue >= 1.0 && workersValue <= 1024.0) || workersValue != std::floor(workersValue)) {
+    throw py::value_error("workers must be a whole number from 1 to 1024, not " +
+                          number(workersValue));
+  }
+  const auto source = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(audioObject);
+  if (!source || source.ndim() != 3) {
+    throw py::value_error("items must be a (batch, channels, frames) array");
+  }
+  const Shape in{static_cast<std::size_t>(source.shape(0)), static_cast<std::size_t>(source.shape(1)),
+                 static_cast<std::size_t>(source.shape(2))};
+  if (chains.size() != in.batch) throw py::value_error("one chain per item is needed");
+  std::vector<Effect*> all;
+  for (const auto& chain : chains) all.insert(all.end(), chain.begin(), chain.end());
+  checkEffects(all);
+  checkChannels(all, in.channels);
+  warnOfCautions(all, rate);
+  if (in.frames + tail > kMaxFrames) throw py::value_error("audio is longer than a block can be");
+  const std::size_t frames = in.frames + tail;
+  py::array_t<float> result({static_cast<py::ssize_t>(in.batch), static_cast<py::ssize_t>(in.channels),
+                             static_cast<py::ssize_t>(frames)});
+  Acquired held(all);
+  const float* input = source.data();
+  float* output = result.mutable_data();
+  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(workersValue),
+                                                    std::max<std::size_t>(in.batch, 1));
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::exception_ptr> failures(threads);
+  const auto work = [&](std::size_t worker) {
+    SignalCheck signals;
+    const auto stopAsked = [&] {
+      if (stop.load(std::memory_order_relaxed)) return true;
+      // Python answers signals on its main thread only: the calling thread asks for all.
+      if (worker == 0 && signals.stopAsked()) stop.store(true);
+      return stop.load(std::memory_order_relaxed);
+    };
+    try {
+      for (std::size_t b = next++; b < in.batch; b = next++) {
+        if (!runItem(chains[b], input + b * in.channels * in.frames, in.frames,
+                     output + b * in.channels * frames, in.channels, frames, rate, true,
+                     stopAsked)) {
+          return;
+        }
+      }
+    } catch (...) {
+      failures[worker] = std::current_exception();
+      stop.store(true);
+    }
+  };
+  {
+    py::gil_scoped_release unlocked;
+    std::vector<std::thread> pool;
+    for (std::size_t w = 1; w < threads; ++w) pool.emplace_back(work, w);
+    work(0);
+    for (std::thread& t : pool) t.join();
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+  if (stop.load()) throw py::error_already_set();  // KeyboardInterrupt, or whatever the handler raised
+  return result;
+}
+
+py::array processArrays(const std::vector<Effect*>& effects, const py::object& audioObject,
+                        const py::object& sampleRate, bool reset, const py::object& tailSeconds,
+                        const py::object& out);
+
+// Numpy in, numpy out; a tensor in (audio or out), a tensor out.
+py::object processChain(const std::vector<Effect*>& effects, const py::object& audio,
+                        const py::object& sampleRate, bool reset, const py::object& tailSeconds,
+                        const py::object& out) {
+  const bool tensorIn = isTensor(audio), tensorOut = !out.is_none() && isTensor(out);
+  if (!tensorIn && !tensorOut) return processArrays(effects, audio, sampleRate, reset, tailSeconds, out);
+  checkEffects(effects);
+  const py::object source = tensorIn ? tensorAsArray(audio, "audio") : audio;
+  if (tensorOut) {
+    const py::object target = tensorAsArray(out, "out");
+    if (!target.attr("flags")["WRITEABLE"].cast<bool>() ||
+        !py::reinterpret_borrow<py::array>(target).dtype().is(py::dtype::of<float>())) {
+      throw py::type_error("out must be a float32 tensor");
+    }
+    processArrays(effects, source, sampleRate, reset, tailSeconds, target);
+    return out;
+  }
+  return arrayAsTensor(processArrays(effects, source, sampleRate, reset, tailSeconds, out));
+}
+
+py::array processArrays(const std::vector<Effect*>& effects, const py::object& audioObject,
+                        const py::object& sampleRate, bool reset, const py::object& tailSeconds,
+                        const py::object& out) {
   checkEffects(effects);
   const std::uint32_t rate = checkedRate(sampleRate);
   const std::uint64_t tail = tailFrames(tailSeconds, rate);
@@ -484,6 +645,92 @@ void renderFile(const std::string& input, const std::string& output,
   }
 }
 
+// A whole sound file as float32 (channels, frames) and its rate, through the renderer's reader.
+// A file that is damaged part way is an error here, not a shorter array: a data set should
+// not quietly train on half a file.
+py::tuple readFile(const std::string& path) {
+  checkPath(path, "path");
+  std::vector<std::vector<float>> channels;
+  unsigned int rate = 0;
+  {
+    py::gil_scoped_release unlocked;
+    try {
+      orvane::fx::SoundFileReader reader(path);
+      rate = reader.sampleRate();
+      channels.resize(reader.channels());
+      constexpr unsigned int kChunk = 65536;
+      std::vector<float*> pointers(channels.size());
+      for (;;) {
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+          channels[c].resize(channels[c].size() + kChunk);
+          pointers[c] = channels[c].data() + channels[c].size() - kChunk;
+        }
+        const unsigned int got = reader.read(pointers.data(), kChunk);
+        for (auto& channel : channels) channel.resize(channel.size() - (kChunk - got));
+        if (got == 0) break;
+      }
+      if (!reader.problem().empty()) throw orvane::fx::UsageError(reader.problem());
+    } catch (const orvane::fx::UsageError& e) {
+      py::gil_scoped_acquire locked;
+      throw py::value_error(e.what());
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& e) {
+      py::gil_scoped_acquire locked;
+      PyErr_SetString(PyExc_OSError, e.what());
+      throw py::error_already_set();
+    }
+  }
+  const std::size_t frames = channels.empty() ? 0 : channels[0].size();
+  py::array_t<float> audio({static_cast<py::ssize_t>(channels.size()), static_cast<py::ssize_t>(frames)});
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    std::copy_n(channels[c].data(), frames, audio.mutable_data() + c * frames);
+  }
+  return py::make_tuple(audio, rate);
+}
+
+// Writes (channels, frames) or (frames,) audio as the renderer does: to a temporary file, read
+// back, then put in place; a failure leaves an existing file as it was.
+void writeFile(const std::string& path, const py::object& audioObject, const py::object& sampleRate,
+               const std::string& format) {
+  checkPath(path, "path");
+  const std::uint32_t rate = checkedRate(sampleRate);
+  py::object plain = isTensor(audioObject) ? tensorAsArray(audioObject, "audio") : audioObject;
+  const auto audio = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(plain);
+  if (!audio || audio.ndim() < 1 || audio.ndim() > 2) {
+    throw py::value_error("audio must be a (frames,) or (channels, frames) array");
+  }
+  const std::size_t channels = audio.ndim() == 1 ? 1 : static_cast<std::size_t>(audio.shape(0));
+  const std::size_t frames = static_cast<std::size_t>(audio.shape(audio.ndim() - 1));
+  if (channels == 0 || channels > 1024) {
+    throw py::value_error("audio must have 1 to 1024 channels (the first axis), not " +
+                          std::to_string(channels));
+  }
+  py::gil_scoped_release unlocked;
+  try {
+    const orvane::fx::SampleFormat sampleFormat =
+        format.empty() ? orvane::fx::SampleFormat::Default : orvane::fx::parseSampleFormat(format);
+    orvane::fx::SoundFileWriter writer(path, static_cast<unsigned int>(channels), rate,
+                                       sampleFormat, frames);
+    std::vector<const float*> pointers(channels);
+    constexpr std::size_t kChunk = 65536;
+    for (std::size_t start = 0; start < frames; start += kChunk) {
+      for (std::size_t c = 0; c < channels; ++c) pointers[c] = audio.data() + c * frames + start;
+      writer.write(pointers.data(), static_cast<unsigned int>(std::min(kChunk, frames - start)));
+    }
+    writer.commit();
+  } catch (const orvane::fx::UsageError& e) {
+    py::gil_scoped_acquire locked;
+    throw py::value_error(e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    py::gil_scoped_acquire locked;
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
+  }
+}
+
 py::list settingsOf(const std::string& type) {
   const EffectSettings* settings = EffectSettings::forType(type);
   if (settings == nullptr) throw py::value_error("unknown effect type '" + type + "'");
@@ -546,6 +793,7 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("type", &Effect::type)
       .def("_get", &Effect::get)
       .def("_set", &Effect::set)
+      .def("_set_unprocessable", &Effect::setUnprocessable)
       .def("reset", &Effect::reset,
            "Clears the delay lines and restarts the oscillators; the settings stay.")
       .def("process", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
@@ -558,6 +806,30 @@ PYBIND11_MODULE(_core, m) {
         py::arg("sample_rate"), py::arg("reset"), py::arg("tail_s"), py::arg("out"));
   m.def("render_file", &renderFile, py::arg("input_path"), py::arg("output_path"),
         py::arg("effects"), py::arg("block"), py::arg("tail_s"));
+  m.def("process_items", &processItems, py::arg("chains"), py::arg("items"),
+        py::arg("sample_rate"), py::arg("tail_s"), py::arg("workers"));
+  m.def("as_array", [](const py::object& audio, const char* name) {
+    const bool tensor = isTensor(audio);
+    py::array array = py::array::ensure(tensor ? tensorAsArray(audio, name) : audio);
+    if (!array) throw py::type_error(std::string(name) + " must be a numpy array or convertible to one");
+    const char kind = array.dtype().kind();
+    if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
+      throw py::type_error(std::string(name) + " must hold real numbers; its dtype is " +
+                           std::string(py::str(array.dtype())));
+    }
+    return py::make_tuple(array, tensor);
+  }, py::arg("audio"), py::arg("name"));
+  m.def("as_tensor", &arrayAsTensor, py::arg("array"));
+  m.def("read", &readFile, py::arg("path"));
+  m.def("write", &writeFile, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
+        py::arg("format"));
+  m.def("refusal", [](const std::string& type, std::size_t index, double value) {
+    const EffectSettings* settings = EffectSettings::forType(type);
+    if (settings == nullptr || index >= settings->settings().size()) {
+      throw py::value_error("no such setting");
+    }
+    return settings->refusal(index, value);
+  }, py::arg("type"), py::arg("index"), py::arg("value"));
   m.def("settings_of", &settingsOf, py::arg("type"));
   m.def("effect_types", &effectTypes);
 }

@@ -1,0 +1,373 @@
+"""Seeded data augmentation: distributions as setting values, random chains per item, and
+records that rebuild exactly what was applied.
+
+Every draw comes from a numpy Generator made for the item, never from numpy's or Python's
+global random state. With an int seed (or a SeedSequence), item k's stream is the seed's
+SeedSequence spawned with the key k, so an item gets the same draws whatever the batch it
+arrives in, the thread that renders it or the process that asks: give each item its own key,
+its index in the data set. With a Generator, items draw from it one after the other.
+"""
+
+from __future__ import annotations
+
+import math as _math
+import numbers as _numbers
+import statistics as _statistics
+import sys as _sys
+
+import numpy as _numpy
+
+from . import _core
+
+__all__ = ["Distribution", "uniform", "log_uniform", "choice", "normal", "Augment", "replay",
+           "worker_rng"]
+
+# Worker streams are spawned under this first key, so that they never meet an item's stream
+# (spawned under the item's key alone).
+_WORKER_STREAM_TAG = 0x776F726B
+
+
+class Distribution:
+    """Where a setting's value is drawn from, per item. Made by uniform(), log_uniform(),
+    choice() and normal(); checked against a setting when given to an effect."""
+
+    def problem(self, setting: dict, refused) -> str:
+        """Why this cannot be drawn for `setting`, or "". `refused(value)` is the setting's own
+        refusal of a single value ("" when taken)."""
+        raise NotImplementedError
+
+    def draw(self, rng: _numpy.random.Generator, setting: dict):
+        raise NotImplementedError
+
+    def __eq__(self, other):
+        return type(self) is type(other) and self._key() == other._key()
+
+    def __hash__(self):
+        return hash((type(self), self._key()))
+
+    def __reduce__(self):
+        return (type(self), self._key())
+
+
+def _real(value) -> bool:
+    return (isinstance(value, _numbers.Real) and not isinstance(value, (bool, _numpy.bool_))
+            and _math.isfinite(float(value)))
+
+
+def _text(value) -> str:
+    return f"{value:.7g}" if isinstance(value, float) else repr(value)
+
+
+def _bounds_problem(low, high, setting, refused) -> str:
+    if not (_real(low) and _real(high)):
+        return "its bounds must be finite numbers"
+    if low > high:
+        return f"the low bound {_text(low)} is above the high bound {_text(high)}"
+    if setting["kind"] == "toggle":
+        return "a toggle takes choice([True, False]), not a range"
+    for bound in (low, high):
+        why = refused(float(bound))
+        if why:
+            return f"the bound {_text(bound)} is {why}"
+    return ""
+
+
+class Uniform(Distribution):
+    def __init__(self, low, high):
+        self.low, self.high = low, high
+
+    def _key(self):
+        return (self.low, self.high)
+
+    def problem(self, setting, refused):
+        return _bounds_problem(self.low, self.high, setting, refused)
+
+    def draw(self, rng, setting):
+        if setting["kind"] == "integer":
+            return int(rng.integers(int(self.low), int(self.high), endpoint=True))
+        return min(max(float(rng.uniform(self.low, self.high)), self.low), self.high)
+
+    def __repr__(self):
+        return f"uniform({_text(self.low)}, {_text(self.high)})"
+
+
+class LogUniform(Distribution):
+    def __init__(self, low, high):
+        self.low, self.high = low, high
+
+    def _key(self):
+        return (self.low, self.high)
+
+    def problem(self, setting, refused):
+        if _real(self.low) and _real(self.high) and min(self.low, self.high) <= 0:
+            return "a log-uniform range must lie above 0"
+        return _bounds_problem(self.low, self.high, setting, refused)
+
+    def draw(self, rng, setting):
+        value = _math.exp(rng.uniform(_math.log(self.low), _math.log(self.high)))
+        # exp(log(x)) may land an ulp outside the bounds, and so outside the setting's range.
+        value = min(max(value, self.low), self.high)
+        if setting["kind"] == "integer":
+            return int(min(max(round(value), _math.ceil(self.low)), _math.floor(self.high)))
+        return value
+
+    def __repr__(self):
+        return f"log_uniform({_text(self.low)}, {_text(self.high)})"
+
+
+class Choice(Distribution):
+    def __init__(self, values):
+        self.values = tuple(values)
+
+    def _key(self):
+        return (self.values,)
+
+    def __reduce__(self):
+        return (Choice, (self.values,))
+
+    def problem(self, setting, refused):
+        if not self.values:
+            return "choice() needs at least one value"
+        for value in self.values:
+            if setting["kind"] == "toggle":
+                if not isinstance(value, (bool, _numpy.bool_)):
+                    return f"a toggle takes True or False, not {value!r}"
+                continue
+            if isinstance(value, str):
+                return (f"{value!r} is text; a note value needs a tempo, which this effect "
+                        f"does not take: give times as numbers")
+            if not _real(value):
+                return f"{value!r} is not a finite number"
+            why = refused(float(value))
+            if why:
+                return f"{_text(value)} is {why}"
+        return ""
+
+    def draw(self, rng, setting):
+        value = self.values[int(rng.integers(len(self.values)))]
+        if setting["kind"] == "toggle":
+            return bool(value)
+        return int(value) if setting["kind"] == "integer" else float(value)
+
+    def __repr__(self):
+        return f"choice({list(self.values)!r})"
+
+
+class Normal(Distribution):
+    def __init__(self, mean, sd, low=None, high=None):
+        self.mean, self.sd, self.low, self.high = mean, sd, low, high
+
+    def _key(self):
+        return (self.mean, self.sd, self.low, self.high)
+
+    def _span(self, setting):
+        low = setting["minimum"] if self.low is None else self.low
+        high = setting["maximum"] if self.high is None else self.high
+        return low, high
+
+    def problem(self, setting, refused):
+        if not (_real(self.mean) and _real(self.sd)) or self.sd <= 0:
+            return "normal() takes a finite mean and a standard deviation above 0"
+        low, high = self._span(setting)
+        if setting["kind"] == "integer" and _real(low) and _real(high) and \
+                _math.ceil(low) > _math.floor(high):
+            return f"no whole number lies between {_text(low)} and {_text(high)}"
+        return _bounds_problem(low, high, setting, lambda v: "" if setting["kind"] == "integer"
+                               and v != round(v) else refused(v))
+
+    def draw(self, rng, setting):
+        # Truncated by inverting the distribution function over [low, high]: one uniform draw
+        # per value, however little of the bell lies in the range.
+        low, high = self._span(setting)
+        bell = _statistics.NormalDist(self.mean, self.sd)
+        below, above = bell.cdf(low), bell.cdf(high)
+        u = float(rng.uniform(below, above))
+        value = bell.inv_cdf(u) if 0.0 < u < 1.0 and below < above else \
+            min(max(self.mean, low), high)
+        value = min(max(value, low), high)
+        if setting["kind"] == "integer":
+            return int(min(max(round(value), _math.ceil(low)), _math.floor(high)))
+        return value
+
+    def __repr__(self):
+        extra = "" if self.low is None and self.high is None else \
+            f", {_text(self.low)}, {_text(self.high)}"
+        return f"normal({_text(self.mean)}, {_text(self.sd)}{extra})"
+
+
+def uniform(low, high) -> Distribution:
+    """Any value from low to high, evenly (whole numbers for whole-number settings)."""
+    return Uniform(low, high)
+
+
+def log_uniform(low, high) -> Distribution:
+    """From low to high evenly on a log scale (both above 0): for rates and times."""
+    return LogUniform(low, high)
+
+
+def choice(values) -> Distribution:
+    """One of the values, each as likely."""
+    return Choice(values)
+
+
+def normal(mean, sd, low=None, high=None) -> Distribution:
+    """A bell around mean, cut to [low, high] (the setting's own range where not given)."""
+    return Normal(mean, sd, low, high)
+
+
+def _seed_sequence(rng):
+    if isinstance(rng, _numpy.random.SeedSequence):
+        return rng
+    if isinstance(rng, (bool, _numpy.bool_)) or not isinstance(rng, _numbers.Integral) or rng < 0:
+        raise TypeError("rng must be a numpy Generator, a SeedSequence or a seed (an int, 0 "
+                        f"or more), not {type(rng).__name__} {rng!r}")
+    return _numpy.random.SeedSequence(int(rng))
+
+
+def _item_rng(seed: _numpy.random.SeedSequence, key: int) -> _numpy.random.Generator:
+    child = _numpy.random.SeedSequence(seed.entropy, spawn_key=tuple(seed.spawn_key) + (key,),
+                                       pool_size=seed.pool_size)
+    return _numpy.random.Generator(_numpy.random.PCG64(child))
+
+
+def worker_rng(seed, epoch: int = 0) -> _numpy.random.Generator:
+    """A Generator for this process's share of a data set: in a PyTorch DataLoader worker it
+    is keyed by the seed, the epoch and the worker's id, so no two workers (and no two epochs)
+    repeat a stream; outside one, by the seed and the epoch. Never touches global state."""
+    worker = 0
+    torch = _sys.modules.get("torch")
+    if torch is not None:
+        info = torch.utils.data.get_worker_info()
+        if info is not None:
+            worker = info.id + 1
+    base = _seed_sequence(seed)
+    child = _numpy.random.SeedSequence(
+        base.entropy, spawn_key=tuple(base.spawn_key) + (_WORKER_STREAM_TAG, int(epoch), worker),
+        pool_size=base.pool_size)
+    return _numpy.random.Generator(_numpy.random.PCG64(child))
+
+
+def _check_probability(p, what):
+    if not _real(p) or not 0.0 <= float(p) <= 1.0:
+        raise ValueError(f"{what} must be a probability from 0 to 1, not {p!r}")
+    return float(p)
+
+
+class Augment:
+    """Effects applied at random, per item: each with its own probability (p: one for all, or
+    one per effect), in the given order or shuffled, with every random setting drawn anew.
+
+        >>> aug = Augment([Chorus(frequency_hz=log_uniform(0.1, 5)), Delay()], p=[0.8, 0.3])
+        >>> wet, records = aug(batch, 16000, rng=1234, keys=indices, return_params=True)
+
+    An item's record says what was applied, in order, with every setting's value;
+    replay(record) rebuilds the plain chain that gives the same samples.
+    """
+
+    def __init__(self, effects, p=1.0, *, shuffle=False, tail_s=0.0):
+        from . import Effect  # the package imports this module first
+        self.effects = list(effects)
+        for index, effect in enumerate(self.effects):
+            if not isinstance(effect, Effect):
+                raise TypeError(f"Augment takes effects; item {index} is "
+                                f"{type(effect).__name__} {effect!r}")
+        if isinstance(p, (list, tuple, _numpy.ndarray)):
+            if len(p) != len(self.effects):
+                raise ValueError(f"p has {len(p)} probabilities for {len(self.effects)} effects")
+            self.p = [_check_probability(v, f"p[{i}]") for i, v in enumerate(p)]
+        else:
+            self.p = [_check_probability(p, "p")] * len(self.effects)
+        self.shuffle = bool(shuffle)
+        self.tail_s = tail_s
+
+    def __repr__(self):
+        return (f"Augment({self.effects!r}, p={self.p!r}, shuffle={self.shuffle!r}, "
+                f"tail_s={self.tail_s!r})")
+
+    def draw(self, rng: _numpy.random.Generator):
+        """One item's plain effects, in the order they run, and its record. The draws, in this
+        order, are the stream's contract: the order (if shuffled), then per effect whether it
+        applies and its settings (drawn whether it applies or not, so p does not shift the
+        other effects' values)."""
+        order = list(range(len(self.effects)))
+        if self.shuffle:
+            order = [int(i) for i in rng.permutation(len(self.effects))]
+        chain, entries = [], []
+        for index in order:
+            applied = bool(rng.random() < self.p[index])
+            effect = self.effects[index].draw(rng)
+            entries.append({"effect": effect.type, "applied": applied,
+                            "settings": effect.settings()})
+            if applied:
+                chain.append(effect)
+        return chain, {"effects": entries}
+
+    def __call__(self, audio, sample_rate, *, rng=None, keys=None, return_params=False,
+                 workers=1):
+        """Augments (frames,), (channels, frames) or (batch, channels, frames) audio, each item
+        with its own draws; returns float32 audio of the same shape (a tensor for a tensor),
+        and with return_params=True one record per item (a list for a batch).
+
+        rng: a seed (int) or SeedSequence, whose item streams are keyed by `keys` (an int, the
+        first item's key, the next items counting up; or one key per item; default 0); a numpy
+        Generator, drawn from item after item; or None, a fresh seed from the operating system.
+        workers: threads rendering items at once (the samples do not depend on it).
+        """
+        array, was_tensor = _core.as_array(audio, "audio")
+        ndim = array.ndim
+        if ndim not in (1, 2, 3):
+            raise ValueError("audio must be (frames,), (channels, frames) or "
+                             f"(batch, channels, frames); this array has {ndim} dimensions")
+        items = array.reshape((1,) * (3 - ndim) + array.shape)
+        count = items.shape[0]
+        if rng is None:
+            rng = _numpy.random.SeedSequence()
+        if isinstance(rng, _numpy.random.Generator):
+            if keys is not None:
+                raise ValueError("keys go with a seed; a Generator is drawn from in order")
+            streams, item_keys = [rng] * count, [None] * count
+        else:
+            seed = _seed_sequence(rng)
+            item_keys = _keys(keys, count)
+            streams = [_item_rng(seed, key) for key in item_keys]
+        chains, records = [], []
+        for key, stream in zip(item_keys, streams):
+            chain, record = self.draw(stream)
+            if key is not None:
+                record = {"key": key, **record}
+            chains.append(chain)
+            records.append(record)
+        result = _core.process_items(chains, items, sample_rate, self.tail_s, workers)
+        result = result.reshape(array.shape[:-1] + (result.shape[-1],))
+        if was_tensor:
+            result = _core.as_tensor(result)
+        if not return_params:
+            return result
+        return result, (records if ndim == 3 else records[0])
+
+
+def _keys(keys, count):
+    if keys is None:
+        keys = 0
+    if isinstance(keys, _numbers.Integral) and not isinstance(keys, (bool, _numpy.bool_)):
+        if keys < 0:
+            raise ValueError(f"keys must be 0 or more, not {keys}")
+        return list(range(int(keys), int(keys) + count))
+    keys = list(keys)
+    if len(keys) != count:
+        raise ValueError(f"{len(keys)} keys for {count} items")
+    for key in keys:
+        if isinstance(key, (bool, _numpy.bool_)) or not isinstance(key, _numbers.Integral) \
+                or key < 0:
+            raise ValueError(f"a key is a whole number, 0 or more, not {key!r}")
+    return [int(key) for key in keys]
+
+
+def replay(record):
+    """The plain chain an item's record describes: it gives the item's augmented samples."""
+    from . import Chain, _effect_class
+    entries = record["effects"] if isinstance(record, dict) else None
+    if not isinstance(entries, list):
+        raise ValueError("a record is a dict with a list of 'effects', as Augment returns it")
+    return Chain([_effect_class(entry["effect"])(**entry["settings"])
+                  for entry in entries if entry["applied"]])

@@ -1,0 +1,272 @@
+"""Seeded augmentation: distributions as settings, Augment's per-item streams and records,
+replay, tensors, and sound files in and out."""
+
+import json
+import pickle
+import random
+
+import numpy
+import pytest
+
+import orvane_fx
+from orvane_fx import Augment, choice, log_uniform, normal, uniform
+
+
+def noise(shape, seed=1):
+    return numpy.random.default_rng(seed).uniform(-0.5, 0.5, shape).astype(numpy.float32)
+
+
+def random_chain(shuffle=True):
+    return Augment([
+        orvane_fx.Chorus(sweep_width_s=uniform(0.001, 0.02), frequency_hz=log_uniform(0.1, 5)),
+        orvane_fx.Delay(delay_ms=choice([10, 25, 60]), feedback=normal(0.4, 0.2, 0.0, 0.9)),
+        orvane_fx.Flanger(frequency_hz=uniform(0.1, 2)),
+        orvane_fx.PingPongDelay(delay_ms=uniform(5, 40)),
+    ], p=[0.9, 0.6, 0.5, 0.4], shuffle=shuffle)
+
+
+# --- the same seed, the same items, however they are cut and run ------------------------------
+
+def test_same_seed_same_items_across_splits_and_threads():
+    aug, items = random_chain(), noise((12, 2, 3000))
+    whole, records = aug(items, 16000, rng=99, return_params=True)
+    threaded, threaded_records = aug(items, 16000, rng=99, return_params=True, workers=3)
+    parts = [aug(items[:5], 16000, rng=99, keys=0, return_params=True),
+             aug(items[5:6], 16000, rng=99, keys=[5], return_params=True),
+             aug(items[6:], 16000, rng=99, keys=range(6, 12), return_params=True)]
+    assert numpy.array_equal(whole, threaded) and records == threaded_records
+    assert numpy.array_equal(whole, numpy.concatenate([p[0] for p in parts]))
+    assert records == [r for p in parts for r in p[1]]
+    # One item on its own, as (channels, frames), is the batch's item with that key.
+    alone, record = aug(items[7], 16000, rng=99, keys=7, return_params=True)
+    assert numpy.array_equal(alone, whole[7]) and record == records[7]
+    # A Generator is drawn from item after item: cut the same, it gives the same.
+    first = aug(items, 16000, rng=numpy.random.default_rng(5))
+    rng = numpy.random.default_rng(5)
+    assert numpy.array_equal(first, numpy.concatenate([aug(items[:4], 16000, rng=rng),
+                                                       aug(items[4:], 16000, rng=rng)]))
+
+
+def test_items_of_a_batch_get_their_own_draws_and_other_seeds_other_draws():
+    aug, items = random_chain(), numpy.repeat(noise((1, 2, 2000)), 8, axis=0)
+    out, records = aug(items, 16000, rng=3, return_params=True)
+    assert len({json.dumps(r["effects"]) for r in records}) == 8
+    assert len({out[i].tobytes() for i in range(8)}) > 1
+    _, others = aug(items, 16000, rng=4, return_params=True)
+    assert [r["effects"] for r in others] != [r["effects"] for r in records]
+
+
+def test_replay_rebuilds_each_item_bit_for_bit_from_its_json_record():
+    aug, items = random_chain(), noise((10, 2, 4000), seed=2)
+    out, records = aug(items, 44100, rng=2024, return_params=True, workers=2)
+    assert any(not e["applied"] for r in records for e in r["effects"])
+    for item, record in zip(range(10), json.loads(json.dumps(records))):
+        chain = orvane_fx.replay(record)
+        assert [e.type for e in chain] == [e["effect"] for e in record["effects"] if e["applied"]]
+        assert numpy.array_equal(chain(items[item], 44100), out[item])
+
+
+def test_global_random_states_are_left_alone():
+    numpy.random.seed(11)
+    random.seed(11)
+    numpy_before, python_before = numpy.random.get_state(), random.getstate()
+    random_chain()(noise((3, 2, 500)), 8000, rng=1)
+    random_chain()(noise((3, 2, 500)), 8000, rng=numpy.random.default_rng(1))
+    random_chain()(noise((3, 2, 500)), 8000)  # a fresh seed from the operating system
+    after = numpy.random.get_state()
+    assert all(numpy.array_equal(a, b) for a, b in zip(numpy_before[1:2], after[1:2]))
+    assert numpy_before[2:] == after[2:] and random.getstate() == python_before
+
+
+def test_probability_zero_passes_through_and_one_is_the_plain_effect():
+    audio = noise((4, 2, 3000))
+    assert numpy.array_equal(Augment([orvane_fx.Chorus(), orvane_fx.Delay()], p=0)(audio, 48000,
+                                                                                   rng=1), audio)
+    plain = orvane_fx.Delay(delay_ms=35, feedback=0.5)
+    always = Augment([orvane_fx.Delay(delay_ms=35, feedback=0.5)], p=1.0)
+    assert numpy.array_equal(always(audio, 48000, rng=8), plain(audio, 48000))
+    # p moves no other effect's values: its coin is drawn whatever it says.
+    _, sometimes = Augment([orvane_fx.Chorus(frequency_hz=uniform(0.1, 5))], p=0.5)(
+        audio, 48000, rng=8, return_params=True)
+    _, every = Augment([orvane_fx.Chorus(frequency_hz=uniform(0.1, 5))], p=1.0)(
+        audio, 48000, rng=8, return_params=True)
+    assert [r["effects"][0]["settings"] for r in sometimes] == \
+        [r["effects"][0]["settings"] for r in every]
+
+
+def test_draws_stay_within_their_distributions():
+    rng = numpy.random.default_rng(0)
+    effect = orvane_fx.Delay(delay_ms=log_uniform(1, 1000), feedback=normal(0.5, 5.0, 0.1, 0.2),
+                             dry_mix=uniform(0.25, 0.5), enabled=choice([False]))
+    draws = [effect.draw(rng) for _ in range(300)]
+    assert all(1 <= d.delay_ms <= 1000 and isinstance(d.delay_ms, int) for d in draws)
+    assert all(0.1 <= d.feedback <= 0.2 + 1e-7 and 0.25 <= d.dry_mix <= 0.5 for d in draws)
+    assert not any(d.enabled for d in draws)
+    # A log-uniform spreads evenly over decades: about a third below 10 ms.
+    assert 60 < sum(d.delay_ms < 10 for d in draws) < 140
+
+
+# --- distributions as setting values ----------------------------------------------------------
+
+@pytest.mark.parametrize("effect, setting, value, words", [
+    (orvane_fx.Chorus, "sweep_width_s", uniform(0.02, 0.001), "above the high bound"),
+    (orvane_fx.Chorus, "frequency_hz", log_uniform(-1, 5), "above 0"),
+    (orvane_fx.Delay, "delay_ms", choice([]), "at least one value"),
+    (orvane_fx.Delay, "feedback", uniform(0.1, 3), "outside the range"),
+    (orvane_fx.Delay, "delay_ms", choice([10, 2.5]), "not a whole number"),
+    (orvane_fx.Flanger, "frequency_hz", normal(1, 0), "standard deviation"),
+    (orvane_fx.Delay, "enabled", uniform(0, 1), "toggle"),
+    (orvane_fx.Delay, "delay_ms", choice(["1/8."]), "tempo"),
+])
+def test_bad_distributions_are_refused_naming_the_setting(effect, setting, value, words):
+    with pytest.raises(ValueError, match=f"{effect.__name__}.{setting} = .*{words}"):
+        effect(**{setting: value})
+
+
+def test_an_effect_with_settings_to_draw_does_not_process_but_travels():
+    effect = orvane_fx.Vibrato(frequency_hz=uniform(1, 8))
+    assert effect.random_settings() == {"frequency_hz": uniform(1, 8)}
+    with pytest.raises(ValueError, match="still to be drawn .*Augment"):
+        effect(noise((2, 100)), 48000)
+    with pytest.raises(ValueError, match="still to be drawn"):
+        orvane_fx.Chain([orvane_fx.Delay(), effect])(noise((2, 100)), 48000)
+    assert pickle.loads(pickle.dumps(effect)) == effect
+    effect.frequency_hz = 5.5  # a number makes it plain again
+    assert effect.random_settings() == {} and effect(noise((2, 100)), 48000).shape == (2, 100)
+
+
+def test_augment_refuses_what_it_cannot_use():
+    with pytest.raises(TypeError, match="takes effects"):
+        Augment([orvane_fx.Delay(), "Chorus"])
+    with pytest.raises(ValueError, match="probability"):
+        Augment([orvane_fx.Delay()], p=1.5)
+    with pytest.raises(ValueError, match="2 probabilities for 1 effects"):
+        Augment([orvane_fx.Delay()], p=[0.5, 0.5])
+    with pytest.raises(ValueError, match="3 keys for 2 items"):
+        Augment([orvane_fx.Delay()])(noise((2, 2, 10)), 48000, rng=1, keys=[1, 2, 3])
+    with pytest.raises(TypeError, match="rng must be"):
+        Augment([orvane_fx.Delay()])(noise((2, 10)), 48000, rng="seed")
+
+
+# --- PyTorch tensors ------------------------------------------------------------------------
+
+def test_tensors_in_tensors_out_sharing_memory():
+    torch = pytest.importorskip("torch")
+    audio = noise((2, 2, 3000))
+    tensor = torch.from_numpy(audio.copy())
+    for processor in (orvane_fx.Chorus(), orvane_fx.Chain([orvane_fx.Delay(),
+                                                           orvane_fx.Flanger()])):
+        out = processor(tensor, 48000)
+        assert isinstance(out, torch.Tensor) and out.dtype == torch.float32
+        assert numpy.array_equal(out.numpy(), processor(audio, 48000))
+    # In place: the tensor's own memory is processed and the same tensor comes back.
+    expected = orvane_fx.Delay()(audio[0], 48000)
+    target = tensor[0].clone()
+    assert orvane_fx.Delay()(target, 48000, out=target) is target
+    assert numpy.array_equal(target.numpy(), expected)
+    # A tensor that needs its gradient is read through detach(); doubles are converted.
+    grad = torch.tensor(audio[0], requires_grad=True)
+    assert numpy.array_equal(orvane_fx.Delay()(grad, 48000).numpy(), expected)
+    aug = random_chain()
+    assert numpy.array_equal(aug(tensor, 16000, rng=5).numpy(), aug(audio, 16000, rng=5))
+
+
+def test_tensors_elsewhere_than_the_cpu_are_refused():
+    torch = pytest.importorskip("torch")
+    meta = torch.zeros((2, 64), device="meta")
+    for call in (lambda: orvane_fx.Delay()(meta, 48000),
+                 lambda: random_chain()(meta, 48000, rng=1)):
+        with pytest.raises(ValueError, match="on meta.*run on the CPU.*cpu\\(\\)"):
+            call()
+
+
+def test_transform_in_a_two_worker_dataloader_repeats_itself():
+    torch = pytest.importorskip("torch")
+    from orvane_fx.torch import Transform
+
+    items = noise((6, 2, 2000), seed=4)
+
+    class Clips(torch.utils.data.Dataset):
+        def __init__(self, transform):
+            self.transform = transform
+
+        def __len__(self):
+            return len(items)
+
+        def __getitem__(self, index):
+            out, record = self.transform(torch.from_numpy(items[index]), key=index,
+                                         return_params=True)
+            return index, out, json.dumps(record)
+
+    def run(workers):
+        loader = torch.utils.data.DataLoader(Clips(Transform(random_chain(), 16000, seed=77)),
+                                             batch_size=None, num_workers=workers)
+        return {index: (out.numpy().copy(), record) for index, out, record in loader}
+
+    two, again, one = run(2), run(2), run(0)
+    assert two.keys() == set(range(6))
+    for index in range(6):
+        assert numpy.array_equal(two[index][0], again[index][0]) and two[index][1] == again[index][1]
+        assert numpy.array_equal(two[index][0], one[index][0]) and two[index][1] == one[index][1]
+        replayed = orvane_fx.replay(json.loads(two[index][1]))(items[index], 16000)
+        assert numpy.array_equal(replayed, two[index][0])
+
+
+def test_worker_streams_differ_by_worker_and_epoch():
+    torch = pytest.importorskip("torch")
+
+    class Draws(torch.utils.data.Dataset):
+        def __init__(self, epoch):
+            self.epoch = epoch
+
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, index):
+            return orvane_fx.worker_rng(5, self.epoch).integers(1 << 62)
+
+    def draws(epoch):
+        return [int(d) for d in torch.utils.data.DataLoader(Draws(epoch), batch_size=None,
+                                                            num_workers=2)]
+
+    first = draws(0)
+    assert first[0] != first[1] and draws(0) == first and set(draws(1)).isdisjoint(first)
+
+
+# --- sound files -----------------------------------------------------------------------------
+
+@pytest.mark.parametrize("name, format, tolerance", [
+    ("a.wav", None, 0.0), ("a.flac", "pcm16", 2.0 ** -15), ("a.aiff", "pcm24", 2.0 ** -23),
+    ("a.ogg", None, 0.05),
+])
+def test_write_then_read_gives_the_audio_back(tmp_path, name, format, tolerance):
+    # Tones, which Vorbis keeps close; whole-number formats round to their step.
+    time = numpy.arange(4800) / 24000
+    audio = numpy.stack([0.5 * numpy.sin(2 * numpy.pi * 440 * time),
+                         0.25 * numpy.sin(2 * numpy.pi * 660 * time)]).astype(numpy.float32)
+    orvane_fx.write(tmp_path / name, audio, 24000, format=format)
+    back, rate = orvane_fx.read(tmp_path / name)
+    assert rate == 24000 and back.shape == audio.shape and back.dtype == numpy.float32
+    assert numpy.max(numpy.abs(back - audio)) <= tolerance
+
+
+def test_file_errors_say_what_is_wrong_and_keep_what_was_there(tmp_path):
+    with pytest.raises(ValueError, match="missing.wav"):
+        orvane_fx.read(tmp_path / "missing.wav")
+    (tmp_path / "junk.wav").write_bytes(b"RIFF1234WAVEjunk")
+    with pytest.raises(ValueError):
+        orvane_fx.read(tmp_path / "junk.wav")
+    kept = tmp_path / "kept.wav"
+    orvane_fx.write(kept, noise((1, 100)), 8000)
+    before = kept.read_bytes()
+    with pytest.raises(ValueError, match="pcm8"):
+        orvane_fx.write(kept, noise((1, 100)), 8000, format="pcm8")
+    with pytest.raises(ValueError, match="channels"):
+        orvane_fx.write(kept, numpy.zeros((0, 100), numpy.float32), 8000)
+    assert kept.read_bytes() == before and sorted(p.name for p in tmp_path.iterdir()) == \
+        ["junk.wav", "kept.wav"]
+    # A mono (frames,) array is one channel; the same audio writes the same bytes.
+    orvane_fx.write(tmp_path / "m.wav", noise(100), 8000)
+    orvane_fx.write(tmp_path / "n.wav", noise(100), 8000)
+    assert orvane_fx.read(tmp_path / "m.wav")[0].shape == (1, 100)
+    assert (tmp_path / "m.wav").read_bytes() == (tmp_path / "n.wav").read_bytes()
