@@ -61,12 +61,29 @@ class Effect(_core.EffectBase):
     def draw(self, rng):
         """A plain effect of this type: each distribution drawn from `rng` (a numpy Generator)
         in the order of the settings, the other settings as they are here."""
+        return type(self)(**dict(zip(self._names, self._draw_values(rng))))
+
+    # The values of every setting, in order, each distribution drawn from rng: numbers as the
+    # effect would hold them (a float32 written as its shortest decimal), so that they read,
+    # record and set again to the same value. `plan` (from _draw_plan) saves reading the fixed
+    # settings again for every item.
+    def _draw_values(self, rng, plan=None) -> list:
+        fixed, to_draw = plan or self._draw_plan()
+        values = list(fixed)
+        for index, setting, distribution in to_draw:
+            value = distribution.draw(rng, setting)
+            values[index] = float(str(_numpy.float32(value))) if setting["kind"] == "number" \
+                else value
+        return values
+
+    def _draw_plan(self) -> tuple:
+        """(every setting's value, with None for those to draw; (index, setting, distribution)
+        for each of those)."""
         random = self.__dict__.get("_random", {})
-        values = {}
-        for setting in self._settings:
-            name = setting["python_name"]
-            values[name] = random[name].draw(rng, setting) if name in random else getattr(self, name)
-        return type(self)(**values)
+        fixed = [None if name in random else getattr(self, name) for name in self._names]
+        to_draw = [(i, s, random[s["python_name"]]) for i, s in enumerate(self._settings)
+                   if s["python_name"] in random]
+        return fixed, to_draw
 
     def settings(self) -> dict:
         """The current settings, by name."""

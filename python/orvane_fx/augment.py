@@ -284,22 +284,25 @@ class Augment:
         return (f"Augment({self.effects!r}, p={self.p!r}, shuffle={self.shuffle!r}, "
                 f"tail_s={self.tail_s!r})")
 
-    def draw(self, rng: _numpy.random.Generator):
-        """One item's plain effects, in the order they run, and its record. The draws, in this
+    def draw(self, rng: _numpy.random.Generator, _plans=None):
+        """One item's chain, as (effect type, setting values) in the order they run, and its
+        record. The draws, in this
         order, are the stream's contract: the order (if shuffled), then per effect whether it
         applies and its settings (drawn whether it applies or not, so p does not shift the
         other effects' values)."""
         order = list(range(len(self.effects)))
         if self.shuffle:
             order = [int(i) for i in rng.permutation(len(self.effects))]
+        plans = _plans or [effect._draw_plan() for effect in self.effects]
         chain, entries = [], []
         for index in order:
             applied = bool(rng.random() < self.p[index])
-            effect = self.effects[index].draw(rng)
-            entries.append({"effect": effect.type, "applied": applied,
-                            "settings": effect.settings()})
+            template = self.effects[index]
+            values = template._draw_values(rng, plans[index])
+            entries.append({"effect": template.type, "applied": applied,
+                            "settings": dict(zip(template._names, values))})
             if applied:
-                chain.append(effect)
+                chain.append((template.type, [float(v) for v in values]))
         return chain, {"effects": entries}
 
     def __call__(self, audio, sample_rate, *, rng=None, keys=None, return_params=False,
@@ -330,14 +333,17 @@ class Augment:
             seed = _seed_sequence(rng)
             item_keys = _keys(keys, count)
             streams = [_item_rng(seed, key) for key in item_keys]
-        chains, records = [], []
-        for key, stream in zip(item_keys, streams):
-            chain, record = self.draw(stream)
+        # Items are rendered on the renderer's threads while the next ones are drawn here.
+        renderer = _core.ItemRenderer(items, sample_rate, self.tail_s, workers)
+        records = []
+        plans = [effect._draw_plan() for effect in self.effects]
+        for index, (key, stream) in enumerate(zip(item_keys, streams)):
+            chain, record = self.draw(stream, plans)
             if key is not None:
                 record = {"key": key, **record}
-            chains.append(chain)
+            renderer.submit(index, chain)
             records.append(record)
-        result = _core.process_items(chains, items, sample_rate, self.tail_s, workers)
+        result = renderer.finish()
         result = result.reshape(array.shape[:-1] + (result.shape[-1],))
         if was_tensor:
             result = _core.as_tensor(result)

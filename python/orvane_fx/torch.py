@@ -18,7 +18,8 @@ __all__ = ["Transform", "worker_rng"]
 
 class Transform(_torch.nn.Module):
     """An effect, a Chain or an Augment applied to (frames,), (channels, frames) or
-    (batch, channels, frames) tensors at one sample rate.
+    (batch, channels, frames) tensors at one sample rate (or, for data sets of mixed rates,
+    the rate given to each call).
 
     With an Augment, forward(audio, key=k) draws item k's stream from (seed, epoch, k): the
     same whatever the worker, the batch or the order (give each item its index in the data
@@ -28,7 +29,7 @@ class Transform(_torch.nn.Module):
     set_epoch does; call it before iterating the loader for the epoch.
     """
 
-    def __init__(self, effects, sample_rate, *, seed=None, tail_s=0.0, workers=1):
+    def __init__(self, effects, sample_rate=None, *, seed=None, tail_s=0.0, workers=1):
         super().__init__()
         if isinstance(effects, Effect):
             effects = Chain([effects])
@@ -58,15 +59,18 @@ class Transform(_torch.nn.Module):
             self._stream_owner = owner
         return self._stream
 
-    def forward(self, audio, key=None, return_params=False):
+    def forward(self, audio, key=None, return_params=False, sample_rate=None):
+        rate = self.sample_rate if sample_rate is None else sample_rate
+        if rate is None:
+            raise ValueError("this Transform has no sample rate: give sample_rate= to the call")
         if not isinstance(self.effects, Augment):
-            return self.effects(audio, self.sample_rate, tail_s=self.tail_s)
+            return self.effects(audio, rate, tail_s=self.tail_s)
         if key is None:
-            return self.effects(audio, self.sample_rate, rng=self._worker_stream(),
+            return self.effects(audio, rate, rng=self._worker_stream(),
                                 return_params=return_params, workers=self.workers)
         seed = _numpy.random.SeedSequence(self.seed, spawn_key=(self.epoch,))
-        return self.effects(audio, self.sample_rate, rng=seed, keys=key,
-                            return_params=return_params, workers=self.workers)
+        return self.effects(audio, rate, rng=seed, keys=key, return_params=return_params,
+                            workers=self.workers)
 
     def extra_repr(self) -> str:
         return f"{self.effects!r}, sample_rate={self.sample_rate}, seed={self.seed}"

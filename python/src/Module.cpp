@@ -6,8 +6,11 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -355,23 +358,18 @@ void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
   }
 }
 
-// Runs a chain over one item of the output (float32, C order, channels × frames) in
+// Runs processors over one item of the output (float32, C order, channels × frames) in
 // cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
 // with silence for the tail, and processed in place while it is still in cache. The nodes give
-// the same samples whatever the block length. An empty chain copies, whatever the channel
-// count. Called without the GIL, with every effect acquired; returns false, leaving the item
-// unfinished, when `stopAsked` says so.
+// the same samples whatever the block length. No processor copies, whatever the channel count.
+// Called without the GIL; returns false, leaving the item unfinished, when `stopAsked` says so.
 template <typename StopAsked>
-bool runItem(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
-             float* data, std::size_t channelCount, std::size_t frames, std::uint32_t rate,
-             bool fresh, StopAsked&& stopAsked) {
+bool runItem(const std::vector<SingleBusAudioProcessorNode*>& processors, const float* input,
+             std::size_t inputFrames, float* data, std::size_t channelCount, std::size_t frames,
+             std::uint32_t rate, StopAsked&& stopAsked) {
   constexpr std::size_t kChunkFrames = 4096;
   const auto busChannels = static_cast<unsigned int>(channelCount);
   std::vector<float*> channels(channelCount);
-  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
-  for (std::size_t e = 0; e < effects.size(); ++e) {
-    processors[e] = &effects[e]->startProcessing(fresh, busChannels);
-  }
   for (std::size_t start = 0; start < frames || start == 0; start += kChunkFrames) {
     if (stopAsked()) return false;
     const std::size_t length = std::min(kChunkFrames, frames - start);
@@ -398,87 +396,255 @@ bool runItem(const std::vector<Effect*>& effects, const float* input, std::size_
 void runInPlace(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
                 float* data, const Shape& shape, std::uint32_t rate, bool reset) {
   SignalCheck signals;
+  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
   const std::size_t itemIn = shape.channels * inputFrames, itemOut = shape.channels * shape.frames;
   for (std::size_t b = 0; b < shape.batch; ++b) {
-    if (!runItem(effects, input == nullptr ? nullptr : input + b * itemIn, inputFrames,
-                 data + b * itemOut, shape.channels, shape.frames, rate, reset || shape.batch > 1,
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+      processors[e] = &effects[e]->startProcessing(reset || shape.batch > 1,
+                                                   static_cast<unsigned int>(shape.channels));
+    }
+    if (!runItem(processors, input == nullptr ? nullptr : input + b * itemIn, inputFrames,
+                 data + b * itemOut, shape.channels, shape.frames, rate,
                  [&signals] { return signals.stopAsked(); })) {
       throw SignalPending{};
     }
   }
 }
 
-// Item b of a (batch, channels, frames) float32 array through chains[b], every item fresh, on
-// `workers` threads taking items in turn: the samples are the same whatever the number of
-// threads. Returns (batch, channels, frames + tail). The chains' effects must all differ.
-py::array processItems(const std::vector<std::vector<Effect*>>& chains, const py::object& audioObject,
-                       const py::object& sampleRate, const py::object& tailSeconds,
-                       const py::object& workersObject) {
-  const std::uint32_t rate = checkedRate(sampleRate);
-  const std::uint64_t tail = tailFrames(tailSeconds, rate);
-  const double workersValue = realNumber(workersObject, "workers");
-  if (!(workersValue >= 1.0 && workersValue <= 1024.0) || workersValue != std::floor(workersValue)) {
-    throw py::value_error("workers must be a whole number from 1 to 1024, not " +
-                          number(workersValue));
+// One effect of an item's chain, as drawn: its type and a value for each of its settings.
+struct DrawnEffect {
+  const EffectSettings* settings;
+  std::vector<double> values;
+};
+
+// A list of (effect type, [value of each setting]) from Python, checked as every front end
+// checks a value.
+std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
+  std::vector<DrawnEffect> out;
+  for (const py::handle& entry : chain) {
+    const auto pair = entry.cast<std::pair<std::string, std::vector<double>>>();
+    const EffectSettings* settings = EffectSettings::forType(pair.first);
+    if (settings == nullptr) throw py::value_error("unknown effect type '" + pair.first + "'");
+    if (pair.second.size() != settings->settings().size()) {
+      throw py::value_error(pair.first + " takes " + std::to_string(settings->settings().size()) +
+                            " settings");
+    }
+    for (std::size_t i = 0; i < pair.second.size(); ++i) {
+      const std::string why = settings->refusal(i, pair.second[i]);
+      if (!why.empty()) {
+        throw py::value_error(pair.first + "." + pythonName(settings->settings()[i]) + " = " +
+                              number(pair.second[i]) + " is " + why);
+      }
+    }
+    out.push_back({settings, pair.second});
   }
-  const auto source = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(audioObject);
-  if (!source || source.ndim() != 3) {
-    throw py::value_error("items must be a (batch, channels, frames) array");
+  return out;
+}
+
+// Renders the items of a (batch, channels, frames) array, each through the chain drawn for it:
+// submit() hands an item over, finish() waits for the last and returns (batch, channels,
+// frames + tail). `workers` threads of its own render while the caller goes on drawing the next
+// items. They are its own even for one worker: a thread's own allocator arena keeps the
+// memory of the nodes it makes and frees item after item, where Python's main thread
+// (measured) gave it back to the system and faulted it in again, ten times slower.
+// Each item gets new nodes, made by the thread that runs it and freed when it is done, so
+// memory stays at one chain per thread. The samples do not depend on the number of threads or
+// the order items are submitted in. Destroyed unfinished (the caller's drawing failed), it
+// stops its threads and drops the result.
+class ItemRenderer {
+ public:
+  ItemRenderer(const py::object& audioObject, const py::object& sampleRate,
+               const py::object& tailSeconds, const py::object& workersObject)
+      : rate_(checkedRate(sampleRate)) {
+    const std::uint64_t tail = tailFrames(tailSeconds, rate_);
+    const double workers = realNumber(workersObject, "workers");
+    if (!(workers >= 1.0 && workers <= 1024.0) || workers != std::floor(workers)) {
+      throw py::value_error("workers must be a whole number from 1 to 1024, not " +
+                            number(workers));
+    }
+    source_ = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(audioObject);
+    if (!source_ || source_.ndim() != 3) {
+      throw py::value_error("items must be a (batch, channels, frames) array");
+    }
+    batch_ = static_cast<std::size_t>(source_.shape(0));
+    channels_ = static_cast<std::size_t>(source_.shape(1));
+    inputFrames_ = static_cast<std::size_t>(source_.shape(2));
+    if (channels_ == 0) throw py::value_error("audio has no channels");
+    if (inputFrames_ + tail > kMaxFrames) throw py::value_error("audio is longer than a block can be");
+    frames_ = inputFrames_ + tail;
+    result_ = py::array_t<float>({static_cast<py::ssize_t>(batch_),
+                                  static_cast<py::ssize_t>(channels_),
+                                  static_cast<py::ssize_t>(frames_)});
+    input_ = source_.data();
+    output_ = result_.mutable_data();
+    chains_.resize(batch_);
+    submitted_.assign(batch_, false);
+    const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(workers),
+                                                      std::max<std::size_t>(batch_, 1));
+    failures_.resize(threads);
+    cautions_.resize(threads);
+    for (std::size_t w = 0; w < threads; ++w) pool_.emplace_back([this, w] { work(w); });
   }
-  const Shape in{static_cast<std::size_t>(source.shape(0)), static_cast<std::size_t>(source.shape(1)),
-                 static_cast<std::size_t>(source.shape(2))};
-  if (chains.size() != in.batch) throw py::value_error("one chain per item is needed");
-  std::vector<Effect*> all;
-  for (const auto& chain : chains) all.insert(all.end(), chain.begin(), chain.end());
-  checkEffects(all);
-  checkChannels(all, in.channels);
-  warnOfCautions(all, rate);
-  if (in.frames + tail > kMaxFrames) throw py::value_error("audio is longer than a block can be");
-  const std::size_t frames = in.frames + tail;
-  py::array_t<float> result({static_cast<py::ssize_t>(in.batch), static_cast<py::ssize_t>(in.channels),
-                             static_cast<py::ssize_t>(frames)});
-  Acquired held(all);
-  const float* input = source.data();
-  float* output = result.mutable_data();
-  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(workersValue),
-                                                    std::max<std::size_t>(in.batch, 1));
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::vector<std::exception_ptr> failures(threads);
-  const auto work = [&](std::size_t worker) {
-    SignalCheck signals;
-    const auto stopAsked = [&] {
-      if (stop.load(std::memory_order_relaxed)) return true;
-      // Python answers signals on its main thread only: the calling thread asks for all.
-      if (worker == 0 && signals.stopAsked()) stop.store(true);
-      return stop.load(std::memory_order_relaxed);
-    };
-    try {
-      for (std::size_t b = next++; b < in.batch; b = next++) {
-        if (!runItem(chains[b], input + b * in.channels * in.frames, in.frames,
-                     output + b * in.channels * frames, in.channels, frames, rate, true,
-                     stopAsked)) {
-          return;
+
+  ~ItemRenderer() { stopAndJoin(); }
+  ItemRenderer(const ItemRenderer&) = delete;
+  ItemRenderer& operator=(const ItemRenderer&) = delete;
+
+  // Item `index` through `chain`, a list of (effect type, [value of each setting]).
+  void submit(std::size_t index, const py::list& chain) {
+    if (index >= batch_) throw py::index_error("no item " + std::to_string(index));
+    std::vector<DrawnEffect> drawn = drawnChain(chain);
+    for (const DrawnEffect& effect : drawn) {
+      const EffectSettings& s = *effect.settings;
+      if (channels_ < s.minimumChannels() || channels_ > s.maximumChannels()) {
+        throw py::value_error(s.type() + " takes " + std::to_string(s.minimumChannels()) +
+                              " to " + std::to_string(s.maximumChannels()) +
+                              " channels; the audio has " + std::to_string(channels_));
+      }
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      if (finished_ || submitted_[index]) throw py::value_error("item submitted twice");
+      submitted_[index] = true;
+      chains_[index] = std::move(drawn);
+      queue_.push_back(index);
+    }
+    ready_.notify_one();
+  }
+
+  // Waits for every item (all must have been submitted), answering Ctrl-C meanwhile.
+  py::array finish() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (finished_) throw py::value_error("finished already");
+      if (std::find(submitted_.begin(), submitted_.end(), false) != submitted_.end()) {
+        throw py::value_error("every item needs its chain before finish()");
+      }
+      finished_ = true;
+    }
+    ready_.notify_all();
+    bool interrupted = false;
+    {
+      py::gil_scoped_release unlocked;
+      SignalCheck signals;
+      std::unique_lock lock(mutex_);
+      while (done_ < batch_ && !stop_) {
+        done_changed_.wait_for(lock, std::chrono::milliseconds(50));
+        if (done_ < batch_ && !stop_) {
+          lock.unlock();
+          interrupted = signals.stopAsked();
+          lock.lock();
+          if (interrupted) stop_ = true;
         }
       }
-    } catch (...) {
-      failures[worker] = std::current_exception();
-      stop.store(true);
     }
-  };
-  {
+    stopAndJoin();
+    for (const std::exception_ptr& failure : failures_) {
+      if (failure) std::rethrow_exception(failure);
+    }
+    if (interrupted) throw py::error_already_set();  // KeyboardInterrupt, or what the handler raised
+    // What the drawn settings will not do at this rate, once each, as process() warns.
+    std::vector<std::string> warned;
+    for (const auto& found : cautions_) {
+      for (const std::string& caution : found) {
+        if (std::find(warned.begin(), warned.end(), caution) != warned.end()) continue;
+        warned.push_back(caution);
+        if (PyErr_WarnEx(PyExc_UserWarning, caution.c_str(), 1) != 0) throw py::error_already_set();
+      }
+    }
+    return result_;
+  }
+
+ private:
+  void stopAndJoin() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (done_ < batch_) stop_ = true;
+    }
+    ready_.notify_all();
+    if (pool_.empty()) return;
     py::gil_scoped_release unlocked;
-    std::vector<std::thread> pool;
-    for (std::size_t w = 1; w < threads; ++w) pool.emplace_back(work, w);
-    work(0);
-    for (std::thread& t : pool) t.join();
+    for (std::thread& t : pool_) t.join();
+    pool_.clear();
   }
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
+
+  // A worker: takes submitted items in turn until every item is done or the renderer stops.
+  void work(std::size_t worker) {
+    try {
+      std::vector<std::unique_ptr<Node>> nodes;
+      std::vector<SingleBusAudioProcessorNode*> processors;
+      const auto stopAsked = [this] { return stop_.load(std::memory_order_relaxed); };
+      for (;;) {
+        std::size_t b = 0;
+        {
+          std::unique_lock lock(mutex_);
+          ready_.wait(lock, [&] { return stop_ || !queue_.empty() || (finished_ && taken_ == batch_); });
+          if (stop_ || queue_.empty()) return;
+          b = queue_.front();
+          queue_.pop_front();
+          ++taken_;
+        }
+        nodes.clear();
+        processors.clear();
+        for (const DrawnEffect& effect : chains_[b]) {
+          nodes.push_back(factory().createNode(effect.settings->type()));
+          for (std::size_t i = 0; i < effect.values.size(); ++i) {
+            effect.settings->set(*nodes.back(), i, effect.values[i]);
+          }
+          for (std::string& caution : effect.settings->cautions(*nodes.back(), rate_)) {
+            auto& seen = cautions_[worker];
+            if (std::find(seen.begin(), seen.end(), caution) == seen.end()) {
+              seen.push_back(std::move(caution));
+            }
+          }
+          auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*nodes.back());
+          AudioBusFormat in(static_cast<unsigned int>(channels_)),
+              out(static_cast<unsigned int>(channels_));
+          processor.setBusFormat(in, out);
+          processors.push_back(&processor);
+        }
+        if (!runItem(processors, input_ + b * channels_ * inputFrames_, inputFrames_,
+                     output_ + b * channels_ * frames_, channels_, frames_, rate_, stopAsked)) {
+          return;
+        }
+        {
+          const std::lock_guard lock(mutex_);
+          ++done_;
+          if (done_ == batch_) ready_.notify_all();
+        }
+        done_changed_.notify_all();
+      }
+    } catch (...) {
+      failures_[worker] = std::current_exception();
+      {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+      }
+      ready_.notify_all();
+      done_changed_.notify_all();
+    }
   }
-  if (stop.load()) throw py::error_already_set();  // KeyboardInterrupt, or whatever the handler raised
-  return result;
-}
+
+  std::uint32_t rate_;
+  py::array_t<float, py::array::c_style | py::array::forcecast> source_;
+  py::array_t<float> result_;
+  const float* input_ = nullptr;
+  float* output_ = nullptr;
+  std::size_t batch_ = 0, channels_ = 0, inputFrames_ = 0, frames_ = 0;
+
+  std::mutex mutex_;  // guards the queue, the counts and the flags' changes
+  std::condition_variable ready_;         // an item was queued, or the renderer stops
+  std::condition_variable done_changed_;  // an item was done, or a worker failed
+  std::deque<std::size_t> queue_;
+  std::vector<std::vector<DrawnEffect>> chains_;  // written before the item is queued
+  std::vector<bool> submitted_;
+  std::size_t taken_ = 0, done_ = 0;
+  bool finished_ = false;
+  std::atomic<bool> stop_{false};
+  std::vector<std::exception_ptr> failures_;
+  std::vector<std::vector<std::string>> cautions_;  // each worker's own
+  std::vector<std::thread> pool_;
+};
 
 py::array processArrays(const std::vector<Effect*>& effects, const py::object& audioObject,
                         const py::object& sampleRate, bool reset, const py::object& tailSeconds,
@@ -806,8 +972,11 @@ PYBIND11_MODULE(_core, m) {
         py::arg("sample_rate"), py::arg("reset"), py::arg("tail_s"), py::arg("out"));
   m.def("render_file", &renderFile, py::arg("input_path"), py::arg("output_path"),
         py::arg("effects"), py::arg("block"), py::arg("tail_s"));
-  m.def("process_items", &processItems, py::arg("chains"), py::arg("items"),
-        py::arg("sample_rate"), py::arg("tail_s"), py::arg("workers"));
+  py::class_<ItemRenderer>(m, "ItemRenderer")
+      .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&>(),
+           py::arg("items"), py::arg("sample_rate"), py::arg("tail_s"), py::arg("workers"))
+      .def("submit", &ItemRenderer::submit, py::arg("index"), py::arg("chain"))
+      .def("finish", &ItemRenderer::finish);
   m.def("as_array", [](const py::object& audio, const char* name) {
     const bool tensor = isTensor(audio);
     py::array array = py::array::ensure(tensor ? tensorAsArray(audio, name) : audio);
