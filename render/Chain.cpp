@@ -170,6 +170,7 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
       warnings.push_back(std::move(warning));
     }
     types_.push_back(type);
+    settings_.push_back(&knownSettings);
     processors_.push_back(processor);
     nodes_.push_back(std::move(node));
   }
@@ -185,6 +186,18 @@ std::string EffectChain::describe() const {
   std::string chain;
   for (const std::string& type : types_) chain += (chain.empty() ? "" : " -> ") + type;
   return chain.empty() ? "no effect (a copy)" : chain;
+}
+
+std::string EffectChain::settingsText() const {
+  std::string text;
+  for (std::size_t n = 0; n < nodes_.size(); ++n) {
+    text += (n == 0 ? "" : " -> ") + types_[n];
+    const auto& list = settings_[n]->settings();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      text += " " + list[i].id + "=" + formatSettingValue(list[i], settings_[n]->get(*nodes_[n], i));
+    }
+  }
+  return text.empty() ? "no effect" : text;
 }
 
 }  // namespace orvane::fx

@@ -66,9 +66,13 @@ class EffectChain {
   void process(AudioBuffer<float>& block);
   // "Delay -> Chorus"
   std::string describe() const;
+  // Every setting of every node as the nodes hold them, in the command line's words:
+  // "Delay enabled=true dry-mix=0.7 wet-mix=0.3 delay=350 feedback=0.4 -> Chorus ...".
+  std::string settingsText() const;
 
  private:
   std::vector<std::string> types_;
+  std::vector<const EffectSettings*> settings_;
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<SingleBusAudioProcessorNode*> processors_;
 };

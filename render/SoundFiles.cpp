@@ -657,6 +657,10 @@ void SoundFileWriter::fail(const std::string& what) const {
                       "' is left as it was");
 }
 
+bool SoundFileWriter::setComment(const std::string& text) {
+  return sf_set_string(file_, SF_STR_COMMENT, text.c_str()) == 0;
+}
+
 void SoundFileWriter::write(const float* const* channels, unsigned int count) {
   if (rawFloats_) {
     writeRaw(channels, count);

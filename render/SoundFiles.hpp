@@ -104,6 +104,9 @@ class SoundFileWriter {
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;
 
+  // A comment kept in the file's header, for containers that hold one (WAV, AIFF, FLAC, Ogg,
+  // CAF, W64); false where the container holds none. Before the first write().
+  bool setComment(const std::string& text);
   void write(const float* const* channels, unsigned int count);
   // Closes the file and reads it back (to the end for compressed containers); throws
   // UsageError when it is not complete. Once is enough; commit() does it too.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BatchCommand.hpp"
 #include "Chain.hpp"
 #include "Demo.hpp"
 #include "Plot.hpp"
@@ -338,6 +339,9 @@ int main(int argc, char** argv) {
       "  orvane-fx render -i - -o - -t flac Vibrato frequency=5Hz < in.flac > out.flac");
   list->footer("Examples:\n  orvane-fx list\n  orvane-fx list Delay\n  orvane-fx list flanger");
 
+  fx::BatchArguments batchArgs;
+  CLI::App* batch = fx::addBatchCommand(app, batchArgs);
+
   std::string demoFolder = "demo-out";
   unsigned int demoBlock = 512;
   CLI::App* demo = app.add_subcommand(
@@ -348,15 +352,16 @@ int main(int argc, char** argv) {
                "xdg-open /tmp/effects/index.html");
   app.footer("Examples:\n  orvane-fx list\n  orvane-fx render -s demo -o demo.wav Chorus\n"
              "  orvane-fx render -i in.wav -o out.wav Delay delay=0.35s dry-mix=-3dB\n"
+             "  orvane-fx batch -i in/ -o out/ Delay Chorus\n"
              "  orvane-fx demo -o demo-out\nSee orvane-fx SUBCOMMAND --help for each.");
 
   // A mistyped subcommand gets the closest one.
   if (argc > 1 && argv[1][0] != '-') {
     const std::string typed = argv[1];
-    const std::vector<std::string> subcommands = {"list", "render", "demo"};
+    const std::vector<std::string> subcommands = {"list", "render", "batch", "demo"};
     if (std::find(subcommands.begin(), subcommands.end(), typed) == subcommands.end()) {
       std::cerr << "orvane-fx: error: no subcommand '" << typed << "'; "
-                << fx::didYouMean(typed, subcommands) << "the subcommands are list, render, demo\n";
+                << fx::didYouMean(typed, subcommands) << "the subcommands are list, render, batch, demo\n";
       return 2;
     }
   }
@@ -372,7 +377,7 @@ int main(int argc, char** argv) {
     if (message.find("not expected") != std::string::npos && dash != std::string::npos) {
       const std::string typed = message.substr(dash + 1, message.find(' ', dash + 1) - dash - 1);
       std::vector<std::string> known;
-      for (const CLI::App* command : {&app, render, list}) {
+      for (const CLI::App* command : {&app, render, batch, list}) {
         for (const CLI::Option* option : command->get_options()) {
           for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
         }
@@ -393,6 +398,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (app.got_subcommand("render")) return renderCommand(args);
+    if (app.got_subcommand("batch")) return fx::batchCommand(batchArgs, argc, argv);
     return fx::demoCommand(demoFolder, demoBlock);
   } catch (const fx::Interrupted& e) {
     std::cerr << "orvane-fx: error: " << e.what() << "\n";
