@@ -1,63 +1,36 @@
 #!/usr/bin/env python3
-"""Renders every audio file of a folder through a chain of effects with random settings per
-file, on a Dask cluster, and writes one output per input plus a CSV of the settings used.
+"""Renders every sound file of a folder through a chain of effects with random settings per
+file, on a Dask cluster, with orvane_fx.batch.render_many: one output per input and a
+batch-results.csv with every setting used.
 
     python3 examples/batch_render.py INPUT_DIR OUTPUT_DIR [--chain Delay,Chorus] [--seed 7]
                                      [--scheduler tcp://host:8786] [--workers 2] [--tail 1.0]
 
-Without --scheduler a LocalCluster of --workers processes is started on this machine. The
-settings of each file come from a generator seeded with --seed and the file's name, so a run can
-be repeated exactly, and on any number of workers. Each file is streamed through the chain with
-orvane_fx.render_file: memory does not grow with a file's length.
+Without --scheduler a LocalCluster of --workers processes is started on this machine. Each
+file's settings are drawn from a seed made of --seed and the file's name, so a run can be
+repeated exactly, on any number of workers; a run stopped part way and started again skips the
+files already made.
 """
 
 import argparse
-import csv
 import hashlib
 import os
-import random
 import sys
 
 import orvane_fx
+from orvane_fx import Augment, uniform
+from orvane_fx.batch import folder_tasks, render_many, write_results
 
-AUDIO_EXTENSIONS = {".wav", ".flac", ".aiff", ".aif", ".ogg", ".au"}
 
-
-def random_settings(effect_type: str, rng: random.Random) -> dict:
-    """A value inside every setting's range (the bypass stays on)."""
+def anywhere_in_range(effect_type: str):
+    """The effect with every setting but its switch drawn from the whole of its range."""
     cls = getattr(orvane_fx, effect_type)
-    chosen = {}
-    for setting in cls._settings:
-        if setting["is_bypass"]:
-            continue
-        value = rng.uniform(setting["minimum"], setting["maximum"])
-        chosen[setting["python_name"]] = round(value) if setting["kind"] == "integer" else value
-    return chosen
+    return cls(**{s["python_name"]: uniform(s["minimum"], s["maximum"])
+                  for s in cls._settings if not s["is_bypass"]})
 
 
-def file_rng(seed: int, name: str) -> random.Random:
-    digest = hashlib.sha256(f"{seed}:{name}".encode()).digest()
-    return random.Random(int.from_bytes(digest[:8], "little"))
-
-
-def plan(input_dir: str, chain_types: list, seed: int) -> list:
-    """(input file name, [(effect type, settings), ...]) for every audio file, sorted."""
-    jobs = []
-    for name in sorted(os.listdir(input_dir)):
-        if os.path.splitext(name)[1].lower() not in AUDIO_EXTENSIONS:
-            continue
-        rng = file_rng(seed, name)
-        jobs.append((name, [(t, random_settings(t, rng)) for t in chain_types]))
-    return jobs
-
-
-def render_one(input_path: str, output_path: str, effects: list, tail_s: float) -> str:
-    """Runs on a worker: builds the chain there and streams the file through it."""
-    import orvane_fx as fx  # the worker's own import
-
-    chain = fx.Chain(getattr(fx, effect_type)(**settings) for effect_type, settings in effects)
-    fx.render_file(input_path, output_path, chain, tail_s=tail_s)
-    return output_path
+def file_seed(seed: int, name: str) -> int:
+    return int.from_bytes(hashlib.sha256(f"{seed}:{name}".encode()).digest()[:8], "little")
 
 
 def main(argv=None) -> int:
@@ -72,49 +45,26 @@ def main(argv=None) -> int:
     parser.add_argument("--tail", type=float, default=0.0, help="seconds of echo tail per file")
     args = parser.parse_args(argv)
 
-    chain_types = [t.strip() for t in args.chain.split(",") if t.strip()]
     known = [info["type"] for info in orvane_fx.effect_types()]
-    unknown = [t for t in chain_types if t not in known]
-    if unknown or not chain_types:
-        parser.error(f"unknown effect(s) {', '.join(unknown) or '(none given)'}; "
-                     f"the effects are {', '.join(known)}")
-    jobs = plan(args.input_dir, chain_types, args.seed)
-    if not jobs:
-        print(f"no audio files in {args.input_dir}", file=sys.stderr)
+    chain_types = [t.strip() for t in args.chain.split(",") if t.strip()]
+    if not chain_types or any(t not in known for t in chain_types):
+        parser.error(f"--chain {args.chain}: the effects are {', '.join(known)}")
+    augment = Augment([anywhere_in_range(t) for t in chain_types])
+
+    tasks = [{**task, "chain": augment,
+              "seed": file_seed(args.seed, os.path.basename(task["input"]))}
+             for task in folder_tasks(args.input_dir, args.output_dir)]
+    if not tasks:
+        print(f"no sound files in {args.input_dir}", file=sys.stderr)
         return 1
-    os.makedirs(args.output_dir, exist_ok=True)
-
-    from dask.distributed import Client, LocalCluster
-
-    cluster = None
-    if args.scheduler:
-        client = Client(args.scheduler)
-    else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                               dashboard_address=None)
-        client = Client(cluster)
-    try:
-        futures = [
-            client.submit(render_one, os.path.abspath(os.path.join(args.input_dir, name)),
-                          os.path.abspath(os.path.join(args.output_dir, name)), effects,
-                          args.tail, pure=False)
-            for name, effects in jobs
-        ]
-        client.gather(futures)
-    finally:
-        client.close()
-        if cluster is not None:
-            cluster.close()
-
-    with open(os.path.join(args.output_dir, "settings.csv"), "w", newline="") as table:
-        writer = csv.writer(table)
-        writer.writerow(["file", "effect", "setting", "value"])
-        for name, effects in jobs:
-            for effect_type, settings in effects:
-                for setting, value in settings.items():
-                    writer.writerow([name, effect_type, setting, repr(value)])
-    print(f"rendered {len(jobs)} file(s) into {args.output_dir}")
-    return 0
+    results = render_many(tasks, scheduler=args.scheduler or f"local:{args.workers}",
+                          tail_s=args.tail, progress="auto")
+    write_results(os.path.join(args.output_dir, "batch-results.csv"), results)
+    failed = [r for r in results if r["status"] == "failed"]
+    for result in failed:
+        print(f"{result['input']}: {result['error']}", file=sys.stderr)
+    print(f"rendered {len(results) - len(failed)} file(s) into {args.output_dir}")
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "Batch.hpp"
 #include "Chain.hpp"
 #include "Render.hpp"
 #include "SoundFiles.hpp"
@@ -897,6 +898,64 @@ void writeFile(const std::string& path, const py::object& audioObject, const py:
   }
 }
 
+// Batch tasks as dicts: input, output, chain (the command line's words) and seed.
+py::list tasksAsDicts(const std::vector<orvane::fx::BatchTask>& tasks) {
+  py::list out;
+  for (const auto& task : tasks) {
+    py::dict d;
+    d["input"] = task.input;
+    d["output"] = task.output;
+    d["chain"] = task.chain;
+    d["seed"] = task.seed;
+    out.append(d);
+  }
+  return out;
+}
+
+template <typename Make>
+py::list listTasks(Make&& make) {
+  try {
+    return tasksAsDicts(make());
+  } catch (const orvane::fx::UsageError& e) {
+    throw py::value_error(e.what());
+  }
+}
+
+// One batch task with the renderer's rules (lock, skip when complete and current, safe write),
+// the GIL released. Problems of the task come back in the result, not as exceptions.
+py::dict runTask(const std::string& input, const std::string& output,
+                 const std::vector<std::string>& chain, const py::object& tailObject,
+                 const std::string& format, unsigned int block, bool force,
+                 const std::string& seed) {
+  checkPath(input, "input");
+  checkPath(output, "output");
+  orvane::fx::BatchTask task{input, output, chain, seed};
+  orvane::fx::BatchSettings settings;
+  settings.tailSeconds = realNumber(tailObject, "tail_s");
+  settings.format = format;
+  settings.block = std::clamp(block, 1u, orvane::fx::kMaxBlockFrames);
+  settings.force = force;
+  orvane::fx::TaskResult result;
+  {
+    SignalCheck signals;
+    py::gil_scoped_release unlocked;
+    result = orvane::fx::runBatchTask(task, settings, [&signals] { return signals.stopAsked(); });
+  }
+  if (PyErr_Occurred() != nullptr) throw py::error_already_set();  // Ctrl-C during the task
+  py::dict d;
+  d["input"] = input;
+  d["output"] = output;
+  d["status"] = orvane::fx::statusName(result.status);
+  d["error"] = result.error;
+  d["frames"] = result.status == orvane::fx::TaskStatus::Failed ? py::object(py::none())
+                                                                 : py::int_(result.frames);
+  d["peak_dbfs"] = result.peakKnown ? py::object(py::float_(result.peakDbfs)) : py::object(py::none());
+  d["seconds"] = result.seconds;
+  d["seed"] = seed;
+  d["settings"] = result.settings;
+  return d;
+}
+
 py::list settingsOf(const std::string& type) {
   const EffectSettings* settings = EffectSettings::forType(type);
   if (settings == nullptr) throw py::value_error("unknown effect type '" + type + "'");
@@ -990,6 +1049,20 @@ PYBIND11_MODULE(_core, m) {
   }, py::arg("audio"), py::arg("name"));
   m.def("as_tensor", &arrayAsTensor, py::arg("array"));
   m.def("read", &readFile, py::arg("path"));
+  m.def("run_task", &runTask, py::arg("input"), py::arg("output"), py::arg("chain"),
+        py::arg("tail_s"), py::arg("format"), py::arg("block"), py::arg("force"),
+        py::arg("seed"));
+  m.def("tasks_from_folder", [](const std::string& input, const std::string& output,
+                                bool recursive, const std::string& extension,
+                                const std::vector<std::string>& chain) {
+    return listTasks([&] {
+      return orvane::fx::tasksFromFolder(input, output, recursive, extension, chain);
+    });
+  }, py::arg("input"), py::arg("output"), py::arg("recursive"), py::arg("extension"),
+     py::arg("chain"));
+  m.def("tasks_from_manifest", [](const std::string& path, const std::vector<std::string>& chain) {
+    return listTasks([&] { return orvane::fx::tasksFromManifest(path, chain); });
+  }, py::arg("path"), py::arg("chain"));
   m.def("write", &writeFile, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
         py::arg("format"));
   m.def("refusal", [](const std::string& type, std::size_t index, double value) {

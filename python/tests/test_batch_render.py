@@ -34,17 +34,31 @@ def test_batch_render_on_a_two_worker_local_cluster(fx, tmp_path):
     assert done.returncode == 0, done.stderr
     assert "rendered 4 file(s)" in done.stdout
 
-    rows = list(csv.DictReader(open(outputs / "settings.csv")))
-    assert {row["file"] for row in rows} == {"noise.wav", "sine.wav", "impulse.wav", "demo.wav"}
-    for name in ["noise.wav", "sine.wav", "impulse.wav", "demo.wav"]:
-        settings = {}
-        for row in rows:
-            if row["file"] == name:
-                settings.setdefault(row["effect"], {})[row["setting"]] = eval(row["value"])
-        assert list(settings) == ["Flanger", "Delay"]
-        chain = orvane_fx.Chain([orvane_fx.Flanger(**settings["Flanger"]),
-                                 orvane_fx.Delay(**settings["Delay"])])
+    rows = {os.path.basename(row["input"]): row
+            for row in csv.DictReader(open(outputs / "batch-results.csv"))}
+    assert set(rows) == {"noise.wav", "sine.wav", "impulse.wav", "demo.wav"}
+    for name, row in rows.items():
+        # "Flanger enabled=true sweep-width=0.0123 ... -> Delay ...; tail 4410 frames; ..."
+        effects = []
+        for part in row["settings"].split("; ")[0].split(" -> "):
+            type_name, *pairs = part.split()
+            ids = {s["id"]: s for s in orvane_fx._core.settings_of(type_name)}
+            values = {}
+            for pair in pairs:
+                key, text = pair.split("=")
+                kind = ids[key]["kind"]
+                values[ids[key]["python_name"]] = (text == "true" if kind == "toggle" else
+                                                   int(text) if kind == "integer" else float(text))
+            effects.append(getattr(orvane_fx, type_name)(**values))
+        assert [e.type for e in effects] == ["Flanger", "Delay"]
         rate = 44100 + ["noise", "sine", "impulse", "demo"].index(name[:-4])
-        expected = chain(read_wav(inputs / name), rate, tail_s=0.1)
+        expected = orvane_fx.Chain(effects)(read_wav(inputs / name), rate, tail_s=0.1)
         assert numpy.array_equal(read_wav(outputs / name), expected), name
     assert not (outputs / "notes.txt").exists()
+    # Run again: every file is complete and current, so none is made again.
+    again = subprocess.run([sys.executable, EXAMPLE, inputs, outputs, "--chain",
+                            "Flanger,Delay", "--seed", "11", "--workers", "2", "--tail", "0.1"],
+                           capture_output=True, text=True, timeout=240, env=environment)
+    assert again.returncode == 0, again.stderr
+    assert {row["status"] for row in csv.DictReader(open(outputs / "batch-results.csv"))} == \
+        {"skipped"}
