@@ -812,6 +812,25 @@ void renderFile(const std::string& input, const std::string& output,
   }
 }
 
+// Runs `work` without the GIL, turning the renderer's errors into Python's: a usage error (a
+// file that cannot be read, a bad format) into ValueError, any other failure into OSError.
+template <typename Work>
+void releasedWithFileErrors(Work&& work) {
+  py::gil_scoped_release unlocked;
+  try {
+    work();
+  } catch (const orvane::fx::UsageError& e) {
+    py::gil_scoped_acquire locked;
+    throw py::value_error(e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    py::gil_scoped_acquire locked;
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
+  }
+}
+
 // A whole sound file as float32 (channels, frames) and its rate, through the renderer's reader.
 // A file that is damaged part way is an error here, not a shorter array: a data set should
 // not quietly train on half a file.
@@ -819,35 +838,23 @@ py::tuple readFile(const std::string& path) {
   checkPath(path, "path");
   std::vector<std::vector<float>> channels;
   unsigned int rate = 0;
-  {
-    py::gil_scoped_release unlocked;
-    try {
-      orvane::fx::SoundFileReader reader(path);
-      rate = reader.sampleRate();
-      channels.resize(reader.channels());
-      constexpr unsigned int kChunk = 65536;
-      std::vector<float*> pointers(channels.size());
-      for (;;) {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-          channels[c].resize(channels[c].size() + kChunk);
-          pointers[c] = channels[c].data() + channels[c].size() - kChunk;
-        }
-        const unsigned int got = reader.read(pointers.data(), kChunk);
-        for (auto& channel : channels) channel.resize(channel.size() - (kChunk - got));
-        if (got == 0) break;
+  releasedWithFileErrors([&] {
+    orvane::fx::SoundFileReader reader(path);
+    rate = reader.sampleRate();
+    channels.resize(reader.channels());
+    constexpr unsigned int kChunk = 65536;
+    std::vector<float*> pointers(channels.size());
+    for (;;) {
+      for (std::size_t c = 0; c < channels.size(); ++c) {
+        channels[c].resize(channels[c].size() + kChunk);
+        pointers[c] = channels[c].data() + channels[c].size() - kChunk;
       }
-      if (!reader.problem().empty()) throw orvane::fx::UsageError(reader.problem());
-    } catch (const orvane::fx::UsageError& e) {
-      py::gil_scoped_acquire locked;
-      throw py::value_error(e.what());
-    } catch (const std::bad_alloc&) {
-      throw;
-    } catch (const std::exception& e) {
-      py::gil_scoped_acquire locked;
-      PyErr_SetString(PyExc_OSError, e.what());
-      throw py::error_already_set();
+      const unsigned int got = reader.read(pointers.data(), kChunk);
+      for (auto& channel : channels) channel.resize(channel.size() - (kChunk - got));
+      if (got == 0) break;
     }
-  }
+    if (!reader.problem().empty()) throw orvane::fx::UsageError(reader.problem());
+  });
   const std::size_t frames = channels.empty() ? 0 : channels[0].size();
   py::array_t<float> audio({static_cast<py::ssize_t>(channels.size()), static_cast<py::ssize_t>(frames)});
   for (std::size_t c = 0; c < channels.size(); ++c) {
@@ -873,8 +880,7 @@ void writeFile(const std::string& path, const py::object& audioObject, const py:
     throw py::value_error("audio must have 1 to 1024 channels (the first axis), not " +
                           std::to_string(channels));
   }
-  py::gil_scoped_release unlocked;
-  try {
+  releasedWithFileErrors([&] {
     const orvane::fx::SampleFormat sampleFormat =
         format.empty() ? orvane::fx::SampleFormat::Default : orvane::fx::parseSampleFormat(format);
     orvane::fx::SoundFileWriter writer(path, static_cast<unsigned int>(channels), rate,
@@ -886,16 +892,7 @@ void writeFile(const std::string& path, const py::object& audioObject, const py:
       writer.write(pointers.data(), static_cast<unsigned int>(std::min(kChunk, frames - start)));
     }
     writer.commit();
-  } catch (const orvane::fx::UsageError& e) {
-    py::gil_scoped_acquire locked;
-    throw py::value_error(e.what());
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    py::gil_scoped_acquire locked;
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
-  }
+  });
 }
 
 // Batch tasks as dicts: input, output, chain (the command line's words) and seed.
