@@ -243,3 +243,46 @@ def test_the_command_with_a_scheduler_runs_on_dask(tmp_path):
     assert local.returncode == 1
     assert [results_of(outputs / "batch-results.csv")[str(inputs / n)]["status"]
             for n in names] == ["skipped"] * 6
+
+
+def test_a_running_scheduler_and_worker_take_the_command(tmp_path):
+    pytest.importorskip("distributed")
+    import re
+    import shutil
+    import sys
+
+    dask = shutil.which("dask")
+    if dask is None:
+        pytest.skip("no dask command")
+    inputs, outputs = tmp_path / "in", tmp_path / "out"
+    names = make_inputs(inputs, 4, seed=9)
+    package = os.path.dirname(os.path.dirname(os.path.abspath(orvane_fx.__file__)))
+    environment = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package, os.environ.get("PYTHONPATH")])))
+    scheduler = subprocess.Popen([sys.executable, dask, "scheduler", "--host", "127.0.0.1",
+                                  "--port", "0", "--no-dashboard"],
+                                 stderr=subprocess.PIPE, text=True, env=environment)
+    worker = None
+    try:
+        address = None
+        for line in scheduler.stderr:
+            found = re.search(r"Scheduler at:\s+(tcp://\S+)", line)
+            if found:
+                address = found.group(1)
+                break
+        assert address, "the scheduler did not say where it listens"
+        # Its log goes on being read, so that a full pipe never stops it.
+        threading.Thread(target=scheduler.stderr.read, daemon=True).start()
+        worker = subprocess.Popen([sys.executable, dask, "worker", address, "--nthreads", "1",
+                                   "--no-dashboard"], stderr=subprocess.DEVNULL, env=environment)
+        done = subprocess.run([binary(), "batch", "-q", "-i", inputs, "-o", outputs, "-r",
+                               "--scheduler", address, *CHAIN],
+                              capture_output=True, text=True, timeout=300, env=environment)
+        assert done.returncode == 0, done.stderr
+        rows = results_of(outputs / "batch-results.csv")
+        assert [rows[str(inputs / n)]["status"] for n in names] == ["done"] * 4
+    finally:
+        for process in (worker, scheduler):
+            if process is not None:
+                process.terminate()
+                process.wait(timeout=30)
