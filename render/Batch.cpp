@@ -231,12 +231,19 @@ TaskResult runBatchTask(const BatchTask& task, const BatchSettings& settings,
     }
     const OutputLock lock(task.output, stopAsked);
 
-    SoundFileReader source(task.input);
+    auto reader = std::make_unique<SoundFileReader>(task.input);
+    SoundFileReader& file = *reader;
+    std::unique_ptr<SignalSource> input = std::move(reader);
+    // A mono file to a chain that needs stereo is made stereo, as render does.
+    if (input->channels() == 1 && channelsForMono(effects) > 1) {
+      input = withChannels(std::move(input), channelsForMono(effects), task.input);
+    }
+    SignalSource& source = *input;
     std::vector<std::string> warnings;
     EffectChain chain(catalogue(), effects, source.channels(), source.sampleRate(), warnings);
     SampleFormat format = settings.format.empty() ? SampleFormat::Default
                                                   : parseSampleFormat(settings.format);
-    if (settings.format.empty()) format = formatFitting(task.output, "", source.sampleFormat());
+    if (settings.format.empty()) format = formatFitting(task.output, "", file.sampleFormat());
     const std::uint64_t tail = framesIn(settings.tailSeconds, source.sampleRate(), "--tail");
     const bool framesKnown = source.frames() < (std::uint64_t{1} << 62);
     const std::uint64_t frames = framesKnown ? source.frames() + tail : 0;
@@ -256,7 +263,7 @@ TaskResult runBatchTask(const BatchTask& task, const BatchSettings& settings,
       options.tailFrames = tail;
       options.stopAsked = stopAsked;
       const RenderResult rendered = render(source, chain, writer, nullptr, options);
-      if (!source.problem().empty()) throw UsageError(source.problem());
+      if (!file.problem().empty()) throw UsageError(file.problem());
       writer.finish();
       writer.commit();
       result.status = TaskStatus::Done;

@@ -188,6 +188,18 @@ std::string EffectChain::describe() const {
   return chain.empty() ? "no effect (a copy)" : chain;
 }
 
+unsigned int channelsForMono(const std::vector<EffectSpec>& effects) {
+  unsigned int needed = 1;
+  for (const EffectSpec& effect : effects) {
+    for (const EffectSettings& settings : EffectSettings::all()) {
+      if (lowerCase(settings.type()) == lowerCase(effect.type)) {
+        needed = std::max(needed, settings.minimumChannels());
+      }
+    }
+  }
+  return needed;
+}
+
 std::string EffectChain::settingsText() const {
   std::string text;
   for (std::size_t n = 0; n < nodes_.size(); ++n) {

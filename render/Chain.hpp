@@ -32,6 +32,10 @@ std::shared_ptr<NodeFactory> libraryFactory();
 // "Delay delay=300 Chorus frequency=2" → two effects with their settings.
 std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens);
 
+// The channel count a chain needs of a mono input: 2 when one of its effects takes no fewer
+// (PingPongDelay), else 1. Unknown types count as taking mono; the chain refuses them later.
+unsigned int channelsForMono(const std::vector<EffectSpec>& effects);
+
 class EffectCatalogue {
  public:
   // Loads the effects library the way a host does: the exported entry, the process's extension

@@ -418,14 +418,17 @@ SoundFileReader::SoundFileReader(const std::string& path, const std::string& typ
       // A file behind standard input can be read again for its header; a pipe cannot.
       openPath = seekable ? "/proc/self/fd/0" : "";
     }
-    if (pipeType == "raw") {
-      if (rawRate == 0 || rawChannels == 0) {
-        throw UsageError("-t raw: raw input needs --rate and --channels");
-      }
-      info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
-      info.samplerate = static_cast<int>(rawRate);
-      info.channels = static_cast<int>(rawChannels);
+  }
+  // Raw audio (a pipe of type raw, or a .raw file) is 32-bit float, little-endian, with no
+  // header: the rate and the channel count come from the caller.
+  if (path == "-" ? checkedPipeType(type) == "raw" : lowerExtension(path) == ".raw") {
+    if (rawRate == 0 || rawChannels == 0) {
+      throw UsageError("raw audio has no header to say its rate and channels: give --rate and "
+                       "--channels (for example --rate 44100 --channels 1)");
     }
+    info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
+    info.samplerate = static_cast<int>(rawRate);
+    info.channels = static_cast<int>(rawChannels);
   }
   const bool streamed = path == "-" && spool_.empty();
   file_ = streamed ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE)

@@ -42,7 +42,7 @@ TEST_F(Safety, LengthsAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.status, 2) << bad << "\n" << r.output;
     EXPECT_TRUE(contains(r, "orvane-fx: error: --")) << r.output;
   }
-  EXPECT_TRUE(contains(run("render --seconds 1e300 -o o.wav Delay"), "more frames than a render"));
+  EXPECT_TRUE(contains(run("render -s demo --seconds 1e300 -o o.wav Delay"), "more frames than a render"));
   EXPECT_EQ(files(), std::vector<std::string>{});
 }
 
@@ -350,7 +350,7 @@ TEST_F(Safety, BrokenInputsAndOptionsGetPlainMessagesAndTheRightStatus) {
       {"render -i zero.wav -o out.wav Delay", "gives 2 channels at 0 Hz"},
       {"render -i folder -o out.wav Delay", "'folder': it is a folder"},
       {"render -i missing.wav -o out.wav Delay", "'missing.wav': there is no such file"},
-      {"render --rate 1.5 -o out.wav Delay", "--rate 1.5: a sample rate is a whole number"},
+      {"render -s demo --rate 1.5 -o out.wav Delay", "--rate 1.5: a sample rate is a whole number"},
       {"render -i zero.wav --rate 44100 -o out.wav Delay", "--rate sets the built-in signal"},
       {"render -s impulse -o out.wav Delay feedback=1e39", "beyond the largest 32-bit float"},
       {"render --no-such-option Delay", "orvane-fx: error: The following argument"},

@@ -66,10 +66,10 @@ TEST_F(Usability, TyposGetTheClosestNameAndNoEffectMeansACopy) {
       {"rnder -s impulse Delay", "did you mean 'render'?"},
       {"list Chrous", "did you mean 'Chorus'?"},
       {"render -s impulse --tial 2 Delay", "--tial; did you mean '--tail'?"},
-      // sox's order: the files where the effects go.
-      {"render in.wav out.wav Delay",
-       "'in.wav' looks like a file, not an effect; give the input with -i and the output with "
-       "-o: orvane-fx render -i in.wav -o out.wav EFFECT"},
+      // Files left where the effects go.
+      {"render in.wav out.wav more.wav Delay",
+       "'more.wav' looks like a file, not an effect; the input and the output go before the "
+       "effects"},
   };
   ASSERT_EQ(run("render -q -s noise --seconds 0.1 -o in.wav Delay enabled=false").status, 0);
   for (const auto& [arguments, hint] : cases) {
@@ -77,10 +77,45 @@ TEST_F(Usability, TyposGetTheClosestNameAndNoEffectMeansACopy) {
     EXPECT_EQ(r.status, 2) << arguments;
     EXPECT_TRUE(contains(r, hint)) << arguments << "\n" << r.output;
   }
+  // sox's order: the input and the output before the effects. A word that names an effect is
+  // the effect, even where a file has its name.
+  ASSERT_EQ(run("render -q in.wav sox.wav Delay delay=20ms").status, 0);
+  ASSERT_EQ(run("render -q -i in.wav -o flags.wav Delay delay=20ms").status, 0);
+  EXPECT_EQ(read("sox.wav").samples, read("flags.wav").samples);
+  writeText("delay", "a file named like an effect");
+  ASSERT_EQ(run("render -q in.wav named.wav delay").status, 0);
+  ASSERT_EQ(run("render -q -i in.wav -o default.wav Delay").status, 0);
+  EXPECT_EQ(read("named.wav").samples, read("default.wav").samples);
   const Outcome copy = run("render -i in.wav -o copy.flac");
   EXPECT_EQ(copy.status, 0) << copy.output;
   EXPECT_TRUE(contains(copy, "no effect given: the input is copied through")) << copy.output;
   EXPECT_EQ(read("copy.flac").samples.size(), 2u);
+}
+
+TEST_F(Usability, NothingIsGuessedButMonoBecomesStereoWhereAStereoEffectNeedsIt) {
+  ASSERT_EQ(run("render -q -s noise --channels 1 --seconds 0.2 -o mono.wav Delay enabled=false")
+                .status, 0);
+  // Raw audio says neither its rate nor its channels: both must be given, from a pipe or a file.
+  ASSERT_EQ(run("render -q -i mono.wav -o mono.raw Delay enabled=false").status, 0);
+  for (const char* command : {"render -i mono.raw -o r.wav Delay",
+                              "render -i mono.raw --rate 48000 -o r.wav Delay",
+                              "render -i - -t raw --channels 1 -o r.wav Delay < mono.raw"}) {
+    const Outcome r = script(std::string("\"$FX\" ") + command);
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_TRUE(contains(r, "give --rate and --channels")) << command << "\n" << r.output;
+  }
+  ASSERT_EQ(run("render -q -i mono.raw --rate 48000 --channels 1 -o back.wav Delay "
+                "enabled=false").status, 0);
+  EXPECT_EQ(read("back.wav").samples, read("mono.wav").samples);
+  // PingPongDelay makes a mono input stereo, as --channels 2 would, and says so.
+  const Outcome made = run("render -i mono.wav -o made.wav PingPongDelay");
+  EXPECT_EQ(made.status, 0) << made.output;
+  EXPECT_TRUE(contains(made, "the input is mono and the chain needs 2 channels")) << made.output;
+  ASSERT_EQ(run("render -q -i mono.wav --channels 2 -o asked.wav PingPongDelay").status, 0);
+  EXPECT_FALSE(contains(run("render -i mono.wav --channels 2 -o asked.wav PingPongDelay"),
+                        "the input is mono"));
+  EXPECT_EQ(read("made.wav").samples, read("asked.wav").samples);
+  EXPECT_EQ(read("made.wav").channels, 2u);
 }
 
 TEST_F(Usability, LevelsAreReportedHonestlyAndFormatsFollowTheInput) {

@@ -41,7 +41,7 @@ struct RenderArguments {
   bool channelsGiven = false;
   bool secondsGiven = false;
   double tail = 0.0;
-  std::string output = "out.wav";
+  std::string output;
   std::string type;  // of a pipe: -i - or -o -
   std::string format;
   unsigned int block = 512;
@@ -108,11 +108,17 @@ Input openSource(const RenderArguments& args) {
   Input input;
   if (!args.input.empty()) {
     if (!args.signal.empty()) throw fx::UsageError("give --input or --signal, not both");
-    const bool raw = args.input == "-" && fx::checkedPipeType(args.type) == "raw";
+    // Raw audio has no header: its rate and channels must be given, never guessed.
+    const bool raw = args.input == "-" ? fx::checkedPipeType(args.type) == "raw"
+                                       : fx::lowerExtension(args.input) == ".raw";
+    if (raw && (!args.rateGiven || !args.channelsGiven)) {
+      throw fx::UsageError("raw audio has no header to say its rate and channels: give --rate "
+                           "and --channels (for example --rate 44100 --channels 1)");
+    }
     if ((args.rateGiven && !raw) || args.secondsGiven) {
       throw fx::UsageError(std::string(args.secondsGiven ? "--seconds" : "--rate") +
-                           " sets the built-in signal; a file given with --input keeps its own "
-                           "rate and length");
+                           " sets the built-in signal (or raw input); a file given with --input "
+                           "keeps its own rate and length");
     }
     auto file = std::make_unique<fx::SoundFileReader>(
         args.input, args.type, raw ? checkedRate(args.rate) : 0, raw ? args.channels : 0);
@@ -141,7 +147,37 @@ void printSummary(const fx::SignalSource& source, const fx::EffectChain& chain,
                result.wallSeconds > 0 ? audioSeconds / result.wallSeconds : 0.0, peak);
 }
 
-// sox's habit, `render in.wav out.wav Delay`: file names where effects go get a plain hint.
+// A word that names a file rather than an effect: not an effect's name, and an existing file
+// or a name with a sound file's extension.
+bool looksLikeFile(const std::string& word) {
+  if (word.empty() || word.find('=') != std::string::npos) return false;
+  for (const fx::EffectSettings& effect : fx::EffectSettings::all()) {
+    if (fx::lowerCase(effect.type()) == fx::lowerCase(word)) return false;
+  }
+  static const std::vector<std::string> kExtensions = {
+      ".wav", ".wave", ".flac", ".aiff", ".aif", ".aifc", ".ogg", ".oga", ".au",
+      ".snd", ".w64", ".rf64", ".caf", ".raw"};
+  std::error_code error;
+  const std::string extension = fx::lowerExtension(word);
+  return std::filesystem::is_regular_file(word, error) ||
+         std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
+}
+
+// sox's order, `render in.wav out.wav Delay`: files before the effects are the input and the
+// output, where -i and -o do not name them.
+void takeFilesBeforeEffects(RenderArguments& args) {
+  if (args.input.empty() && args.signal.empty() && !args.chain.empty() &&
+      looksLikeFile(args.chain.front())) {
+    args.input = args.chain.front();
+    args.chain.erase(args.chain.begin());
+  }
+  if (args.output.empty() && !args.chain.empty() && looksLikeFile(args.chain.front())) {
+    args.output = args.chain.front();
+    args.chain.erase(args.chain.begin());
+  }
+}
+
+// File names left among the effects get a plain hint.
 void checkForFileNames(const std::vector<std::string>& chain) {
   std::vector<std::string> files;
   for (const std::string& token : chain) {
@@ -149,15 +185,21 @@ void checkForFileNames(const std::vector<std::string>& chain) {
     if (name == token && name.find_first_of("./") != std::string::npos) files.push_back(token);
   }
   if (files.empty()) return;
-  const std::string input = files[0];
-  const std::string output = files.size() > 1 ? files[1] : "out.wav";
-  throw fx::UsageError("'" + input + "' looks like a file, not an effect; give the input with -i "
-                       "and the output with -o: orvane-fx render -i " + input + " -o " + output +
-                       " EFFECT ...");
+  throw fx::UsageError("'" + files[0] + "' looks like a file, not an effect; the input and the "
+                       "output go before the effects: orvane-fx render -i IN -o OUT EFFECT ... "
+                       "(or render IN OUT EFFECT ...)");
 }
 
-int renderCommand(const RenderArguments& args) {
+int renderCommand(RenderArguments args) {
+  takeFilesBeforeEffects(args);
   checkForFileNames(args.chain);
+  // Nothing is assumed: rendering the demo signal, or writing ./out.wav, when a file was
+  // forgotten would only hide the mistake.
+  if (args.input.empty() && args.signal.empty()) {
+    throw fx::UsageError("render needs an input: -i FILE (- for standard input), or -s demo "
+                         "(impulse, noise, sine) for a built-in signal: orvane-fx render -i "
+                         "in.wav -o out.wav EFFECT ...");
+  }
   const std::vector<fx::EffectSpec> effects = fx::parseChain(args.chain);
   if (!args.type.empty() && args.input != "-" && args.output != "-" &&
       !fx::isStreamTarget(args.output)) {
@@ -175,7 +217,16 @@ int renderCommand(const RenderArguments& args) {
                            "; give the plot a name of its own");
     }
   }
-  const Input input = openSource(args);
+  Input input = openSource(args);
+  // A mono input to a chain that needs stereo (PingPongDelay) is made stereo, as other tools
+  // do, with a word of it.
+  const unsigned int needed = fx::channelsForMono(effects);
+  if (input.source->channels() == 1 && needed > 1) {
+    input.source = fx::withChannels(std::move(input.source), needed, args.input);
+    std::cerr << "orvane-fx: note: the input is mono and the chain needs " << needed
+              << " channels: it is copied to each (--channels " << needed
+              << " says so without this note)\n";
+  }
   fx::SignalSource& source = *input.source;
   // The output keeps the input's sample format (16-bit in, 16-bit out) unless told otherwise,
   // where its type can hold it.
@@ -196,6 +247,11 @@ int renderCommand(const RenderArguments& args) {
   for (const std::string& warning : warnings)
     std::cerr << "orvane-fx: warning: " << warning << "\n";
 
+  // Asked for last, so that what is wrong with the input or the chain is said first.
+  if (args.output.empty()) {
+    throw fx::UsageError("render needs an output: -o FILE (- for standard output): orvane-fx "
+                         "render -i in.wav -o out.wav EFFECT ...");
+  }
   // The output's length, when the input says it, decides its container before anything is
   // written (a long .wav becomes RF64; a length another type cannot hold is refused).
   constexpr std::uint64_t kUnknownLength = fx::SoundFileWriter::kUnknownLength;
@@ -303,21 +359,22 @@ int main(int argc, char** argv) {
                      "Input sound file (any type libsndfile reads); - reads standard input");
   render->add_option("-s,--signal", args.signal,
                      "Built-in input instead of a file: demo (default), impulse, noise, sine");
-  CLI::Option* rate =
-      render->add_option("--rate", args.rate, "Sample rate of the built-in signal (Hz)");
+  CLI::Option* rate = render->add_option(
+      "--rate", args.rate, "Sample rate (Hz) of the built-in signal, or of raw input (-t raw or a "
+                           ".raw file), which has no header to say it");
   CLI::Option* channels =
       render
           ->add_option("--channels", args.channels,
-                       "Channels of the built-in signal, or of the input (mono to many by copying, "
-                       "many to mono by averaging)")
+                       "Channels of the built-in signal or of raw input (needed: it has no "
+                       "header), or the input's made so (mono to many by copying, many to mono "
+                       "by averaging)")
           ->check(CLI::Range(1u, 64u));
   CLI::Option* seconds = render->add_option(
       "--seconds", args.seconds,
       "Length of the built-in signal (default: 1 for impulse, 6 for demo, else 5)");
   render->add_option("--tail", args.tail, "Seconds of silence after the input, for echoes");
   render->add_option("-o,--output", args.output,
-                     "Output file, its extension picks the type; - writes standard output")
-      ->capture_default_str();
+                     "Output file, its extension picks the type; - writes standard output");
   render->add_option("-t,--type", args.type,
                      "Type of a pipe (-i - or -o -): wav (default), flac, ogg, aiff, au, raw "
                      "(32-bit float)");
@@ -329,14 +386,17 @@ int main(int argc, char** argv) {
   render->add_option("--plot", args.plot, "Also draw the input and output waveforms (SVG)");
   render->add_flag("-q,--quiet", args.quiet, "No progress and no summary");
   render->add_option("chain", args.chain,
-                     "EFFECT [key=value ...] ... (names without regard to case; values may carry "
+                     "[IN OUT] EFFECT [key=value ...] ... (IN and OUT, as sox takes them, where -i "
+                     "and -o do not name them; names without regard to case; values may carry "
                      "units: 350ms, 0.35s, 2ms, 0.5Hz, 500mHz, -6dB)");
   render->footer(
       "Examples:\n"
       "  orvane-fx render -s impulse -o ir.wav --plot ir.svg Delay delay=350ms feedback=0.4\n"
       "  orvane-fx render -i voice.wav --channels 2 -o wide.wav PingPongDelay --tail 2\n"
       "  orvane-fx render -i guitar.flac -o out.flac Chorus sweep-width=3ms Flanger\n"
-      "  orvane-fx render -i - -o - -t flac Vibrato frequency=5Hz < in.flac > out.flac");
+      "  orvane-fx render in.wav out.wav Delay delay=350ms\n"
+      "  orvane-fx render -i - -o - -t flac Vibrato frequency=5Hz < in.flac > out.flac\n"
+      "  orvane-fx render -i take.raw --rate 44100 --channels 1 -o take.wav Chorus");
   list->footer("Examples:\n  orvane-fx list\n  orvane-fx list Delay\n  orvane-fx list flanger");
 
   fx::BatchArguments batchArgs;
