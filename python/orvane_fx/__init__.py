@@ -20,6 +20,7 @@ tensors go in and come out wherever arrays do (``orvane_fx.torch`` has a transfo
 
 from __future__ import annotations
 
+import difflib as _difflib
 import numbers as _numbers
 import os as _os
 
@@ -31,7 +32,8 @@ from .augment import Augment, choice, log_uniform, normal, replay, uniform, work
 
 __all__ = ["Augment", "choice", "log_uniform", "normal", "replay", "uniform", "worker_rng"]
 
-__all__ += ["Chain", "Effect", "render_file", "read", "write", "effect_types"]  # and every effect
+__all__ += ["Chain", "Effect", "render_file", "read", "write", "open", "SoundFile",
+            "effect_types"]  # and every effect
 
 
 class Effect(_core.EffectBase):
@@ -50,9 +52,28 @@ class Effect(_core.EffectBase):
     def __init__(self, **settings):
         for name, value in settings.items():
             if name not in self._names:
-                raise TypeError(f"{type(self).__name__}() has no setting {name!r}; its settings "
-                                f"are {', '.join(self._names)}")
+                raise TypeError(f"{type(self).__name__}() has no setting {name!r}; "
+                                f"{_did_you_mean(name, self._names)}its settings are "
+                                f"{', '.join(self._names)}")
             setattr(self, name, value)
+
+    # A misspelt setting is an error, not a new attribute that does nothing (d.delay = 350
+    # would leave the delay as it was). Subclasses made outside this module keep Python's
+    # usual freedom.
+    def __setattr__(self, name, value):
+        if (type(self).__module__ == __name__ and not name.startswith("_")
+                and name not in self._names and not hasattr(type(self), name)):
+            raise AttributeError(f"{type(self).__name__} has no setting {name!r}; "
+                                 f"{_did_you_mean(name, self._names)}its settings are "
+                                 f"{', '.join(self._names)}")
+        super().__setattr__(name, value)
+
+    def __getattr__(self, name):  # only for names found nowhere else
+        if name.startswith("_"):
+            raise AttributeError(name)
+        raise AttributeError(f"{type(self).__name__} has no setting or attribute {name!r}; "
+                             f"{_did_you_mean(name, self._names)}its settings are "
+                             f"{', '.join(self._names)}")
 
     def random_settings(self) -> dict:
         """The settings that are distributions, by name (empty for a plain effect)."""
@@ -102,6 +123,14 @@ class Effect(_core.EffectBase):
     # subclass defined in a module pickles too.
     def __reduce__(self):
         return (_restore, (type(self), self.settings()))
+
+
+def _did_you_mean(typed: str, known) -> str:
+    """"did you mean 'delay_ms'? " for the closest known name (a name the typed one begins, such
+    as delay for delay_ms, first), or ""."""
+    starts = [k for k in known if k.startswith(typed + "_")]
+    close = starts or _difflib.get_close_matches(typed, known, n=1, cutoff=0.6)
+    return f"did you mean {close[0]!r}? " if close else ""
 
 
 def _restore(cls, settings):
@@ -279,17 +308,20 @@ def _check_effect(effect):
     return effect
 
 
-def render_file(input_path, output_path, chain, *, block=512, tail_s=0.0):
+def render_file(input_path, output_path, chain, *, block=512, tail_s=0.0, format=None):
     """Streams a sound file through an effect or a chain into another file.
 
     Uses the renderer's own file code: any file libsndfile reads comes in, the output's
     extension picks its type, and the output appears only once it is complete (a failed render
-    leaves an existing file as it was). Memory does not grow with the file's length.
+    leaves an existing file as it was). The output keeps the input's sample format (16-bit in,
+    16-bit out) where its type can hold it, as orvane-fx does, unless format ("pcm16",
+    "pcm24", "pcm32" or "float") says otherwise. Memory does not grow with the file's length.
     """
     effects = list(chain) if isinstance(chain, (list, tuple)) else [chain]
     for effect in effects:
         _check_effect(effect)
-    _core.render_file(_os.fspath(input_path), _os.fspath(output_path), effects, block, tail_s)
+    _core.render_file(_os.fspath(input_path), _os.fspath(output_path), effects, block, tail_s,
+                      "" if format is None else format)
 
 
 def read(path):
@@ -305,3 +337,41 @@ def write(path, audio, sample_rate, *, format=None):
     the container holds it) the samples, and the file appears only once it is complete (a
     failure leaves an existing file as it was)."""
     _core.write(_os.fspath(path), audio, sample_rate, "" if format is None else format)
+
+
+class SoundFile:
+    """A sound file read in blocks (orvane_fx.open): channels, sample_rate, frames (None where
+    the file does not say), read(frames) -> float32 (channels, frames), fewer at the end and
+    none after it; iterating gives blocks of 65536 frames. A context manager."""
+
+    def __init__(self, path):
+        self._stream = _core.SoundFileStream(_os.fspath(path))
+        self.channels = self._stream.channels
+        self.sample_rate = self._stream.sample_rate
+        self.frames = self._stream.frames
+
+    def read(self, frames: int = 65536):
+        return self._stream.read(frames)
+
+    def blocks(self, frames: int = 65536):
+        while True:
+            block = self._stream.read(frames)
+            if block.shape[1] == 0:
+                return
+            yield block
+
+    __iter__ = blocks
+
+    def close(self):
+        self._stream.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+
+def open(path) -> SoundFile:  # noqa: A001 (orvane_fx.open, as a sound file library names it)
+    """Opens a sound file for reading in blocks, through the renderer's reader."""
+    return SoundFile(path)

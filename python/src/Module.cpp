@@ -232,6 +232,28 @@ py::object tensorAsArray(const py::handle& tensor, const char* name) {
   }
 }
 
+// Samples are floats, full scale at ±1. Whole numbers (int16 from a WAV reader, say) are
+// refused rather than taken as they are, 32767 times too loud.
+void checkFloatSamples(const py::array& audio, const char* name) {
+  const char kind = audio.dtype().kind();
+  if (kind == 'i' || kind == 'u') {
+    const std::string type = py::str(audio.dtype());
+    const std::string scale = type == "int16"   ? "32768"
+                              : type == "int32" ? "2147483648"
+                              : type == "uint8" ? "128 after subtracting 128"
+                                                : "its full scale";
+    throw py::type_error(std::string(name) + " holds whole numbers (" + type + "); the effects "
+                         "take floats with full scale at ±1: divide by " + scale +
+                         " (audio.astype(numpy.float32) / " +
+                         (type == "int16" ? "32768" : type == "int32" ? "2147483648" : "scale") +
+                         "), or read the file with orvane_fx.read, which gives floats");
+  }
+  if (kind != 'f') {
+    throw py::type_error(std::string(name) + " must hold real numbers as floats (float32 or float64); its dtype is " +
+                         std::string(py::str(audio.dtype())));
+  }
+}
+
 py::object arrayAsTensor(const py::handle& array) {
   return py::module_::import("torch").attr("from_numpy")(array);
 }
@@ -679,11 +701,7 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
   const std::uint64_t tail = tailFrames(tailSeconds, rate);
   py::array audio = py::array::ensure(audioObject);
   if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
-  const char kind = audio.dtype().kind();
-  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-    throw py::type_error("audio must hold real numbers; its dtype is " +
-                         std::string(py::str(audio.dtype())));
-  }
+  checkFloatSamples(audio, "audio");
   const Shape in = shapeOf(audio);
   checkChannels(effects, in.channels);
   warnOfCautions(effects, rate);
@@ -750,7 +768,7 @@ void checkPath(const std::string& path, const char* name) {
 // Streams a file through the chain with the renderer's own reader, writer and render loop.
 void renderFile(const std::string& input, const std::string& output,
                 const std::vector<Effect*>& effects, const py::object& blockObject,
-                const py::object& tailObject) {
+                const py::object& tailObject, const std::string& format) {
   checkEffects(effects);
   checkPath(input, "input_path");
   checkPath(output, "output_path");
@@ -786,8 +804,12 @@ void renderFile(const std::string& input, const std::string& output,
     std::vector<std::string> warnings;
     orvane::fx::EffectChain chain(catalogue, specs, source.channels(), source.sampleRate(),
                                   warnings);
+    // The input's sample format, where the output can hold it, as orvane-fx keeps it.
+    const orvane::fx::SampleFormat sampleFormat =
+        format.empty() ? orvane::fx::formatFitting(output, "", source.sampleFormat())
+                       : orvane::fx::parseSampleFormat(format);
     orvane::fx::SoundFileWriter writer(output, source.channels(), source.sampleRate(),
-                                       orvane::fx::SampleFormat::Default);
+                                       sampleFormat);
     orvane::fx::RenderOptions options;
     options.blockSize = block;
     options.tailFrames = static_cast<std::uint64_t>(tailFramesExact);
@@ -894,6 +916,66 @@ void writeFile(const std::string& path, const py::object& audioObject, const py:
     writer.commit();
   });
 }
+
+// A sound file read in blocks, through the renderer's reader: memory stays at one block
+// whatever the file's length.
+class SoundFileStream {
+ public:
+  explicit SoundFileStream(const std::string& path) : path_(path) {
+    checkPath(path, "path");
+    releasedWithFileErrors([&] { reader_ = std::make_unique<orvane::fx::SoundFileReader>(path); });
+  }
+
+  unsigned int channels() const { return open().channels(); }
+  unsigned int sampleRate() const { return open().sampleRate(); }
+  // The length the header gives, or None where the file does not say.
+  py::object frames() const {
+    const std::uint64_t frames = open().frames();
+    return frames < (std::uint64_t{1} << 62) ? py::object(py::int_(frames)) : py::object(py::none());
+  }
+
+  // Up to `count` frames as float32 (channels, frames): fewer at the end, none after it. A file
+  // damaged part way raises ValueError once what it held has been read.
+  py::array read(std::size_t count) {
+    orvane::fx::SoundFileReader& reader = open();
+    constexpr std::size_t kMostFrames = std::size_t{1} << 24;
+    if (count == 0 || count > kMostFrames) {
+      throw py::value_error("read takes 1 to " + std::to_string(kMostFrames) + " frames");
+    }
+    const std::size_t channels = reader.channels();
+    py::array_t<float> block({static_cast<py::ssize_t>(channels), static_cast<py::ssize_t>(count)});
+    std::vector<float*> pointers(channels);
+    for (std::size_t c = 0; c < channels; ++c) pointers[c] = block.mutable_data() + c * count;
+    std::size_t got = 0;
+    releasedWithFileErrors([&] {
+      while (got < count) {
+        for (std::size_t c = 0; c < channels; ++c) pointers[c] = block.mutable_data() + c * count + got;
+        const unsigned int n = reader.read(
+            pointers.data(), static_cast<unsigned int>(std::min<std::size_t>(count - got, 1u << 20)));
+        if (n == 0) break;
+        got += n;
+      }
+      if (got < count && !reader.problem().empty()) throw orvane::fx::UsageError(reader.problem());
+    });
+    if (got == count) return block;
+    py::array_t<float> shorter({static_cast<py::ssize_t>(channels), static_cast<py::ssize_t>(got)});
+    for (std::size_t c = 0; c < channels; ++c) {
+      std::copy_n(block.data() + c * count, got, shorter.mutable_data() + c * got);
+    }
+    return shorter;
+  }
+
+  void close() { reader_.reset(); }
+
+ private:
+  orvane::fx::SoundFileReader& open() const {
+    if (!reader_) throw py::value_error("'" + path_ + "' is closed");
+    return *reader_;
+  }
+
+  std::string path_;
+  std::unique_ptr<orvane::fx::SoundFileReader> reader_;
+};
 
 // Batch tasks as dicts: input, output, chain (the command line's words) and seed.
 py::list tasksAsDicts(const std::vector<orvane::fx::BatchTask>& tasks) {
@@ -1027,7 +1109,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("process_chain", &processChain, py::arg("effects"), py::arg("audio"),
         py::arg("sample_rate"), py::arg("reset"), py::arg("tail_s"), py::arg("out"));
   m.def("render_file", &renderFile, py::arg("input_path"), py::arg("output_path"),
-        py::arg("effects"), py::arg("block"), py::arg("tail_s"));
+        py::arg("effects"), py::arg("block"), py::arg("tail_s"), py::arg("format"));
   py::class_<ItemRenderer>(m, "ItemRenderer")
       .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&>(),
            py::arg("items"), py::arg("sample_rate"), py::arg("tail_s"), py::arg("workers"))
@@ -1037,15 +1119,18 @@ PYBIND11_MODULE(_core, m) {
     const bool tensor = isTensor(audio);
     py::array array = py::array::ensure(tensor ? tensorAsArray(audio, name) : audio);
     if (!array) throw py::type_error(std::string(name) + " must be a numpy array or convertible to one");
-    const char kind = array.dtype().kind();
-    if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-      throw py::type_error(std::string(name) + " must hold real numbers; its dtype is " +
-                           std::string(py::str(array.dtype())));
-    }
+    checkFloatSamples(array, name);
     return py::make_tuple(array, tensor);
   }, py::arg("audio"), py::arg("name"));
   m.def("as_tensor", &arrayAsTensor, py::arg("array"));
   m.def("read", &readFile, py::arg("path"));
+  py::class_<SoundFileStream>(m, "SoundFileStream")
+      .def(py::init<const std::string&>(), py::arg("path"))
+      .def_property_readonly("channels", &SoundFileStream::channels)
+      .def_property_readonly("sample_rate", &SoundFileStream::sampleRate)
+      .def_property_readonly("frames", &SoundFileStream::frames)
+      .def("read", &SoundFileStream::read, py::arg("frames"))
+      .def("close", &SoundFileStream::close);
   m.def("run_task", &runTask, py::arg("input"), py::arg("output"), py::arg("chain"),
         py::arg("tail_s"), py::arg("format"), py::arg("block"), py::arg("force"),
         py::arg("seed"));

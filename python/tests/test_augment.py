@@ -270,3 +270,31 @@ def test_file_errors_say_what_is_wrong_and_keep_what_was_there(tmp_path):
     orvane_fx.write(tmp_path / "n.wav", noise(100), 8000)
     assert orvane_fx.read(tmp_path / "m.wav")[0].shape == (1, 100)
     assert (tmp_path / "m.wav").read_bytes() == (tmp_path / "n.wav").read_bytes()
+
+
+def test_a_file_read_in_blocks_is_the_file(tmp_path):
+    audio = noise((2, 150000), seed=3)
+    orvane_fx.write(tmp_path / "long.wav", audio, 44100)
+    with orvane_fx.open(tmp_path / "long.wav") as sound:
+        assert (sound.channels, sound.sample_rate, sound.frames) == (2, 44100, 150000)
+        first = sound.read(1000)
+        rest = list(sound.blocks(65536))
+    assert [b.shape[1] for b in rest] == [65536, 65536, 17928]
+    assert numpy.array_equal(numpy.concatenate([first, *rest], axis=1), audio)
+    with pytest.raises(ValueError, match="closed"):
+        sound.read(10)
+    with pytest.raises(ValueError, match="no such file"):
+        orvane_fx.open(tmp_path / "missing.flac")
+
+
+def test_render_file_keeps_the_input_format_unless_told(tmp_path):
+    orvane_fx.write(tmp_path / "in16.wav", noise((2, 4800)), 48000, format="pcm16")
+    orvane_fx.render_file(tmp_path / "in16.wav", tmp_path / "kept.wav", orvane_fx.Delay())
+    orvane_fx.render_file(tmp_path / "in16.wav", tmp_path / "float.wav", orvane_fx.Delay(),
+                          format="float")
+    # A 16-bit WAV of 4800 stereo frames holds 19200 bytes of samples; float twice that.
+    assert (tmp_path / "kept.wav").stat().st_size < 19200 + 200
+    assert (tmp_path / "float.wav").stat().st_size >= 38400
+    kept, _ = orvane_fx.read(tmp_path / "kept.wav")
+    exact, _ = orvane_fx.read(tmp_path / "float.wav")
+    assert numpy.max(numpy.abs(kept - exact)) <= 2 ** -15

@@ -118,8 +118,14 @@ def test_other_dtypes_are_converted_and_mono_may_be_one_dimensional():
     audio64 = noise((2, 3000)).astype(numpy.float64)
     effect = orvane_fx.Chorus()
     assert numpy.array_equal(effect(audio64, 48000), effect(audio64.astype(numpy.float32), 48000))
+    # Whole numbers are not taken as they are (32767 times too loud): the message says how.
     pcm = (noise((1, 3000)) * 30000).astype(numpy.int16)
-    assert numpy.array_equal(effect(pcm, 48000), effect(pcm.astype(numpy.float32), 48000))
+    with pytest.raises(TypeError, match=r"int16.*divide by 32768.*orvane_fx.read"):
+        effect(pcm, 48000)
+    with pytest.raises(TypeError, match="whole numbers"):
+        orvane_fx.Augment([effect])(pcm.astype(numpy.int32), 48000, rng=1)
+    with pytest.raises(TypeError, match="real numbers as floats"):
+        effect(numpy.ones(10, bool), 48000)
     mono = noise(3000)
     out = orvane_fx.Vibrato()(mono, 48000)
     assert out.shape == (3000,)
@@ -284,3 +290,23 @@ def test_render_file_reports_what_went_wrong_and_writes_nothing(tmp_path):
     with pytest.raises((ValueError, OSError), match="missing.wav"):
         orvane_fx.render_file(tmp_path / "missing.wav", tmp_path / "out.wav", orvane_fx.Delay())
     assert not (tmp_path / "out.wav").exists()
+
+
+def test_a_misspelt_setting_is_an_error_with_the_closest_name():
+    delay = orvane_fx.Delay()
+    with pytest.raises(AttributeError, match=r"no setting 'delay'; did you mean 'delay_ms'\?"):
+        delay.delay = 350
+    with pytest.raises(AttributeError, match=r"did you mean 'feedback'\?.*its settings are"):
+        delay.feedbak = 0.3
+    with pytest.raises(AttributeError, match=r"did you mean 'delay_ms'\?"):
+        delay.delay
+    with pytest.raises(TypeError, match=r"did you mean 'sweep_width_s'\?"):
+        orvane_fx.Chorus(sweep_width=0.01)
+    assert delay.settings()["delay_ms"] == 200
+
+    class Mine(orvane_fx.Delay):  # a user's subclass keeps Python's freedom
+        pass
+
+    mine = Mine()
+    mine.label = "slapback"
+    assert mine.label == "slapback"

@@ -40,7 +40,7 @@ def test_anything_but_an_effect_in_a_chain_is_a_type_error_naming_it():
         orvane_fx._core.process_chain([None], numpy.zeros(10, numpy.float32), 48000, True, 0.0,
                                       None)
     with pytest.raises(TypeError, match="item 0 of the chain is None"):
-        orvane_fx._core.render_file("x.wav", "y.wav", [None], 512, 0.0)
+        orvane_fx._core.render_file("x.wav", "y.wav", [None], 512, 0.0, "")
     with pytest.raises(TypeError):
         orvane_fx.render_file("x.wav", "y.wav", [orvane_fx.Delay(), 3])
 
