@@ -244,23 +244,28 @@ TaskResult runBatchTask(const BatchTask& task, const BatchSettings& settings,
     SampleFormat format = settings.format.empty() ? SampleFormat::Default
                                                   : parseSampleFormat(settings.format);
     if (settings.format.empty()) format = formatFitting(task.output, "", file.sampleFormat());
-    const std::uint64_t tail = framesIn(settings.tailSeconds, source.sampleRate(), "--tail");
-    const bool framesKnown = source.frames() < (std::uint64_t{1} << 62);
+    const std::uint64_t tail = framesIn(
+        settings.autoTail ? kMostAutoTailSeconds : settings.tailSeconds, source.sampleRate(), "--tail");
+    // An automatic tail's length is known only once rendered.
+    const bool framesKnown = source.frames() < (std::uint64_t{1} << 62) && !settings.autoTail;
     const std::uint64_t frames = framesKnown ? source.frames() + tail : 0;
-    result.settings = chain.settingsText() + "; tail " + std::to_string(tail) + " frames; format " +
-                      formatName(format);
+    result.settings = chain.settingsText() +
+                      (settings.autoTail ? "; tail auto" : "; tail " + std::to_string(tail) + " frames") +
+                      "; format " + formatName(format);
     const std::string made = signature(task.input, result.settings, frames, framesKnown);
     if (!settings.force && alreadyMade(task.output, made, frames, framesKnown)) {
       result.status = TaskStatus::Skipped;
       result.frames = frames;
     } else {
+      const bool lengthKnown = source.frames() < (std::uint64_t{1} << 62);
       SoundFileWriter writer(task.output, source.channels(), source.sampleRate(), format,
-                             framesKnown ? frames : SoundFileWriter::kUnknownLength);
+                             lengthKnown ? source.frames() + tail : SoundFileWriter::kUnknownLength);
       // Containers with no place for it (raw, AU) are rendered again by every batch.
       writer.setComment(made);
       RenderOptions options;
       options.blockSize = settings.block;
       options.tailFrames = tail;
+      options.autoTail = settings.autoTail;
       options.stopAsked = stopAsked;
       const RenderResult rendered = render(source, chain, writer, nullptr, options);
       if (!file.problem().empty()) throw UsageError(file.problem());

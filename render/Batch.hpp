@@ -22,7 +22,8 @@ struct BatchTask {
 };
 
 struct BatchSettings {
-  double tailSeconds = 0.0;
+  bool autoTail = true;     // until the echoes die away, as render does by default
+  double tailSeconds = 0.0;  // without autoTail
   std::string format;  // "pcm16", ...; empty keeps the input's where the output can hold it
   unsigned int block = 512;
   bool force = false;  // render even where a complete output with the same settings exists

@@ -200,6 +200,12 @@ unsigned int channelsForMono(const std::vector<EffectSpec>& effects) {
   return needed;
 }
 
+std::uint64_t EffectChain::reachFrames(unsigned int sampleRate) const {
+  std::uint64_t reach = 0;
+  for (std::size_t n = 0; n < nodes_.size(); ++n) reach += settings_[n]->reachFrames(*nodes_[n], sampleRate);
+  return reach;
+}
+
 std::string EffectChain::settingsText() const {
   std::string text;
   for (std::size_t n = 0; n < nodes_.size(); ++n) {

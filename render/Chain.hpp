@@ -70,6 +70,9 @@ class EffectChain {
   void process(AudioBuffer<float>& block);
   // "Delay -> Chorus"
   std::string describe() const;
+  // The longest a sound takes through the chain with its settings, in frames: the nodes'
+  // reaches added up (a chain's delays in series add).
+  std::uint64_t reachFrames(unsigned int sampleRate) const;
   // Every setting of every node as the nodes hold them, in the command line's words:
   // "Delay enabled=true dry-mix=0.7 wet-mix=0.3 delay=350 feedback=0.4 -> Chorus ...".
   std::string settingsText() const;

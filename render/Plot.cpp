@@ -41,8 +41,25 @@ WaveformPlot::WaveformPlot(unsigned int channels, std::uint64_t totalFrames,
       peaks_(channels),
       peakThreshold_(channels, 0.0f) {}
 
+// Column j now spans what columns 2j and 2j+1 did (their boundaries, rounded up, are the same
+// frames); the second half of the columns is empty again.
+void WaveformPlot::doubleSpan() {
+  for (auto* envelopes : {&input_, &output_}) {
+    for (Envelope& e : *envelopes) {
+      for (std::size_t j = 0; j < kColumns; ++j) {
+        const bool merged = j < kColumns / 2;
+        e.low[j] = merged ? std::min(e.low[2 * j], e.low[2 * j + 1]) : 0.0f;
+        e.high[j] = merged ? std::max(e.high[2 * j], e.high[2 * j + 1]) : 0.0f;
+      }
+    }
+  }
+  totalFrames_ *= 2;
+}
+
 void WaveformPlot::add(std::vector<Envelope>& envelopes, const float* const* channels,
                        std::uint64_t firstFrame, unsigned int count) {
+  while (firstFrame + count > totalFrames_) doubleSpan();
+  framesSeen_ = std::max(framesSeen_, firstFrame + count);
   // Walks the block column by column: frames [begin, end) of the block fall in one column.
   unsigned int begin = 0;
   while (begin < count) {
@@ -123,7 +140,12 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
       << "<text x=\"" << width - kRight << "\" y=\"24\" text-anchor=\"end\">"
       << "<tspan fill=\"#999\">input</tspan>  <tspan fill=\"#1f5fbf\">output</tspan></text>\n";
 
-  const double seconds = static_cast<double>(totalFrames_) / sampleRate_;
+  // The columns in use, spread over the width: at least half of them, after a doubling.
+  const auto drawn = static_cast<std::size_t>(std::clamp<std::uint64_t>(
+      (framesSeen_ * kColumns + totalFrames_ - 1) / totalFrames_, 1, kColumns));
+  const double shownFrames = static_cast<double>(drawn) * totalFrames_ / kColumns;
+  const double pixelsPerColumn = static_cast<double>(kColumns) / drawn;
+  const double seconds = shownFrames / sampleRate_;
   for (unsigned int c = 0; c < channels_; ++c) {
     const int top = kTop + static_cast<int>(c) * (kLaneHeight + kLaneGap);
     const double middle = top + kLaneHeight / 2.0;
@@ -142,8 +164,8 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
     for (const auto& layer : layers) {
       const Envelope& e = (*layer.envelopes)[c];
       svg << "<path fill=\"none\" stroke=\"" << layer.colour << "\" stroke-width=\"1\" d=\"";
-      for (std::size_t i = 0; i < kColumns; ++i) {
-        const double x = kLeft + i + 0.5;
+      for (std::size_t i = 0; i < drawn; ++i) {
+        const double x = kLeft + (i + 0.5) * pixelsPerColumn;
         const double yHigh = middle - half * e.high[i] / scale;
         const double yLow = middle - half * e.low[i] / scale;
         svg << 'M' << x << ' ' << yHigh << 'V' << std::max(yLow, yHigh + 0.5);
@@ -155,8 +177,7 @@ std::string WaveformPlot::svg(const std::string& title, bool labelPeaks) const {
       std::sort(peaks.begin(), peaks.end(), [](Peak a, Peak b) { return a.frame < b.frame; });
       int row = 0;
       for (const Peak& p : peaks) {
-        const double x =
-            kLeft + static_cast<double>(p.frame) * kColumns / static_cast<double>(totalFrames_);
+        const double x = kLeft + static_cast<double>(p.frame) * kColumns / shownFrames;
         const double y = middle - half * p.value / scale;
         svg << "<circle cx=\"" << x << "\" cy=\"" << y << "\" r=\"3\" fill=\"#d33\"/>\n"
             << "<text x=\"" << x + 5 << "\" y=\"" << top + 14 + 13 * (row++ % 6)

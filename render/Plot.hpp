@@ -2,7 +2,9 @@
 
 // A picture of a render: one lane per channel with the input (grey) and the output (blue)
 // waveforms, and a time axis. Memory is fixed whatever the length: each pixel column keeps
-// the lowest and highest sample that falls in it.
+// the lowest and highest sample that falls in it. A render that runs past the length given
+// (a tail that lasts until the echoes die away) doubles the span each column covers, as often
+// as needed; the picture then spans what was rendered.
 
 #include <cstdint>
 #include <string>
@@ -38,9 +40,11 @@ class WaveformPlot {
 
   void add(std::vector<Envelope>& envelopes, const float* const* channels, std::uint64_t firstFrame,
            unsigned int count);
+  void doubleSpan();
 
   unsigned int channels_;
-  std::uint64_t totalFrames_;
+  std::uint64_t totalFrames_;     // the frames the columns span
+  std::uint64_t framesSeen_ = 0;  // the frames added
   unsigned int sampleRate_;
   std::vector<Envelope> input_;
   std::vector<Envelope> output_;

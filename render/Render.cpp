@@ -146,11 +146,76 @@ void measurePeak(const float* samples, unsigned int count, float& peak, std::uin
   }
 }
 
+struct Chunk;
+unsigned int autoTailEnd(const std::vector<float*>& channels, const Chunk& chunk,
+                         std::uint64_t quietNeeded, std::uint64_t& quietRun);
+
 // One chunk of audio on its way through the pipeline.
 struct Chunk {
   AudioBuffer<float>* buffer = nullptr;
   unsigned int frames = 0;
+  unsigned int input = 0;  // frames read from the source; the rest is tail
 };
+
+// The writer's side of an automatic tail: tail frames below kQuietLevel on every channel are
+// held back until something louder follows them, so that the output ends with its last
+// audible frame; what is still held at the end is dropped. The input's own frames are always
+// written. Allocates as it holds (at most the chain's reach and a chunk).
+class QuietTail {
+ public:
+  QuietTail(unsigned int channels, bool active) : held_(channels), active_(active) {}
+
+  void write(SoundFileWriter& writer, const std::vector<const float*>& channels,
+             const Chunk& chunk) {
+    if (!active_) {
+      writer.write(channels.data(), chunk.frames);
+      return;
+    }
+    // The last audible frame of the chunk's tail, if any.
+    unsigned int audibleEnd = std::min(chunk.input, chunk.frames);
+    for (unsigned int f = chunk.frames; f > audibleEnd; --f) {
+      bool quiet = true;
+      for (const float* channel : channels) quiet = quiet && std::fabs(channel[f - 1]) < kQuietLevel;
+      if (!quiet) {
+        audibleEnd = f;
+        break;
+      }
+    }
+    if (audibleEnd > 0) flush(writer);
+    writer.write(channels.data(), audibleEnd);
+    for (std::size_t c = 0; c < held_.size(); ++c) {
+      held_[c].insert(held_[c].end(), channels[c] + audibleEnd, channels[c] + chunk.frames);
+    }
+  }
+
+  std::uint64_t frames() const { return held_.empty() ? 0 : held_[0].size(); }
+
+ private:
+  void flush(SoundFileWriter& writer) {
+    if (frames() == 0) return;
+    std::vector<const float*> pointers(held_.size());
+    for (std::size_t c = 0; c < held_.size(); ++c) pointers[c] = held_[c].data();
+    writer.write(pointers.data(), static_cast<unsigned int>(frames()));
+    for (auto& channel : held_) channel.clear();
+  }
+
+  std::vector<std::vector<float>> held_;
+  bool active_;
+};
+
+// Where an automatic tail ends in this processed chunk: at the first tail frame that follows
+// `quietNeeded` frames of output below kQuietLevel on every channel (counted across chunks in
+// `quietRun`), or the chunk's end when there is none.
+unsigned int autoTailEnd(const std::vector<float*>& channels, const Chunk& chunk,
+                         std::uint64_t quietNeeded, std::uint64_t& quietRun) {
+  for (unsigned int f = 0; f < chunk.frames; ++f) {
+    if (f >= chunk.input && quietRun >= quietNeeded) return f;
+    bool quiet = true;
+    for (const float* channel : channels) quiet = quiet && std::fabs(channel[f]) < kQuietLevel;
+    quietRun = quiet ? quietRun + 1 : 0;
+  }
+  return chunk.frames;
+}
 
 }  // namespace
 
@@ -210,6 +275,8 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     processed.close();
   };
 
+  // Set by the processing thread once an automatic tail has found its end.
+  std::atomic<bool> tailEnded{false};
   std::optional<SignalsBlockedHere> blocked(std::in_place);
   std::thread reader([&] {
     try {
@@ -217,7 +284,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
       bool inputEnded = false;
       std::uint64_t tailLeft = options.tailFrames;
       AudioBuffer<float>* buffer = nullptr;
-      while (empty.pop(buffer)) {
+      while (!tailEnded && empty.pop(buffer)) {
         for (unsigned int c = 0; c < channels; ++c) pointers[c] = buffer->getChannel(c);
         unsigned int count = 0;
         if (!inputEnded) {
@@ -225,6 +292,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
           // A file may end before its header said: the tail follows whatever was there.
           inputEnded = count < chunkFrames;
         }
+        const unsigned int input = count;
         if (inputEnded && tailLeft > 0) {
           const auto silent =
               static_cast<unsigned int>(std::min<std::uint64_t>(chunkFrames - count, tailLeft));
@@ -234,7 +302,7 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
           tailLeft -= silent;
         }
         if (count == 0) break;
-        filled.push(Chunk{buffer, count});
+        filled.push(Chunk{buffer, count, input});
       }
       filled.close();
     } catch (...) {
@@ -242,15 +310,18 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
     }
   });
 
+  std::uint64_t framesDropped = 0;  // an automatic tail's silent end, never written
   std::thread writerThread([&] {
     try {
       std::vector<const float*> pointers(channels);
+      QuietTail held(channels, options.autoTail);
       Chunk chunk;
       while (processed.pop(chunk)) {
         for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
-        writer.write(pointers.data(), chunk.frames);
+        held.write(writer, pointers, chunk);
         empty.push(chunk.buffer);
       }
+      framesDropped = held.frames();
     } catch (...) {
       fail(std::current_exception());
     }
@@ -260,33 +331,48 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
 
   RenderResult result;
   double sumOfSquares = 0.0;
-  Progress progress(options.showProgress, total, source.sampleRate());
+  Progress progress(options.showProgress, options.autoTail ? source.frames() : total,
+                    source.sampleRate());
   const auto start = Clock::now();
+  // An automatic tail ends once the output has been quiet for the chain's reach.
+  const std::uint64_t quietNeeded = options.autoTail ? chain.reachFrames(source.sampleRate()) : 0;
+  std::uint64_t quietRun = 0;
   try {
     std::vector<float*> pointers(channels);
     std::vector<float*> blockPointers(channels);
     Chunk chunk;
     while (filled.pop(chunk)) {
+      if (tailEnded) {  // read ahead before the end was found: not wanted
+        empty.push(chunk.buffer);
+        continue;
+      }
       if (stopRequestedNow() || (options.stopAsked && options.stopAsked())) throw Interrupted();
       for (unsigned int c = 0; c < channels; ++c) pointers[c] = chunk.buffer->getChannel(c);
       const unsigned int count = chunk.frames;
-      if (plot != nullptr) plot->addInput(pointers.data(), result.frames, count);
+      // The input as it came (a tail's silence is silence already).
+      if (plot != nullptr) plot->addInput(pointers.data(), result.frames, chunk.input);
       for (unsigned int offset = 0; offset < count; offset += block) {
         for (unsigned int c = 0; c < channels; ++c) blockPointers[c] = pointers[c] + offset;
         AudioBuffer<float> view(blockPointers.data(), channels, std::min(block, count - offset),
                                 source.sampleRate());
         chain.process(view);
       }
+      // An automatic tail keeps what comes before its end, and asks the reader for no more.
+      const unsigned int kept =
+          options.autoTail ? autoTailEnd(pointers, chunk, quietNeeded, quietRun) : count;
+      if (kept < count) tailEnded = true;
+      chunk.frames = kept;
+      result.tailFrames += kept - std::min(kept, chunk.input);
       for (unsigned int c = 0; c < channels; ++c) {
-        measurePeak(pointers[c], count, result.peak, result.overFullScale);
-        for (unsigned int f = 0; options.measureLevels && f < count; ++f) {
+        measurePeak(pointers[c], kept, result.peak, result.overFullScale);
+        for (unsigned int f = 0; options.measureLevels && f < kept; ++f) {
           sumOfSquares += static_cast<double>(pointers[c][f]) * pointers[c][f];
         }
       }
-      if (plot != nullptr) plot->addOutput(pointers.data(), result.frames, count);
-      if (options.spectrogram != nullptr) options.spectrogram->add(pointers.data(), channels, count);
+      if (plot != nullptr) plot->addOutput(pointers.data(), result.frames, kept);
+      if (options.spectrogram != nullptr) options.spectrogram->add(pointers.data(), channels, kept);
       processed.push(chunk);
-      result.frames += count;
+      result.frames += kept;
       progress.update(result.frames);
     }
   } catch (...) {
@@ -297,6 +383,9 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
   writerThread.join();
   if (failure) std::rethrow_exception(failure);
 
+  result.tailCapped = options.autoTail && !tailEnded && result.tailFrames >= options.tailFrames;
+  result.frames -= framesDropped;
+  result.tailFrames -= framesDropped;
   result.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double samples = static_cast<double>(result.frames) * channels;
   result.rms = samples > 0 ? std::sqrt(sumOfSquares / samples) : 0.0;

@@ -1,6 +1,9 @@
 #include "Signals.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <string>
+#include <system_error>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -231,6 +234,19 @@ std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigne
     throw UsageError("unknown signal '" + name + "'; the signals are demo, impulse, noise, sine");
   }
   return std::make_unique<GeneratedSignal>(channels, sampleRate, frames, std::move(sample));
+}
+
+TailLength parseTail(const std::string& text, const std::string& what) {
+  if (text == "auto") return {};
+  double seconds = 0.0;
+  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() ||
+      !std::isfinite(seconds) || seconds < 0.0) {
+    throw UsageError(what + " " + text + ": give auto (until the echoes die away, at most " +
+                     std::to_string(static_cast<int>(kMostAutoTailSeconds)) +
+                     " s) or seconds, 0 or more (0 keeps the input's length)");
+  }
+  return {false, seconds};
 }
 
 }  // namespace orvane::fx

@@ -30,6 +30,15 @@ std::unique_ptr<SignalSource> makeBuiltInSignal(const std::string& name, unsigne
 std::unique_ptr<SignalSource> withChannels(std::unique_ptr<SignalSource> source,
                                            unsigned int channels, const std::string& name);
 
+// A tail as the command line gives it: "auto" (until the chain falls silent, at most
+// kMostAutoTailSeconds), or seconds. Throws UsageError naming `what` for anything else.
+struct TailLength {
+  bool automatic = true;
+  double seconds = 0.0;
+};
+inline constexpr double kMostAutoTailSeconds = 60.0;
+TailLength parseTail(const std::string& text, const std::string& what);
+
 // Frames in `seconds` at `sampleRate`; throws UsageError naming `what` (an option) for a length
 // that is negative, not a number, or longer than any render can be (2^48 frames, over 180 years
 // at 48 kHz).

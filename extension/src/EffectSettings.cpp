@@ -148,6 +148,10 @@ std::string EffectSettings::refusal(std::size_t index, double value) const {
   return {};
 }
 
+std::uint64_t EffectSettings::reachFrames(Node& node, unsigned int sampleRate) const {
+  return entry_->node.reach(node, sampleRate);
+}
+
 std::vector<std::string> EffectSettings::cautions(Node& node, unsigned int sampleRate) const {
   std::vector<std::string> found;
   entry_->node.cautions(node, sampleRate, found);

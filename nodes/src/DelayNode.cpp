@@ -207,7 +207,11 @@ const NodeDescription& describeNode<DelayNode>() {
         "", SettingKind::Number, static_cast<double>(kDefaultFeedbackLevel), 0.0,
         kMaximumFeedbackLevel, false, false}},
       describe::echoAccessors<DelayNode>(),
-      delayCautions};
+      delayCautions,
+      [](Node& node, unsigned int sampleRate) -> std::uint64_t {
+        const std::uint32_t delay = delayInSamples(sampleRate, describe::as<DelayNode>(node).getDelayMs());
+        return std::min<std::uint64_t>(delay, support::kRingLength);
+      }};
   return description;
 }
 

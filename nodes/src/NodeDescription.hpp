@@ -30,6 +30,11 @@ struct SettingAccessor {
 using CautionsFunction = void (*)(Node& node, unsigned int sampleRate,
                                   std::vector<std::string>& out);
 
+// The longest a sound takes to come out of a node with its present settings at this rate, in
+// frames: its longest delay, at most its ring. A render that has heard this long a stretch of
+// silence from the node after its input ended will hear nothing more.
+using ReachFunction = std::uint64_t (*)(Node& node, unsigned int sampleRate);
+
 struct NodeDescription {
   std::string nodeTypeName;  // what the node's type-name string holds: "DelayNode"
   unsigned int minimumChannels;
@@ -37,6 +42,7 @@ struct NodeDescription {
   std::vector<SettingInfo> settings;       // "enabled" first, then the accessors' order
   std::vector<SettingAccessor> accessors;  // one per setting, in the same order
   CautionsFunction cautions;
+  ReachFunction reach;
 };
 
 // Defined beside each node class: the node's description, built on first use and kept for the

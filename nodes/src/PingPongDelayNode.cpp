@@ -286,7 +286,13 @@ const NodeDescription& describeNode<PingPongDelayNode>() {
       2,
       settingsTable(),
       describe::echoAccessors<PingPongDelayNode>(),
-      pingPongCautions};
+      pingPongCautions,
+      // An echo crosses to the other side and back: twice the delay before a side hears itself.
+      [](Node& node, unsigned int sampleRate) -> std::uint64_t {
+        const std::uint32_t delay =
+            delayInSamples(sampleRate, describe::as<PingPongDelayNode>(node).getDelayMs());
+        return 2 * std::min<std::uint64_t>(delay, support::kRingLength);
+      }};
   return description;
 }
 

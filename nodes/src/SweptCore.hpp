@@ -238,6 +238,14 @@ void sweptCautions(Node& node, unsigned int sampleRate, std::vector<std::string>
   }
 }
 
+// The base delay and the widest sweep, at most the ring.
+template <typename N, SweptTraits kTraits>
+std::uint64_t sweptReach(Node& node, unsigned int sampleRate) {
+  const double sweep = static_cast<double>(describe::as<N>(node).getSweepWidth()) * sampleRate;
+  const double reach = static_cast<double>(kTraits.baseDelaySamples) + (std::isfinite(sweep) ? std::abs(sweep) : 0.0);
+  return static_cast<std::uint64_t>(std::min(std::ceil(reach), static_cast<double>(kRingLength)));
+}
+
 // The whole description of a swept node N: the switch, the sweep width and the sweep rate,
 // with the node's own defaults and the ranges offered, each through the node's accessors.
 template <typename N, SweptTraits kTraits>
@@ -255,7 +263,8 @@ NodeDescription sweptDescription(const SweptNodeInfo& info) {
           {describe::enabledAccess<N>(),
            describe::floatAccess<N, &N::getSweepWidth, &N::setSweepWidth>(),
            describe::floatAccess<N, &N::getFrequency, &N::setFrequency>()},
-          sweptCautions<N, kTraits>};
+          sweptCautions<N, kTraits>,
+          sweptReach<N, kTraits>};
 }
 
 }  // namespace orvane::extensions::audioeffects::support

@@ -171,11 +171,13 @@ def render_many(tasks, jobs=None, scheduler=None, resume=True, progress=True, *,
     jobs: tasks at once on this machine's threads (default: one per core). scheduler: a Dask
     scheduler's address (tcp://host:8786), a distributed.Client, or "local:N" for a
     LocalCluster of N processes; the tasks then run on its workers. resume=False renders
-    outputs that are complete and current again. A failed task does not stop the others,
-    unless fail_fast.
+    outputs that are complete and current again. tail_s: seconds after each input, or "auto"
+    (until the echoes die away, as orvane-fx does by default; here the default is 0, keeping
+    each file's length). A failed task does not stop the others, unless fail_fast.
     """
     plain = [_plain_task(task) for task in tasks]
-    options = (float(tail_s), "" if format is None else str(format), int(block), not resume)
+    options = (tail_s if tail_s == "auto" else float(tail_s), "" if format is None else str(format),
+               int(block), not resume)
     shown = progress is True or (progress == "auto" and sys.stderr.isatty())
     meter = _Progress(len(plain), bool(shown))
     results = [None] * len(plain)
@@ -257,7 +259,7 @@ def main(argv=None) -> int:
     parser.add_argument("-r", "--recursive", action="store_true")
     parser.add_argument("--ext", default="")
     parser.add_argument("-j", "--jobs", type=int)
-    parser.add_argument("--tail", type=float, default=0.0)
+    parser.add_argument("--tail", default="auto")
     parser.add_argument("--format")
     parser.add_argument("-b", "--block", type=int, default=512)
     parser.add_argument("--results")
@@ -280,10 +282,11 @@ def main(argv=None) -> int:
                                             args.chain)
         results_path = args.results or os.path.join(
             args.output or os.path.dirname(args.manifest), "batch-results.csv")
+        tail = args.tail if args.tail == "auto" else float(args.tail)
         started = time.monotonic()
         results = render_many(tasks, jobs=args.jobs, scheduler=args.scheduler,
                               resume=not args.force,
-                              progress=False if args.quiet else "auto", tail_s=args.tail,
+                              progress=False if args.quiet else "auto", tail_s=tail,
                               format=args.format, block=args.block, fail_fast=args.fail_fast)
     except (ValueError, RuntimeError, OSError) as error:
         print(f"orvane-fx: error: {error}", file=sys.stderr)

@@ -1010,7 +1010,14 @@ py::dict runTask(const std::string& input, const std::string& output,
   checkPath(output, "output");
   orvane::fx::BatchTask task{input, output, chain, seed};
   orvane::fx::BatchSettings settings;
-  settings.tailSeconds = realNumber(tailObject, "tail_s");
+  settings.autoTail = py::isinstance<py::str>(tailObject);
+  if (settings.autoTail) {
+    if (tailObject.cast<std::string>() != "auto") {
+      throw py::value_error("tail_s is \"auto\" or seconds, 0 or more");
+    }
+  } else {
+    settings.tailSeconds = realNumber(tailObject, "tail_s");
+  }
   settings.format = format;
   settings.block = std::clamp(block, 1u, orvane::fx::kMaxBlockFrames);
   settings.force = force;

@@ -169,7 +169,7 @@ TEST_F(PluginHosts, Lv2HostsRenderTheLibrarysSamplesBitForBit) {
       for (const std::string input : {"impulse.wav", "noise.wav"}) {
         SCOPED_TRACE(std::string(variant.label) + " " + input + settings.renderer);
         const Outcome r = script(
-            "\"$FX\" render -q -i " + input + " -o fx.wav " + variant.type + settings.renderer +
+            "\"$FX\" render -q --tail 0 -i " + input + " -o fx.wav " + variant.type + settings.renderer +
             " && lv2apply -i " + input + " -o apply.wav" + settings.lv2apply + " " +
             uriOf(variant) + " && lv2file -b 37 -i " + input + " -o file.wav" + settings.lv2file +
             " " + uriOf(variant));
@@ -226,7 +226,7 @@ TEST_F(PluginHosts, CopiedPluginsRunWithNothingElseOfTheProject) {
   const Outcome r = script(
       "mkdir -p home/.lv2 copied && cp -r \"$BUNDLE\" home/.lv2/ && "
       "cp \"$LADSPA_PATH\"/orvane-audioeffects.so copied/ && "
-      "\"$FX\" render -q -i noise.wav -o fx.wav Delay" + settings.renderer + " && "
+      "\"$FX\" render -q --tail 0 -i noise.wav -o fx.wav Delay" + settings.renderer + " && "
       "env -u LV2_PATH -u LD_LIBRARY_PATH HOME=$PWD/home lv2apply -i noise.wav -o apply.wav" +
       settings.lv2apply + " " + uriOf(delay) + " && "
       "env -u LD_LIBRARY_PATH LADSPA_PATH=$PWD/copied sox noise.wav sox.wav ladspa "
@@ -266,7 +266,7 @@ TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
     for (const bool atDefaults : {true, false}) {
       const Settings settings = settingsFor(variant, atDefaults);
       SCOPED_TRACE(std::string(variant.label) + settings.renderer);
-      const Outcome r = script("\"$FX\" render -q -i noise.wav -o fx.wav " +
+      const Outcome r = script("\"$FX\" render -q --tail 0 -i noise.wav -o fx.wav " +
                                std::string(variant.type) + settings.renderer +
                                " && sox noise.wav sox.wav ladspa orvane-audioeffects.so " +
                                variant.label + settings.ladspa);

@@ -151,7 +151,7 @@ TEST_F(Safety, AReaderThatClosesThePipeEarlyIsToldOfTruthfully) {
 
 TEST_F(Safety, ANamedPipeOrADeviceIsWrittenAsAStreamNotReplaced) {
   const Outcome r = script("mkfifo o.wav; cat o.wav > got.wav & reader=$!; "
-                           "\"$FX\" render -q -s impulse -o o.wav Delay; echo status=$?; "
+                           "\"$FX\" render -q -s impulse --tail 0 -o o.wav Delay; echo status=$?; "
                            "wait $reader; test -p o.wav && echo still-a-pipe");
   EXPECT_TRUE(contains(r, "status=0")) << r.output;
   EXPECT_TRUE(contains(r, "still-a-pipe")) << r.output;
@@ -189,7 +189,7 @@ TEST_F(Safety, StandardInputIsReadAsItComesAndOnlyFlacIsKept) {
   // While the pipe is still open, the render has no copy of it anywhere.
   const Outcome live = script(
       "mkdir tmp; { cat in.wav; sleep 1; } | TMPDIR=$PWD/tmp \"$FX\" render -q -i - -o out.wav "
-      "Delay & sleep 0.5; echo spooled: $(ls -A tmp); wait $!; echo status=$?");
+      "--tail 0 Delay & sleep 0.5; echo spooled: $(ls -A tmp); wait $!; echo status=$?");
   EXPECT_TRUE(contains(live, "spooled:\n")) << live.output;
   EXPECT_TRUE(contains(live, "status=0")) << live.output;
   EXPECT_EQ(read("out.wav").samples[0].size(), 48000u);
@@ -197,7 +197,7 @@ TEST_F(Safety, StandardInputIsReadAsItComesAndOnlyFlacIsKept) {
   const Outcome flac = script(
       "sh -c true & dead=$!; wait $dead; touch tmp/orvane-fx-input-$dead-AbCdEf "
       "tmp/.orvane-fx-output-$dead.partial-$dead-AbCdEf tmp/orvane-fx-input-1-AbCdEf; "
-      "cat in.flac | TMPDIR=$PWD/tmp \"$FX\" render -q -i - -t flac -o - Delay > out.wav && "
+      "cat in.flac | TMPDIR=$PWD/tmp \"$FX\" render -q -i - -t flac -o - --tail 0 Delay > out.wav && "
       "echo left: $(ls -A tmp)");
   EXPECT_TRUE(contains(flac, "left: orvane-fx-input-1-AbCdEf\n")) << flac.output;  // pid 1 lives
   EXPECT_EQ(read("out.wav").samples[0].size(), 48000u);
@@ -324,7 +324,7 @@ TEST_F(Safety, ACutFileRendersWhatItHoldsAndSaysHowMuch) {
                                  "-t au < cut.au"}) {
     SCOPED_TRACE(name);
     const bool piped = name[0] == '-';
-    const Outcome r = run("render -q -i " + std::string(piped ? "- " : "") + name +
+    const Outcome r = run("render -q --tail 0 -i " + std::string(piped ? "- " : "") + name +
                           " -o out.wav Delay");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(contains(r, "warning: '" + (piped ? std::string("standard input") : name) + "'"))

@@ -72,14 +72,19 @@ std::vector<std::pair<unsigned int, float>> echoes(float dry, float wet, float f
 // --- impulse responses ---------------------------------------------------------------------
 
 TEST_F(Renderer, DelayImpulseResponseIsTheEchoSeries) {
+  // The tail rings out by default: it ends with the last echo above -90 dBFS, the sixth
+  // (0.3 x 0.2^5 at 57600; the seventh would be 1.9e-5).
   const Outcome r = run("render -s impulse -o ir.wav Delay");
   ASSERT_EQ(r.status, 0) << r.output;
   const Audio audio = read("ir.wav");
   ASSERT_EQ(audio.channels, 2u);
   EXPECT_EQ(audio.rate, 48000u);
   EXPECT_EQ(audio.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-  ASSERT_EQ(audio.samples[0].size(), 48000u);
-  expectOnly(audio, 0, echoes(0.7f, 0.3f, 0.2f, 9600, 48000));
+  ASSERT_EQ(audio.samples[0].size(), 57601u);
+  expectOnly(audio, 0, echoes(0.7f, 0.3f, 0.2f, 9600, 57601));
+  ASSERT_EQ(run("render -q -s impulse --tail 0 -o cut.wav Delay").status, 0);
+  ASSERT_EQ(read("cut.wav").samples[0].size(), 48000u) << "--tail 0 keeps the input's length";
+  expectOnly(read("cut.wav"), 0, echoes(0.7f, 0.3f, 0.2f, 9600, 48000));
   expectOnly(audio, 1, {});
   EXPECT_FLOAT_EQ(audio.samples[0][19200], 0.06f);
   EXPECT_FLOAT_EQ(audio.samples[0][28800], 0.012f);
@@ -102,7 +107,8 @@ TEST_F(Renderer, ModulatedDelaysAtZeroSweepGiveTheirFixedDelays) {
   expectOnly(read("c.wav"), 0, {{0, 1.0f}, {1002, 0.8f}});
   ASSERT_EQ(run("render -q -s impulse -o v.wav Vibrato sweep-width=0").status, 0);
   expectOnly(read("v.wav"), 0, {{1, 1.0f}});
-  ASSERT_EQ(run("render -q -s impulse --seconds 0.0002 -o f.wav Flanger sweep-width=0").status, 0);
+  ASSERT_EQ(run("render -q -s impulse --seconds 0.0002 --tail 0 -o f.wav Flanger sweep-width=0")
+                .status, 0);
   const Audio flanger = read("f.wav");
   ASSERT_EQ(flanger.samples[0].size(), 10u);
   std::vector<std::pair<unsigned int, float>> expected{{0, 1.0f}};
@@ -309,7 +315,7 @@ TEST_F(Renderer, BrokenInputFilesGiveAnErrorOrARenderButNeverACrash) {
        {"empty.wav", "garbage.wav", "truncated.wav", "header-only.wav", "no-channels.wav",
         "rate-zero.wav", "rate-absurd.wav", "many-channels.wav"}) {
     writeText("out.wav", "precious");
-    const Outcome r = run(std::string("render -q -i ") + name + " -o out.wav Delay");
+    const Outcome r = run(std::string("render -q --tail 0 -i ") + name + " -o out.wav Delay");
     ASSERT_TRUE(r.status == 0 || r.status == 2) << name << ": " << r.output;
     if (r.status != 0) {
       EXPECT_NE(r.output.find(std::string("cannot read '") + name + "'"), std::string::npos)

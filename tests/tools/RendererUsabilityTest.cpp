@@ -118,6 +118,28 @@ TEST_F(Usability, NothingIsGuessedButMonoBecomesStereoWhereAStereoEffectNeedsIt)
   EXPECT_EQ(read("made.wav").channels, 2u);
 }
 
+TEST_F(Usability, EchoesRingOutUntilTheyFallBelowMinus90dBFS) {
+  // 350 ms echoes, each 6 dB down from 0.3: the last above -90 dBFS (3.16e-5) is the
+  // fourteenth, 4.9 s in; the render ends right after it, and the plot spans it all.
+  const Outcome r = run("render -s impulse -o ir.wav --plot ir.svg Delay delay=350ms feedback=0.5");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const Audio ir = read("ir.wav");
+  ASSERT_EQ(ir.samples[0].size(), 14u * 16800u + 1u);
+  EXPECT_FLOAT_EQ(ir.samples[0].back(), 0.3f * std::pow(0.5f, 13.0f));
+  EXPECT_TRUE(readText("ir.svg").find(">4 s</text>") != std::string::npos);
+  // Echoes that never decay stop at the most, with a note saying so.
+  const Outcome runaway = run("render -s impulse -o long.wav Delay feedback=1");
+  EXPECT_TRUE(contains(runaway, "the tail stops at its most, 60 s")) << runaway.output;
+  const std::size_t length = read("long.wav").samples[0].size();
+  EXPECT_GT(length, 60u * 48000u);
+  EXPECT_LE(length, 61u * 48000u);
+  // An input that ends in silence, or a chain that adds nothing, keeps its length.
+  ASSERT_EQ(run("render -q -s noise --seconds 0.2 -o noise.wav Delay enabled=false").status, 0);
+  ASSERT_EQ(run("render -q -i noise.wav -o same.wav Chorus enabled=false").status, 0);
+  EXPECT_EQ(read("same.wav").samples, read("noise.wav").samples);
+  EXPECT_EQ(run("render -s impulse --tail soon -o x.wav Delay").status, 2);
+}
+
 TEST_F(Usability, LevelsAreReportedHonestlyAndFormatsFollowTheInput) {
   ASSERT_EQ(run("render -q -s demo --format pcm16 -o in16.wav Delay enabled=false").status, 0);
   // A loud flanger on 16-bit input: 16-bit output, clipping counted.

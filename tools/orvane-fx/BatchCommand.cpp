@@ -80,7 +80,9 @@ CLI::App* addBatchCommand(CLI::App& app, BatchArguments& args) {
                     "The outputs' extension, which picks their type (.wav, .flac, ...)");
   batch->add_option("-j,--jobs", args.jobs, "Files at once (default: one per core)")
       ->check(CLI::Range(1u, 1024u));
-  batch->add_option("--tail", args.tail, "Seconds of silence after each input, for echoes");
+  batch->add_option("--tail", args.tail,
+                    "After each input: auto (default: until the echoes die away, as render) or "
+                    "SECONDS; 0 keeps the inputs' lengths");
   batch->add_option("--format", args.format,
                     "Sample format: pcm16, pcm24, pcm32 or float (default: each input's own)");
   batch->add_option("-b,--block", args.block, "Frames per block")
@@ -129,12 +131,13 @@ int batchCommand(const BatchArguments& args, int argc, char** argv) {
       : !args.output.empty() ? (fs::path(args.output) / "batch-results.csv").string()
                              : (fs::path(args.manifest).parent_path() / "batch-results.csv").string();
   BatchSettings settings;
-  settings.tailSeconds = args.tail;
+  const TailLength tail = parseTail(args.tail, "--tail");
+  settings.autoTail = tail.automatic;
+  settings.tailSeconds = tail.seconds;
   settings.format = args.format;
   settings.block = args.block;
   settings.force = args.force;
   if (!args.format.empty()) parseSampleFormat(args.format);  // refused before any work
-  framesIn(args.tail, 48000, "--tail");
   parseChain(args.chain);
 
   // Threads rather than processes: a task is the renderer's own streaming render, which holds

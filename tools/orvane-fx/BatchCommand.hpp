@@ -18,7 +18,7 @@ struct BatchArguments {
   std::string extension;
   std::string format;
   std::string scheduler;
-  double tail = 0.0;
+  std::string tail = "auto";
   unsigned int block = 512;
   unsigned int jobs = 0;  // 0: one per core
   bool recursive = false;

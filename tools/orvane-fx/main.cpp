@@ -40,7 +40,7 @@ struct RenderArguments {
   bool rateGiven = false;
   bool channelsGiven = false;
   bool secondsGiven = false;
-  double tail = 0.0;
+  std::string tail = "auto";
   std::string output;
   std::string type;  // of a pipe: -i - or -o -
   std::string format;
@@ -239,7 +239,11 @@ int renderCommand(RenderArguments args) {
     std::cerr << "orvane-fx: note: no effect given: the input is copied through (a format "
                  "conversion); 'orvane-fx list' shows the effects\n";
   }
-  const std::uint64_t tail = fx::framesIn(args.tail, source.sampleRate(), "--tail");
+  // By default the echoes ring out: the render goes on until the chain falls silent.
+  const fx::TailLength tailLength = fx::parseTail(args.tail, "--tail");
+  const std::uint64_t tail = fx::framesIn(
+      tailLength.automatic ? fx::kMostAutoTailSeconds : tailLength.seconds, source.sampleRate(),
+      "--tail");
 
   const fx::EffectCatalogue catalogue;
   std::vector<std::string> warnings;
@@ -267,10 +271,16 @@ int renderCommand(RenderArguments args) {
   fx::RenderOptions options;
   options.blockSize = args.block;
   options.tailFrames = tail;
+  options.autoTail = tailLength.automatic;
   options.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
   const fx::RenderResult result = fx::render(source, chain, writer, plot.get(), options);
   if (input.file != nullptr && !input.file->problem().empty()) {
     std::cerr << "orvane-fx: warning: " << input.file->problem() << "\n";
+  }
+  if (result.tailCapped) {
+    std::cerr << "orvane-fx: note: the tail stops at its most, " << fx::kMostAutoTailSeconds
+              << " s, with the echoes still sounding (feedback that keeps them up?); --tail "
+                 "SECONDS sets its length\n";
   }
   // Both files complete before either is put in place: a failure leaves neither behind.
   std::unique_ptr<fx::OutputFile> plotFile;
@@ -372,7 +382,10 @@ int main(int argc, char** argv) {
   CLI::Option* seconds = render->add_option(
       "--seconds", args.seconds,
       "Length of the built-in signal (default: 1 for impulse, 6 for demo, else 5)");
-  render->add_option("--tail", args.tail, "Seconds of silence after the input, for echoes");
+  render->add_option("--tail", args.tail,
+                     "After the input: auto (default) goes on until the echoes die away (below "
+                     "-90 dBFS for the chain's longest delay; at most 60 s), or SECONDS; 0 keeps "
+                     "the input's length");
   render->add_option("-o,--output", args.output,
                      "Output file, its extension picks the type; - writes standard output");
   render->add_option("-t,--type", args.type,

@@ -107,7 +107,7 @@ def main():
             arguments.append(effect_type)
             arguments += [f"{k}={v}" for k, v in values.items()]
         out = os.path.join(WORK, f"{name}.wav")
-        subprocess.run([FX, "render", "-q", "-i", os.path.join(SITE, "demo.wav"), "-o", out,
+        subprocess.run([FX, "render", "-q", "--tail", "0", "-i", os.path.join(SITE, "demo.wav"), "-o", out,
                         *arguments], check=True)
         expected[name] = read_float_wav(out)
     json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES],

@@ -112,6 +112,10 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   // that is cut, a sweep beyond or behind the ring, echoes that never decay, a value that is not
   // a finite number. Empty when the node will do what it is asked.
   std::vector<std::string> cautions(Node& node, unsigned int sampleRate) const;
+  // The longest a sound takes to come out of `node` with its present settings, in frames at
+  // this rate (its longest delay, at most its ring): after that much silence out of the node
+  // once its input has ended, nothing more comes. Any thread.
+  std::uint64_t reachFrames(Node& node, unsigned int sampleRate) const;
 
   // The library builds one per entry of its list; nobody else needs to.
   explicit EffectSettings(const EffectEntry& entry) noexcept : entry_(&entry) {}
