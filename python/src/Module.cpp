@@ -90,6 +90,12 @@ class Effect {
     return settings_->get(*node_, index);
   }
 
+  // The longest a sound takes through the node a call processes (see EffectSettings).
+  std::uint64_t reach(std::uint32_t sampleRate) const {
+    const std::lock_guard lock(mutex_);
+    return settings_->reachFrames(processing_ ? *processing_ : *node_, sampleRate);
+  }
+
   // What the node will do differently from what its settings ask at this rate.
   std::vector<std::string> cautions(std::uint32_t sampleRate) const {
     const std::lock_guard lock(mutex_);
@@ -693,11 +699,122 @@ py::object processChain(const std::vector<Effect*>& effects, const py::object& a
   return arrayAsTensor(processArrays(effects, source, sampleRate, reset, tailSeconds, out));
 }
 
+// Each item, then silence, until the output has stayed below -90 dBFS for the chain's reach
+// (at most 60 s): orvane-fx's automatic tail. Each item keeps the tail up to its last audible
+// frame; the items of a batch are then padded with silence to the longest. Called with the
+// GIL; releases it while processing.
+py::array processWithAutoTail(const std::vector<Effect*>& effects, const py::object& audioObject,
+                              std::uint32_t rate, bool reset) {
+  const auto source = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(audioObject);
+  if (!source) throw py::type_error("audio cannot be converted to float32");
+  const Shape in = shapeOf(source);
+  checkChannels(effects, in.channels);
+  warnOfCautions(effects, rate);
+  if (in.batch > 1 && !reset) {
+    throw py::value_error("reset=False continues one stream; a batch's items always start "
+                          "fresh, so process a batch with reset=True");
+  }
+  constexpr std::size_t kTailChunk = 4096;
+  const auto mostTail = static_cast<std::size_t>(orvane::fx::kMostAutoTailSeconds * rate);
+  Acquired held(effects);
+  std::vector<std::vector<float>> heads(in.batch), tails(in.batch);  // channel after channel
+  std::vector<std::size_t> tailFrames(in.batch, 0);
+  {
+    py::gil_scoped_release unlocked;
+    SignalCheck signals;
+    const auto stopAsked = [&signals] { return signals.stopAsked(); };
+    std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
+    std::vector<float> chunk(in.channels * kTailChunk);
+    for (std::size_t b = 0; b < in.batch; ++b) {
+      std::uint64_t reach = 0;
+      for (std::size_t e = 0; e < effects.size(); ++e) {
+        processors[e] = &effects[e]->startProcessing(reset || in.batch > 1,
+                                                     static_cast<unsigned int>(in.channels));
+        reach += effects[e]->reach(rate);
+      }
+      std::vector<float>& head = heads[b];
+      head.resize(in.channels * in.frames);
+      if (!runItem(processors, source.data() + b * in.channels * in.frames, in.frames,
+                   head.data(), in.channels, in.frames, rate, stopAsked)) {
+        throw SignalPending{};
+      }
+      const auto quietAt = [&](const float* data, std::size_t frames, std::size_t f) {
+        for (std::size_t c = 0; c < in.channels; ++c) {
+          if (std::fabs(data[c * frames + f]) >= orvane::fx::kQuietLevel) return false;
+        }
+        return true;
+      };
+      std::uint64_t quietRun = 0;
+      for (std::size_t f = in.frames; f > 0 && quietRun < reach && quietAt(head.data(), in.frames, f - 1); --f) {
+        ++quietRun;
+      }
+      std::vector<std::vector<float>> tail(in.channels);
+      std::size_t audible = 0, made = 0;
+      while (quietRun < reach && made < mostTail) {
+        const std::size_t frames = std::min(kTailChunk, mostTail - made);
+        std::fill(chunk.begin(), chunk.end(), 0.0f);
+        if (!runItem(processors, nullptr, 0, chunk.data(), in.channels, frames, rate, stopAsked)) {
+          throw SignalPending{};
+        }
+        std::size_t f = 0;
+        for (; f < frames && quietRun < reach; ++f) {
+          const bool quiet = quietAt(chunk.data(), frames, f);
+          quietRun = quiet ? quietRun + 1 : 0;
+          if (!quiet) audible = made + f + 1;
+        }
+        for (std::size_t c = 0; c < in.channels; ++c) {
+          tail[c].insert(tail[c].end(), chunk.data() + c * frames, chunk.data() + c * frames + f);
+        }
+        made += f;
+      }
+      tailFrames[b] = audible;
+      tails[b].resize(in.channels * audible);
+      for (std::size_t c = 0; c < in.channels; ++c) {
+        std::copy_n(tail[c].data(), audible, tails[b].data() + c * audible);
+      }
+    }
+  }
+  const std::size_t longest = *std::max_element(tailFrames.begin(), tailFrames.end());
+  if (in.frames + longest > kMaxFrames) throw py::value_error("audio is longer than a block can be");
+  const std::size_t frames = in.frames + longest;
+  std::vector<py::ssize_t> dims(source.shape(), source.shape() + source.ndim());
+  dims.back() = static_cast<py::ssize_t>(frames);
+  py::array_t<float> result(dims);
+  float* out = result.mutable_data();
+  for (std::size_t b = 0; b < in.batch; ++b) {
+    for (std::size_t c = 0; c < in.channels; ++c) {
+      float* row = out + (b * in.channels + c) * frames;
+      std::copy_n(heads[b].data() + c * in.frames, in.frames, row);
+      std::copy_n(tails[b].data() + c * tailFrames[b], tailFrames[b], row + in.frames);
+      std::fill(row + in.frames + tailFrames[b], row + frames, 0.0f);
+    }
+  }
+  return result;
+}
+
 py::array processArrays(const std::vector<Effect*>& effects, const py::object& audioObject,
                         const py::object& sampleRate, bool reset, const py::object& tailSeconds,
                         const py::object& out) {
   checkEffects(effects);
   const std::uint32_t rate = checkedRate(sampleRate);
+  if (py::isinstance<py::str>(tailSeconds)) {
+    if (tailSeconds.cast<std::string>() != "auto") {
+      throw py::value_error("tail_s is \"auto\" (until the echoes die away) or seconds, 0 or "
+                            "more");
+    }
+    if (!out.is_none()) {
+      throw py::value_error("out= needs a length known before processing; tail_s=\"auto\" "
+                            "makes an array of its own");
+    }
+    const py::array audio = py::array::ensure(audioObject);
+    if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
+    checkFloatSamples(audio, "audio");
+    try {
+      return processWithAutoTail(effects, audio, rate, reset);
+    } catch (const SignalPending&) {
+      throw py::error_already_set();
+    }
+  }
   const std::uint64_t tail = tailFrames(tailSeconds, rate);
   py::array audio = py::array::ensure(audioObject);
   if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
@@ -1096,7 +1213,9 @@ PYBIND11_MODULE(_core, m) {
       "tail). audio is (frames,), (channels, frames) or (batch, channels, frames); float32 in "
       "C order is read where it lies, other real dtypes are converted. reset=False continues "
       "from the state the last call left (chunks of a file give the file's samples); each item "
-      "of a batch starts fresh. tail_s appends that many seconds of silence so echoes ring out. "
+      "of a batch starts fresh. tail_s appends that many seconds of silence so echoes ring out; "
+      "\"auto\" goes on until they fall below -90 dBFS, as orvane-fx does (each item of a batch "
+      "then padded with silence to the longest); the default 0 keeps the length. "
       "out=audio processes in place with no new array. The GIL is released while samples are "
       "processed.";
   py::class_<Effect>(m, "EffectBase")

@@ -310,3 +310,22 @@ def test_a_misspelt_setting_is_an_error_with_the_closest_name():
     mine = Mine()
     mine.label = "slapback"
     assert mine.label == "slapback"
+
+
+def test_an_automatic_tail_rings_out_as_the_renderer_does(fx, tmp_path):
+    fx("render", "-q", "-s", "impulse", "-o", tmp_path / "ir.wav", "Delay", "delay=350ms",
+       "feedback=0.5")
+    expected, _ = orvane_fx.read(tmp_path / "ir.wav")
+    impulse = numpy.zeros((2, 48000), numpy.float32)
+    impulse[0, 0] = 1.0
+    delay = orvane_fx.Delay(delay_ms=350, feedback=0.5)
+    assert numpy.array_equal(delay(impulse, 48000, tail_s="auto"), expected)
+    # A batch: each item rings out as long as it needs, padded with silence to the longest.
+    both = delay(numpy.stack([impulse, impulse * 0]), 48000, tail_s="auto")
+    assert numpy.array_equal(both[0], expected) and not both[1].any()
+    # Nothing after the input: the array keeps its length.
+    assert orvane_fx.Chorus(enabled=False)(noise((2, 300)), 48000, tail_s="auto").shape == (2, 300)
+    with pytest.raises(ValueError, match="out= needs a length"):
+        delay(impulse, 48000, tail_s="auto", out=impulse)
+    with pytest.raises(ValueError, match='"auto"'):
+        delay(impulse, 48000, tail_s="long")
