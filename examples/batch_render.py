@@ -23,10 +23,11 @@ from orvane_fx.batch import folder_tasks, render_many, write_results
 
 
 def anywhere_in_range(effect_type: str):
-    """The effect with every setting but its switch drawn from the whole of its range."""
+    """The effect with each of its own settings but its switch drawn from the whole of its
+    range (the mix and level every effect has stay as they are)."""
     cls = getattr(orvane_fx, effect_type)
     return cls(**{s["python_name"]: uniform(s["minimum"], s["maximum"])
-                  for s in cls._settings if not s["is_bypass"]})
+                  for s in cls._settings if not s["is_bypass"] and not s["stage"]})
 
 
 def file_seed(seed: int, name: str) -> int:

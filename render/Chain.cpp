@@ -136,7 +136,16 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
     const std::string type = catalogue.resolve(effect.type);
     const EffectSettings& knownSettings = catalogue.settings(type);
     std::unique_ptr<Node> node = catalogue.create(type);
+    OutputStage stage;
     for (const auto& [key, text] : effect.settings) {
+      if (lowerCase(key) == "mix") {
+        stage.mix = parseMix(text, type + " mix=" + text);
+        continue;
+      }
+      if (lowerCase(key) == "level") {
+        stage.levelDb = parseLevelDb(text, type + " level=" + text);
+        continue;
+      }
       const std::optional<std::size_t> index = knownSettings.indexOf(lowerCase(key));
       if (!index) {
         std::string keys;
@@ -145,8 +154,10 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
           keys += (keys.empty() ? "" : ", ") + s.id;
           ids.push_back(s.id);
         }
+        ids.push_back("mix");
+        ids.push_back("level");
         throw UsageError(type + " has no setting '" + key + "'; " + didYouMean(key, ids) +
-                         "its settings are " + keys);
+                         "its settings are " + keys + ", and mix and level, as every effect's");
       }
       knownSettings.set(*node, *index, parseSettingValue(knownSettings, *index, text));
     }
@@ -171,6 +182,7 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
     }
     types_.push_back(type);
     settings_.push_back(&knownSettings);
+    stages_.push_back(stage);
     processors_.push_back(processor);
     nodes_.push_back(std::move(node));
   }
@@ -179,7 +191,23 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
 void EffectChain::process(AudioBuffer<float>& block) {
   AudioBus bus(block);
   std::span<AudioBus> buses(&bus, 1);
-  for (SingleBusAudioProcessorNode* processor : processors_) processor->process(buses, buses);
+  const std::size_t frames = block.getNumberOfFrames();
+  for (std::size_t n = 0; n < processors_.size(); ++n) {
+    const OutputStage& stage = stages_[n];
+    if (!stage.active()) {
+      processors_[n]->process(buses, buses);
+      continue;
+    }
+    const unsigned int channels = block.getNumberOfChannels();
+    if (dry_.size() < frames * channels) dry_.resize(frames * channels);  // once, at the largest
+    for (unsigned int c = 0; c < channels; ++c) {
+      std::copy_n(block.getChannel(c), frames, dry_.data() + c * frames);
+    }
+    processors_[n]->process(buses, buses);
+    for (unsigned int c = 0; c < channels; ++c) {
+      stage.apply(dry_.data() + c * frames, block.getChannel(c), frames);
+    }
+  }
 }
 
 std::string EffectChain::describe() const {
@@ -214,8 +242,40 @@ std::string EffectChain::settingsText() const {
     for (std::size_t i = 0; i < list.size(); ++i) {
       text += " " + list[i].id + "=" + formatSettingValue(list[i], settings_[n]->get(*nodes_[n], i));
     }
+    text += stageText(stages_[n]);
   }
   return text.empty() ? "no effect" : text;
+}
+
+float parseMix(const std::string& text, const std::string& where) {
+  double value = 0.0;
+  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() ||
+      !(value >= 0.0 && value <= 1.0)) {
+    throw UsageError(where + ": the mix is from 0 (the input only) to 1 (the effect only)");
+  }
+  return static_cast<float>(value);
+}
+
+double parseLevelDb(const std::string& text, const std::string& where) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto parsed = std::from_chars(text.data(), end, value);
+  const std::string unit = lowerCase(std::string(parsed.ptr, end));
+  if (text.empty() || parsed.ec != std::errc() || (unit != "" && unit != "db") ||
+      !(value >= OutputStage::kLowestLevelDb && value <= OutputStage::kHighestLevelDb)) {
+    throw UsageError(where + ": the level is in dB (-3dB, or -3), from " +
+                     shortestText(OutputStage::kLowestLevelDb) + " to +" +
+                     shortestText(OutputStage::kHighestLevelDb));
+  }
+  return value;
+}
+
+std::string stageText(const OutputStage& stage) {
+  std::string text;
+  if (stage.mix != 1.0f) text += " mix=" + shortestText(stage.mix);
+  if (stage.levelDb != 0.0) text += " level=" + shortestText(stage.levelDb) + "dB";
+  return text;
 }
 
 }  // namespace orvane::fx

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Errors.hpp"
+#include "OutputStage.hpp"
 #include "Text.hpp"
 
 namespace orvane::fx {
@@ -60,6 +61,7 @@ class EffectCatalogue {
 // Nodes created from a catalogue, set up and agreed on one format, processing in place.
 class EffectChain {
  public:
+  // Besides each effect's own settings, mix=0..1 and level=DB set its OutputStage.
   // Throws UsageError for unknown types or keys, values that are not numbers or that the node
   // cannot hold, and a format a node refuses. What the nodes will do differently from what they
   // are asked at this rate is appended to `warnings`.
@@ -80,6 +82,8 @@ class EffectChain {
  private:
   std::vector<std::string> types_;
   std::vector<const EffectSettings*> settings_;
+  std::vector<OutputStage> stages_;
+  std::vector<float> dry_;  // the input of a node whose stage is active, for one block
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<SingleBusAudioProcessorNode*> processors_;
 };

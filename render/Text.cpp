@@ -1,5 +1,7 @@
 #include "Text.hpp"
 
+#include <charconv>
+
 #include <algorithm>
 #include <cctype>
 
@@ -41,6 +43,16 @@ std::string didYouMean(const std::string& typed, const std::vector<std::string>&
     }
   }
   return best.empty() ? "" : "did you mean '" + best + "'? ";
+}
+
+std::string shortestText(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string shortestText(float value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 }  // namespace orvane::fx

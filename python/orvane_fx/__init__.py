@@ -139,7 +139,7 @@ def _restore(cls, settings):
     return cls(**settings)
 
 
-def _setting_property(index: int, setting: dict) -> property:
+def _setting_property(index: int, setting: dict, stage_index=None) -> property:
     kind = setting["kind"]
     convert = {"toggle": bool, "integer": int, "number": float}[kind]
     name = setting["python_name"]
@@ -148,6 +148,8 @@ def _setting_property(index: int, setting: dict) -> property:
         random = self.__dict__.get("_random")
         if random and name in random:
             return random[name]
+        if stage_index is not None:
+            return self._get_stage(stage_index)
         return convert(self._get(index))
 
     def set(self, value):
@@ -170,7 +172,10 @@ def _setting_property(index: int, setting: dict) -> property:
                 raise TypeError(f"{setting['python_name']} takes a number, not "
                                 f"{type(value).__name__} {value!r}")
             number = float(value)
-        self._set(index, number)
+        if stage_index is not None:
+            self._set_stage(stage_index, number)
+        else:
+            self._set(index, number)
         if random.pop(name, None) is not None:
             _mark_random(self)
 
@@ -181,7 +186,7 @@ def _setting_property(index: int, setting: dict) -> property:
 # takes with a warning where it does not clamp): a data set should not be augmented with
 # settings the effect itself warns of.
 def _draw_refusal(type_name: str, index: int, setting: dict, value: float) -> str:
-    why = _core.refusal(type_name, index, value)
+    why = "" if setting["stage"] else _core.refusal(type_name, index, value)
     if why or setting["minimum"] <= value <= setting["maximum"]:
         return why
     unit = f" {setting['unit']}" if setting["unit"] else ""
@@ -222,8 +227,10 @@ def _make_effect(info: dict) -> type:
     lines += [f"    {s['python_name']}: {_describe(s)}" for s in settings]
     attributes = {"_type": info["type"], "_settings": settings, "_names": names,
                   "__doc__": "\n".join(lines), "__module__": __name__}
+    stages = [s for s in settings if s["stage"]]
     for index, setting in enumerate(settings):
-        attributes[setting["python_name"]] = _setting_property(index, setting)
+        stage_index = stages.index(setting) if setting["stage"] else None
+        attributes[setting["python_name"]] = _setting_property(index, setting, stage_index)
     return type(info["type"], (Effect,), attributes)
 
 

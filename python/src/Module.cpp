@@ -27,6 +27,7 @@
 
 #include "Batch.hpp"
 #include "Chain.hpp"
+#include "OutputStage.hpp"
 #include "Render.hpp"
 #include "SoundFiles.hpp"
 
@@ -88,6 +89,42 @@ class Effect {
     checkIndex(index);
     const std::lock_guard lock(mutex_);
     return settings_->get(*node_, index);
+  }
+
+  // The mix and the output level around the node, as every front end offers them. Any thread.
+  orvane::fx::OutputStage stage() const {
+    orvane::fx::OutputStage out;
+    out.mix = mix_.load();
+    out.levelDb = levelDb_.load();
+    return out;
+  }
+  // The mix reads back as the shortest decimal naming its float, as the settings do.
+  double stageValue(std::size_t index) const {
+    if (index != 0) return levelDb_.load();
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, mix_.load());
+    double shortest = 0.0;
+    std::from_chars(text, written.ptr, shortest);
+    return shortest;
+  }
+  void setStageValue(std::size_t index, double value) {
+    const std::string name = index == 0 ? "mix" : "level_db";
+    const bool inRange = index == 0 ? value >= 0.0 && value <= 1.0
+                                    : value >= orvane::fx::OutputStage::kLowestLevelDb &&
+                                          value <= orvane::fx::OutputStage::kHighestLevelDb;
+    if (!inRange) {
+      throw py::value_error(type() + "." + name + " = " + number(value) + " is outside " +
+                            (index == 0 ? std::string("0 to 1")
+                                        : number(orvane::fx::OutputStage::kLowestLevelDb) +
+                                              " to " +
+                                              number(orvane::fx::OutputStage::kHighestLevelDb) +
+                                              " dB"));
+    }
+    if (index == 0) {
+      mix_.store(static_cast<float>(value));
+    } else {
+      levelDb_.store(value);
+    }
   }
 
   // The longest a sound takes through the node a call processes (see EffectSettings).
@@ -190,6 +227,8 @@ class Effect {
   std::shared_ptr<Node> processing_;   // what the running call processes, if any
   std::atomic<bool> busy_{false};
   std::atomic<bool> untouched_{true};  // node_ has processed nothing since it was made
+  std::atomic<float> mix_{1.0f};
+  std::atomic<double> levelDb_{0.0};
   std::string unprocessable_;          // set and read with the GIL held
 };
 
@@ -387,18 +426,28 @@ void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
   }
 }
 
+// A node of a chain and the mix and level around it.
+struct Stage {
+  SingleBusAudioProcessorNode* processor;
+  orvane::fx::OutputStage output;
+};
+
 // Runs processors over one item of the output (float32, C order, channels × frames) in
 // cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
 // with silence for the tail, and processed in place while it is still in cache. The nodes give
 // the same samples whatever the block length. No processor copies, whatever the channel count.
 // Called without the GIL; returns false, leaving the item unfinished, when `stopAsked` says so.
 template <typename StopAsked>
-bool runItem(const std::vector<SingleBusAudioProcessorNode*>& processors, const float* input,
+bool runItem(const std::vector<Stage>& processors, const float* input,
              std::size_t inputFrames, float* data, std::size_t channelCount, std::size_t frames,
              std::uint32_t rate, StopAsked&& stopAsked) {
   constexpr std::size_t kChunkFrames = 4096;
   const auto busChannels = static_cast<unsigned int>(channelCount);
   std::vector<float*> channels(channelCount);
+  std::vector<float> dry;  // a stage's input, where one is active
+  for (const Stage& stage : processors) {
+    if (stage.output.active()) dry.resize(kChunkFrames * channelCount);
+  }
   for (std::size_t start = 0; start < frames || start == 0; start += kChunkFrames) {
     if (stopAsked()) return false;
     const std::size_t length = std::min(kChunkFrames, frames - start);
@@ -412,8 +461,15 @@ bool runItem(const std::vector<SingleBusAudioProcessorNode*>& processors, const 
     AudioBuffer<float> buffer(channels.data(), busChannels, static_cast<unsigned int>(length),
                               rate);
     AudioBus bus(buffer);
-    for (SingleBusAudioProcessorNode* processor : processors) {
-      processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+    for (const Stage& stage : processors) {
+      const bool active = stage.output.active();
+      for (std::size_t c = 0; active && c < channelCount; ++c) {
+        std::copy_n(channels[c], length, dry.data() + c * kChunkFrames);
+      }
+      stage.processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+      for (std::size_t c = 0; active && c < channelCount; ++c) {
+        stage.output.apply(dry.data() + c * kChunkFrames, channels[c], length);
+      }
     }
     if (length == 0) break;
   }
@@ -425,12 +481,13 @@ bool runItem(const std::vector<SingleBusAudioProcessorNode*>& processors, const 
 void runInPlace(const std::vector<Effect*>& effects, const float* input, std::size_t inputFrames,
                 float* data, const Shape& shape, std::uint32_t rate, bool reset) {
   SignalCheck signals;
-  std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
+  std::vector<Stage> processors(effects.size());
   const std::size_t itemIn = shape.channels * inputFrames, itemOut = shape.channels * shape.frames;
   for (std::size_t b = 0; b < shape.batch; ++b) {
     for (std::size_t e = 0; e < effects.size(); ++e) {
-      processors[e] = &effects[e]->startProcessing(reset || shape.batch > 1,
-                                                   static_cast<unsigned int>(shape.channels));
+      processors[e] = {&effects[e]->startProcessing(reset || shape.batch > 1,
+                                                    static_cast<unsigned int>(shape.channels)),
+                       effects[e]->stage()};
     }
     if (!runItem(processors, input == nullptr ? nullptr : input + b * itemIn, inputFrames,
                  data + b * itemOut, shape.channels, shape.frames, rate,
@@ -443,7 +500,8 @@ void runInPlace(const std::vector<Effect*>& effects, const float* input, std::si
 // One effect of an item's chain, as drawn: its type and a value for each of its settings.
 struct DrawnEffect {
   const EffectSettings* settings;
-  std::vector<double> values;
+  std::vector<double> values;  // the node's settings
+  orvane::fx::OutputStage stage;
 };
 
 // A list of (effect type, [value of each setting]) from Python, checked as every front end
@@ -454,18 +512,29 @@ std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
     const auto pair = entry.cast<std::pair<std::string, std::vector<double>>>();
     const EffectSettings* settings = EffectSettings::forType(pair.first);
     if (settings == nullptr) throw py::value_error("unknown effect type '" + pair.first + "'");
-    if (pair.second.size() != settings->settings().size()) {
-      throw py::value_error(pair.first + " takes " + std::to_string(settings->settings().size()) +
-                            " settings");
+    // The node's settings, then the mix and the level in dB.
+    const std::size_t count = settings->settings().size();
+    if (pair.second.size() != count + 2) {
+      throw py::value_error(pair.first + " takes " + std::to_string(count) +
+                            " settings, then a mix and a level");
     }
-    for (std::size_t i = 0; i < pair.second.size(); ++i) {
+    orvane::fx::OutputStage stage;
+    stage.mix = static_cast<float>(pair.second[count]);
+    stage.levelDb = pair.second[count + 1];
+    if (!(stage.mix >= 0.0f && stage.mix <= 1.0f) ||
+        !(stage.levelDb >= orvane::fx::OutputStage::kLowestLevelDb &&
+          stage.levelDb <= orvane::fx::OutputStage::kHighestLevelDb)) {
+      throw py::value_error(pair.first + ": a mix from 0 to 1 and a level from -120 to 24 dB");
+    }
+    for (std::size_t i = 0; i < count; ++i) {
       const std::string why = settings->refusal(i, pair.second[i]);
       if (!why.empty()) {
         throw py::value_error(pair.first + "." + pythonName(settings->settings()[i]) + " = " +
                               number(pair.second[i]) + " is " + why);
       }
     }
-    out.push_back({settings, pair.second});
+    out.push_back({settings, std::vector<double>(pair.second.begin(), pair.second.begin() + count),
+                   stage});
   }
   return out;
 }
@@ -601,7 +670,7 @@ class ItemRenderer {
   void work(std::size_t worker) {
     try {
       std::vector<std::unique_ptr<Node>> nodes;
-      std::vector<SingleBusAudioProcessorNode*> processors;
+      std::vector<Stage> processors;
       const auto stopAsked = [this] { return stop_.load(std::memory_order_relaxed); };
       for (;;) {
         std::size_t b = 0;
@@ -630,7 +699,7 @@ class ItemRenderer {
           AudioBusFormat in(static_cast<unsigned int>(channels_)),
               out(static_cast<unsigned int>(channels_));
           processor.setBusFormat(in, out);
-          processors.push_back(&processor);
+          processors.push_back({&processor, effect.stage});
         }
         if (!runItem(processors, input_ + b * channels_ * inputFrames_, inputFrames_,
                      output_ + b * channels_ * frames_, channels_, frames_, rate_, stopAsked)) {
@@ -723,13 +792,14 @@ py::array processWithAutoTail(const std::vector<Effect*>& effects, const py::obj
     py::gil_scoped_release unlocked;
     SignalCheck signals;
     const auto stopAsked = [&signals] { return signals.stopAsked(); };
-    std::vector<SingleBusAudioProcessorNode*> processors(effects.size());
+    std::vector<Stage> processors(effects.size());
     std::vector<float> chunk(in.channels * kTailChunk);
     for (std::size_t b = 0; b < in.batch; ++b) {
       std::uint64_t reach = 0;
       for (std::size_t e = 0; e < effects.size(); ++e) {
-        processors[e] = &effects[e]->startProcessing(reset || in.batch > 1,
-                                                     static_cast<unsigned int>(in.channels));
+        processors[e] = {&effects[e]->startProcessing(reset || in.batch > 1,
+                                                      static_cast<unsigned int>(in.channels)),
+                         effects[e]->stage()};
         reach += effects[e]->reach(rate);
       }
       std::vector<float>& head = heads[b];
@@ -799,8 +869,8 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
   const std::uint32_t rate = checkedRate(sampleRate);
   if (py::isinstance<py::str>(tailSeconds)) {
     if (tailSeconds.cast<std::string>() != "auto") {
-      throw py::value_error("tail_s is \"auto\" (until the echoes die away) or seconds, 0 or "
-                            "more");
+      throw py::type_error("tail_s must be a number of seconds or \"auto\" (until the echoes "
+                           "die away), not str '" + tailSeconds.cast<std::string>() + "'");
     }
     if (!out.is_none()) {
       throw py::value_error("out= needs a length known before processing; tail_s=\"auto\" "
@@ -909,6 +979,9 @@ void renderFile(const std::string& input, const std::string& output,
     for (std::size_t i = 0; i < settings.settings().size(); ++i) {
       named.values.emplace_back(i, effect->value(i));
     }
+    const orvane::fx::OutputStage stage = effect->stage();
+    named.settings.emplace_back("mix", number(stage.mix));
+    named.settings.emplace_back("level", number(stage.levelDb));
     specs.push_back(std::move(named));
   }
   SignalCheck signals;
@@ -1177,8 +1250,33 @@ py::list settingsOf(const std::string& type) {
     d["minimum"] = s.minimum;
     d["maximum"] = s.maximum;
     d["is_bypass"] = s.isBypass;
+    d["stage"] = false;
     out.append(d);
   }
+  // The front ends' mix and level, after the node's own settings.
+  const auto stageSetting = [&](const char* id, const char* pythonName, const char* name,
+                                const char* description, const char* unit, double low,
+                                double high, double defaultValue) {
+    py::dict d;
+    d["id"] = id;
+    d["python_name"] = pythonName;
+    d["name"] = name;
+    d["description"] = description;
+    d["unit"] = unit;
+    d["kind"] = "number";
+    d["default"] = defaultValue;
+    d["minimum"] = low;
+    d["maximum"] = high;
+    d["is_bypass"] = false;
+    d["stage"] = true;
+    out.append(d);
+  };
+  stageSetting("mix", "mix", "Mix",
+               "How much of the effect is heard: 0 the input only, 1 the effect only (the "
+               "effect's own output, bit for bit).", "", 0.0, 1.0, 1.0);
+  stageSetting("level", "level_db", "Output Level", "The output's gain, in decibels.", "dB",
+               orvane::fx::OutputStage::kLowestLevelDb, orvane::fx::OutputStage::kHighestLevelDb,
+               0.0);
   return out;
 }
 
@@ -1224,6 +1322,8 @@ PYBIND11_MODULE(_core, m) {
       .def("_get", &Effect::get)
       .def("_set", &Effect::set)
       .def("_set_unprocessable", &Effect::setUnprocessable)
+      .def("_get_stage", &Effect::stageValue)
+      .def("_set_stage", &Effect::setStageValue)
       .def("reset", &Effect::reset,
            "Clears the delay lines and restarts the oscillators; the settings stay.")
       .def("process", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),

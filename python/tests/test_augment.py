@@ -298,3 +298,28 @@ def test_render_file_keeps_the_input_format_unless_told(tmp_path):
     kept, _ = orvane_fx.read(tmp_path / "kept.wav")
     exact, _ = orvane_fx.read(tmp_path / "float.wav")
     assert numpy.max(numpy.abs(kept - exact)) <= 2 ** -15
+
+
+def test_every_effect_has_a_mix_and_a_level_as_the_renderer_does(fx, tmp_path):
+    audio = noise((2, 4000), seed=7)
+    chorus = orvane_fx.Chorus()
+    assert numpy.array_equal(orvane_fx.Chorus(mix=1.0, level_db=0.0)(audio, 48000),
+                             chorus(audio, 48000))
+    orvane_fx.write(tmp_path / "in.wav", audio, 48000)
+    fx("render", "-q", "--tail", "0", "-i", tmp_path / "in.wav", "-o", tmp_path / "cli.wav",
+       "Chorus", "mix=0.3", "level=-4.5dB", "Delay", "mix=0.8")
+    mine = orvane_fx.Chain([orvane_fx.Chorus(mix=0.3, level_db=-4.5), orvane_fx.Delay(mix=0.8)])
+    assert numpy.array_equal(mine(audio, 48000), orvane_fx.read(tmp_path / "cli.wav")[0])
+    orvane_fx.render_file(tmp_path / "in.wav", tmp_path / "file.wav", mine)
+    assert numpy.array_equal(orvane_fx.read(tmp_path / "file.wav")[0], mine(audio, 48000))
+    with pytest.raises(ValueError, match="mix = 1.5 is outside 0 to 1"):
+        chorus.mix = 1.5
+    with pytest.raises(ValueError, match="level_db"):
+        orvane_fx.Delay(level_db=40)
+    # Drawn like any setting, recorded, and replayed bit for bit.
+    augment = Augment([orvane_fx.Flanger(mix=uniform(0.2, 0.8), level_db=uniform(-12, 0))])
+    out, records = augment(noise((3, 2, 2000)), 16000, rng=4, return_params=True)
+    assert 0.2 <= records[0]["effects"][0]["settings"]["mix"] <= 0.8
+    for item, record in enumerate(records):
+        assert numpy.array_equal(orvane_fx.replay(record)(noise((3, 2, 2000))[item], 16000),
+                                 out[item])

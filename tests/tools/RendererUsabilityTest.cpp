@@ -140,6 +140,32 @@ TEST_F(Usability, EchoesRingOutUntilTheyFallBelowMinus90dBFS) {
   EXPECT_EQ(run("render -s impulse --tail soon -o x.wav Delay").status, 2);
 }
 
+TEST_F(Usability, EveryEffectHasAMixAndAnOutputLevel) {
+  ASSERT_EQ(run("render -q -s noise --seconds 0.5 --tail 0 -o loud.wav Delay dry-mix=2 "
+                "wet-mix=0").status, 0);  // noise peaking near full scale
+  ASSERT_EQ(run("render -q -i loud.wav --tail 0 -o plain.wav Flanger").status, 0);
+  ASSERT_EQ(run("render -q -i loud.wav --tail 0 -o same.wav Flanger mix=1 level=0dB").status, 0);
+  EXPECT_EQ(read("same.wav").samples, read("plain.wav").samples) << "the defaults touch nothing";
+  // dry + mix × (wet − dry), in float, then the level's gain.
+  ASSERT_EQ(run("render -q -i loud.wav --tail 0 -o half.wav Flanger mix=0.5 level=-6dB").status, 0);
+  const Audio dry = read("loud.wav"), wet = read("plain.wav"), half = read("half.wav");
+  const float gain = static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+  for (std::size_t f = 0; f < dry.samples[0].size(); f += 97) {
+    const float d = dry.samples[0][f];
+    ASSERT_EQ(half.samples[0][f], (d + 0.5f * (wet.samples[0][f] - d)) * gain) << f;
+  }
+  // A flanger that clips real material can be turned down.
+  EXPECT_TRUE(contains(run("render -i loud.wav --format pcm16 -o c.wav Flanger"), "past full scale"));
+  EXPECT_FALSE(contains(run("render -i loud.wav --format pcm16 -o c.wav Flanger level=-9dB"),
+                        "past full scale"));
+  for (const char* bad : {"Chorus mix=1.5", "Chorus mix=half", "Chorus level=+30dB",
+                          "Chorus level=3Hz"}) {
+    const Outcome r = run(std::string("render -s impulse -o x.wav ") + bad);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_TRUE(contains(r, "the mix is from 0") || contains(r, "the level is in dB")) << r.output;
+  }
+}
+
 TEST_F(Usability, LevelsAreReportedHonestlyAndFormatsFollowTheInput) {
   ASSERT_EQ(run("render -q -s demo --format pcm16 -o in16.wav Delay enabled=false").status, 0);
   // A loud flanger on 16-bit input: 16-bit output, clipping counted.
