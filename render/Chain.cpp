@@ -208,6 +208,10 @@ void EffectChain::process(AudioBuffer<float>& block) {
       stage.apply(dry_.data() + c * frames, block.getChannel(c), frames);
     }
   }
+  // At mix 1 the stage reads no dry signal: the level alone.
+  for (unsigned int c = 0; output_.active() && c < block.getNumberOfChannels(); ++c) {
+    output_.apply(block.getChannel(c), block.getChannel(c), frames);
+  }
 }
 
 std::string EffectChain::describe() const {

@@ -68,6 +68,8 @@ class EffectChain {
   EffectChain(const EffectCatalogue& catalogue, const std::vector<EffectSpec>& effects,
               unsigned int channels, unsigned int sampleRate, std::vector<std::string>& warnings);
 
+  // A gain in dB after the last node (orvane-fx's --gain and --normalize). Any value.
+  void setOutputLevel(double levelDb) { output_.levelDb = levelDb; }
   // Runs the block through every node in turn, in place, through the host's bus-list calls.
   void process(AudioBuffer<float>& block);
   // "Delay -> Chorus"
@@ -83,6 +85,7 @@ class EffectChain {
   std::vector<std::string> types_;
   std::vector<const EffectSettings*> settings_;
   std::vector<OutputStage> stages_;
+  OutputStage output_;  // after the last node: its level only
   std::vector<float> dry_;  // the input of a node whose stage is active, for one block
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<SingleBusAudioProcessorNode*> processors_;

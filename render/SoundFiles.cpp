@@ -800,4 +800,10 @@ void SoundFileWriter::finish() {
   finished_ = true;
 }
 
+std::string intermediateFilePath(const std::string& name) {
+  const std::string folder = temporaryFolder();
+  removeStaleSpools(folder);
+  return folder + "/orvane-fx-input-" + std::to_string(getpid()) + "-" + name;
+}
+
 }  // namespace orvane::fx

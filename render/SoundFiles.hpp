@@ -22,6 +22,11 @@ class OutputFile;
 // "pcm16", "pcm24", "pcm32" or "float"; throws UsageError for anything else.
 SampleFormat parseSampleFormat(const std::string& text);
 
+// A path in $TMPDIR (or /tmp) for audio between two passes of one render, ending in `name`
+// ("normalize.wav"), and named so that a later render removes it should this process be
+// killed before it does; spools so left by dead processes are removed first.
+std::string intermediateFilePath(const std::string& name);
+
 // A path's extension in lower case: "out.WAV" → ".wav".
 std::string lowerExtension(const std::string& path);
 // True for an existing named pipe or character device (/dev/null): written as a stream, like

@@ -158,6 +158,23 @@ TEST_F(Usability, EveryEffectHasAMixAndAnOutputLevel) {
   EXPECT_TRUE(contains(run("render -i loud.wav --format pcm16 -o c.wav Flanger"), "past full scale"));
   EXPECT_FALSE(contains(run("render -i loud.wav --format pcm16 -o c.wav Flanger level=-9dB"),
                         "past full scale"));
+  // --gain after the chain; --normalize, as sox's gain -n, to 0 dBFS or the level given.
+  ASSERT_EQ(run("render -q -i loud.wav --tail 0 --gain -6 -o gain.wav Flanger").status, 0);
+  ASSERT_EQ(run("render -q -i loud.wav --tail 0 -o level.wav Flanger level=-6dB").status, 0);
+  EXPECT_EQ(read("gain.wav").samples, read("level.wav").samples);
+  for (const auto& [arguments, peak] : std::vector<std::pair<std::string, float>>{
+           {"--normalize Flanger", 1.0f}, {"--normalize -3 Flanger", 0.70794576f},
+           {"--normalize=-6dB Flanger mix=0.5", 0.50118721f}}) {
+    const Outcome r = run("render -i loud.wav -o norm.wav " + arguments);
+    ASSERT_EQ(r.status, 0) << arguments << "\n" << r.output;
+    float largest = 0.0f;
+    for (const auto& channel : read("norm.wav").samples) {
+      for (float v : channel) largest = std::max(largest, std::fabs(v));
+    }
+    EXPECT_NEAR(largest, peak, 1e-6f) << arguments;
+  }
+  EXPECT_EQ(run("render -i loud.wav -o n.wav --normalize 2 Flanger").status, 2);
+  EXPECT_EQ(run("render -i loud.wav -o n.wav --normalize --gain 1 Flanger").status, 2);
   for (const char* bad : {"Chorus mix=1.5", "Chorus mix=half", "Chorus level=+30dB",
                           "Chorus level=3Hz"}) {
     const Outcome r = run(std::string("render -s impulse -o x.wav ") + bad);

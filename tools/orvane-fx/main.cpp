@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -41,6 +42,9 @@ struct RenderArguments {
   bool channelsGiven = false;
   bool secondsGiven = false;
   std::string tail = "auto";
+  double gainDb = 0.0;          // --gain, after the chain
+  bool normalize = false;       // --normalize: a second pass to bring the peak to normalizeDb
+  std::string normalizeDb;
   std::string output;
   std::string type;  // of a pipe: -i - or -o -
   std::string format;
@@ -256,24 +260,75 @@ int renderCommand(RenderArguments args) {
     throw fx::UsageError("render needs an output: -o FILE (- for standard output): orvane-fx "
                          "render -i in.wav -o out.wav EFFECT ...");
   }
+  if (!std::isfinite(args.gainDb) || std::fabs(args.gainDb) > 120.0) {
+    throw fx::UsageError("--gain: a gain in dB from -120 to +120");
+  }
+  chain.setOutputLevel(args.gainDb);
+  double normalizeTo = 0.0;
+  if (args.normalize) {
+    if (!args.normalizeDb.empty()) {
+      normalizeTo = fx::parseLevelDb(args.normalizeDb, "--normalize " + args.normalizeDb);
+      if (normalizeTo > 0.0) throw fx::UsageError("--normalize: a peak at or below 0 dBFS");
+    }
+    if (args.gainDb != 0.0) throw fx::UsageError("give --gain or --normalize, not both");
+    if (!args.plot.empty()) {
+      throw fx::UsageError("--plot draws one pass and --normalize makes two; draw with --gain");
+    }
+  }
+  // --normalize, as sox's gain -n: the whole render goes to a private float file first, then
+  // through the gain that brings its peak to the level asked for.
+  fx::RenderOptions options;
+  options.blockSize = args.block;
+  options.tailFrames = tail;
+  options.autoTail = tailLength.automatic;
+  options.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
+  fx::SignalSource* finalSource = &source;
+  fx::EffectChain* finalChain = &chain;
+  std::unique_ptr<fx::SoundFileReader> measured;
+  std::unique_ptr<fx::EffectChain> gainOnly;
+  std::uint64_t finalTail = tail;
+  if (args.normalize) {
+    const std::string between = fx::intermediateFilePath("normalize.wav");
+    fx::RenderResult first;
+    {
+      fx::SoundFileWriter firstPass(between, source.channels(), source.sampleRate(),
+                                    fx::SampleFormat::Float);
+      first = fx::render(source, chain, firstPass, nullptr, options);
+      firstPass.finish();
+      firstPass.commit();
+    }
+    measured = std::make_unique<fx::SoundFileReader>(between);
+    unlink(between.c_str());  // read through its descriptor from here on
+    std::vector<std::string> none;
+    gainOnly = std::make_unique<fx::EffectChain>(catalogue, std::vector<fx::EffectSpec>{},
+                                                 source.channels(), source.sampleRate(), none);
+    const double gain = first.peak > 0.0f ? normalizeTo - 20.0 * std::log10(first.peak) : 0.0;
+    gainOnly->setOutputLevel(gain);
+    if (!args.quiet) {
+      std::fprintf(stderr, "orvane-fx: note: --normalize: the render peaks at %.2f dBFS; "
+                   "%+.2f dB brings it to %.2f dBFS\n",
+                   first.peak > 0.0f ? 20.0 * std::log10(first.peak) : -INFINITY, gain, normalizeTo);
+    }
+    finalSource = measured.get();
+    finalChain = gainOnly.get();
+    finalTail = 0;
+    options.tailFrames = 0;
+    options.autoTail = false;
+  }
   // The output's length, when the input says it, decides its container before anything is
   // written (a long .wav becomes RF64; a length another type cannot hold is refused).
   constexpr std::uint64_t kUnknownLength = fx::SoundFileWriter::kUnknownLength;
   const bool lengthKnown = source.frames() < (std::uint64_t{1} << 62);
   fx::SoundFileWriter writer(args.output, source.channels(), source.sampleRate(), format,
-                             lengthKnown ? source.frames() + tail : kUnknownLength, args.type);
+                             lengthKnown ? finalSource->frames() + finalTail : kUnknownLength,
+                             args.type);
   if (!writer.note().empty()) std::cerr << "orvane-fx: note: " << writer.note() << "\n";
   std::unique_ptr<fx::WaveformPlot> plot;
   if (!args.plot.empty()) {
     plot = std::make_unique<fx::WaveformPlot>(source.channels(), source.frames() + tail,
                                               source.sampleRate());
   }
-  fx::RenderOptions options;
-  options.blockSize = args.block;
-  options.tailFrames = tail;
-  options.autoTail = tailLength.automatic;
-  options.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
-  const fx::RenderResult result = fx::render(source, chain, writer, plot.get(), options);
+  const fx::RenderResult result = fx::render(*finalSource, *finalChain, writer, plot.get(), options);
   if (input.file != nullptr && !input.file->problem().empty()) {
     std::cerr << "orvane-fx: warning: " << input.file->problem() << "\n";
   }
@@ -386,6 +441,12 @@ int main(int argc, char** argv) {
                      "After the input: auto (default) goes on until the echoes die away (below "
                      "-90 dBFS for the chain's longest delay; at most 60 s), or SECONDS; 0 keeps "
                      "the input's length");
+  render->add_option("--gain", args.gainDb, "A gain in dB after the chain (-6, 3)");
+  CLI::Option* normalize =
+      render->add_option("--normalize", args.normalizeDb,
+                         "Bring the output's peak to DB dBFS (default 0), as sox's gain -n: the "
+                         "render is made once to measure it, then once more")
+          ->expected(0, 1);
   render->add_option("-o,--output", args.output,
                      "Output file, its extension picks the type; - writes standard output");
   render->add_option("-t,--type", args.type,
@@ -439,7 +500,19 @@ int main(int argc, char** argv) {
     }
   }
   try {
-    app.parse(argc, argv);
+    // "--normalize Flanger": the level is optional, and an effect's name is not one.
+    std::vector<std::string> words(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const bool levelFollows = i + 1 < words.size() && !words[i + 1].empty() &&
+                                (std::isdigit(static_cast<unsigned char>(words[i + 1][0])) ||
+                                 ((words[i + 1][0] == '-' || words[i + 1][0] == '+') &&
+                                  words[i + 1].size() > 1 &&
+                                  (std::isdigit(static_cast<unsigned char>(words[i + 1][1])) ||
+                                   words[i + 1][1] == '.')));
+      if (words[i] == "--normalize" && !levelFollows) words[i] = "--normalize=0";
+    }
+    std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last first
+    app.parse(words);
   } catch (const CLI::Success& e) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
@@ -462,6 +535,7 @@ int main(int argc, char** argv) {
               << "\n(see orvane-fx --help)\n";
     return 2;
   }
+  args.normalize = normalize->count() > 0;
   args.rateGiven = rate->count() > 0;
   args.channelsGiven = channels->count() > 0;
   args.secondsGiven = seconds->count() > 0;
