@@ -30,11 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What the renderer reads by extension; raw needs a rate and channels a folder cannot give.
-const std::vector<std::string> kSoundExtensions = {".wav", ".wave", ".flac", ".aiff", ".aif",
-                                                   ".aifc", ".ogg", ".oga", ".au", ".snd",
-                                                   ".w64", ".rf64", ".caf"};
-
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
 
 // One catalogue for every task of the process: loading the library is done once anyway.
@@ -189,11 +184,6 @@ std::vector<std::pair<std::size_t, std::vector<std::string>>> csvRecords(const s
   return records;
 }
 
-bool isSoundFile(const fs::path& path) {
-  const std::string extension = lowerCase(path.extension().string());
-  return std::find(kSoundExtensions.begin(), kSoundExtensions.end(), extension) !=
-         kSoundExtensions.end();
-}
 
 }  // namespace
 
@@ -310,7 +300,7 @@ std::vector<BatchTask> tasksFromFolder(const std::string& inputFolder,
     for (const fs::path& part : relative) {
       if (part.string().starts_with(".")) return;  // hidden, our own locks and partial files
     }
-    if (entry.is_directory() || !isSoundFile(entry.path())) return;
+    if (entry.is_directory() || !isSoundFileName(entry.path().string())) return;
     fs::path target = out / relative;
     if (!extension.empty()) target.replace_extension(extension);
     tasks.push_back({entry.path().string(), target.string(), chain, ""});

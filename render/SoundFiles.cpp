@@ -806,4 +806,12 @@ std::string intermediateFilePath(const std::string& name) {
   return folder + "/orvane-fx-input-" + std::to_string(getpid()) + "-" + name;
 }
 
+bool isSoundFileName(const std::string& path) {
+  static const std::vector<std::string> kExtensions = {".wav", ".wave", ".flac", ".aiff", ".aif",
+                                                       ".aifc", ".ogg", ".oga", ".au", ".snd",
+                                                       ".w64", ".rf64", ".caf"};
+  return std::find(kExtensions.begin(), kExtensions.end(), lowerExtension(path)) !=
+         kExtensions.end();
+}
+
 }  // namespace orvane::fx

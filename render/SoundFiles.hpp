@@ -27,6 +27,10 @@ SampleFormat parseSampleFormat(const std::string& text);
 // killed before it does; spools so left by dead processes are removed first.
 std::string intermediateFilePath(const std::string& name);
 
+// True for a name with the extension of a sound file the renderer reads by its header (raw
+// audio, which has none, is not among them).
+bool isSoundFileName(const std::string& path);
+
 // A path's extension in lower case: "out.WAV" → ".wav".
 std::string lowerExtension(const std::string& path);
 // True for an existing named pipe or character device (/dev/null): written as a stream, like

@@ -1135,7 +1135,6 @@ class SoundFileStream {
     const std::size_t channels = reader.channels();
     py::array_t<float> block({static_cast<py::ssize_t>(channels), static_cast<py::ssize_t>(count)});
     std::vector<float*> pointers(channels);
-    for (std::size_t c = 0; c < channels; ++c) pointers[c] = block.mutable_data() + c * count;
     std::size_t got = 0;
     releasedWithFileErrors([&] {
       while (got < count) {

@@ -158,13 +158,9 @@ bool looksLikeFile(const std::string& word) {
   for (const fx::EffectSettings& effect : fx::EffectSettings::all()) {
     if (fx::lowerCase(effect.type()) == fx::lowerCase(word)) return false;
   }
-  static const std::vector<std::string> kExtensions = {
-      ".wav", ".wave", ".flac", ".aiff", ".aif", ".aifc", ".ogg", ".oga", ".au",
-      ".snd", ".w64", ".rf64", ".caf", ".raw"};
   std::error_code error;
-  const std::string extension = fx::lowerExtension(word);
-  return std::filesystem::is_regular_file(word, error) ||
-         std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
+  return std::filesystem::is_regular_file(word, error) || fx::isSoundFileName(word) ||
+         fx::lowerExtension(word) == ".raw";
 }
 
 // sox's order, `render in.wav out.wav Delay`: files before the effects are the input and the
