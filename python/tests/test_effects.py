@@ -220,32 +220,40 @@ def test_chain_is_a_list_of_effects():
 # --- threads -----------------------------------------------------------------------------------
 
 def test_the_gil_is_released_while_samples_are_processed():
-    """A second Python thread counts while a long array is processed. The switch interval is
-    set far above the call's length, so a call that held the GIL would let the counter make no
-    step at all between the two reads; one that releases it lets it count all along."""
+    """A second Python thread counts while a long array is processed, sleeping briefly between
+    steps so that the main thread can always take the GIL back. The switch interval is set far
+    above any call's length, so that the interpreter forces no switch, and a call that held the
+    GIL would leave the counter no step between the two reads, in every attempt (checked with a
+    builtin that holds it). One that releases it lets the counter run,
+    but only if the scheduler wakes the counter while the call lasts, which a loaded machine may
+    not do at once; so the call is tried a few times and one step is enough."""
     audio = noise((2, 48000 * 20))
     effect = orvane_fx.Chorus()
     started, done, steps = threading.Event(), threading.Event(), [0]
 
     def count():
         started.set()
-        while not done.is_set():
+        while not done.wait(0.0002):
             steps[0] += 1
 
     interval = sys.getswitchinterval()
-    sys.setswitchinterval(0.5)
+    sys.setswitchinterval(30.0)
     counter = threading.Thread(target=count)
+    seen = []
     try:
         counter.start()
         started.wait()
-        before = steps[0]
-        effect(audio, 48000)
-        during = steps[0] - before
+        for _ in range(5):
+            before = steps[0]
+            effect(audio, 48000)
+            seen.append(steps[0] - before)
+            if seen[-1] > 0:
+                break
     finally:
         done.set()
         counter.join()
         sys.setswitchinterval(interval)
-    assert during > 1000
+    assert seen[-1] > 0, f"the counter made no step during any of {len(seen)} calls"
 
 
 # --- errors ------------------------------------------------------------------------------------
