@@ -336,19 +336,25 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
     ASSERT_EQ(rec.channels, 3u) << readText("rec.log");
     const std::size_t frames = rec.samples[0].size();
     ASSERT_GT(frames, 2 * 48000u);
-    std::size_t changedEarly = 0, lastChanged = 0, loud = 0;
+    // JACK's dummy driver without real-time scheduling now and then hands a client one period
+    // out of step (seen once in a few runs: PingPongDelay's output was the input of another
+    // period for exactly one 256-frame period, 3 s after the bypass). So the last half second
+    // must be the input itself but for a few such periods, where an effect still running would
+    // change nearly every frame of it.
+    constexpr std::size_t kHalfSecond = 24000, kPeriod = 256, kGlitchPeriods = 4;
+    std::size_t changedEarly = 0, changedLate = 0, loud = 0;
     for (std::size_t f = 0; f < frames; ++f) {
       ASSERT_TRUE(std::isfinite(rec.samples[1][f]) && std::isfinite(rec.samples[2][f]));
       if (std::abs(rec.samples[1][f]) > 0.01f) ++loud;
       if (rec.samples[1][f] != rec.samples[0][f]) {
-        lastChanged = f;
-        if (f < 24000) ++changedEarly;  // the first half second, well before the switch
+        if (f < kHalfSecond) ++changedEarly;  // well before the switch
+        if (f >= frames - kHalfSecond) ++changedLate;
       }
     }
     EXPECT_GT(loud, frames / 2) << "not silent";
-    EXPECT_GT(changedEarly, 24000u / 2) << "the effect changes the signal";
-    EXPECT_LT(lastChanged, frames - 24000) << "bypassed through jalv's console: the last half "
-                                              "second is the input itself";
+    EXPECT_GT(changedEarly, kHalfSecond / 2) << "the effect changes the signal";
+    EXPECT_LE(changedLate, kGlitchPeriods * kPeriod)
+        << "bypassed through jalv's console: the last half second is the input itself";
   }
 }
 
