@@ -92,8 +92,7 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
     // within them (jalv, OSC, scripts) gets the nearer bound, and a value that is not a number
     // changes nothing. The library itself still takes anything.
     if (std::isnan(value)) continue;
-    const auto& setting = settings_.settings()[i];
-    settings_.set(*node_, i, std::clamp(static_cast<double>(value), setting.minimum, setting.maximum));
+    settings_.set(*node_, i, variant_.controls[i].settingValue(value));
   }
   AudioBuffer<float> input(inputs_, variant_.channels, frames, sampleRate_);
   AudioBuffer<float> output(outputs_, variant_.channels, frames, sampleRate_);

@@ -2,8 +2,8 @@
 
 // One plugin instance, as LV2 and LADSPA hosts drive it: ports are raw float arrays that the
 // host connects, activate() starts from silence, run(n) processes n frames in the host's
-// buffers. Port order: one control input per setting (in EffectSettings order), then the audio
-// inputs, then the audio outputs.
+// buffers. Port order: one control input per setting (in EffectSettings order, in the units and
+// ranges of the variant's PluginControls), then the audio inputs, then the audio outputs.
 
 #include <cstdint>
 #include <memory>

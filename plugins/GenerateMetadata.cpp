@@ -46,11 +46,10 @@ std::string presetUri(const PluginVariant& variant, const Preset& preset) {
   return "<" + std::string(kUriBase) + variant.label + ":preset:" + preset.slug + ">";
 }
 
-const char* unitOf(const SettingInfo& s) {
-  if (s.unit == "ms") return "units:ms";
-  if (s.unit == "s") return "units:s";
-  if (s.unit == "Hz") return "units:hz";
-  return s.kind == SettingKind::Toggle ? nullptr : "units:coef";  // levels are plain gains
+const char* unitOf(const PluginControl& c) {
+  if (c.unit == "ms") return "units:ms";
+  if (c.unit == "Hz") return "units:hz";
+  return c.info->kind == SettingKind::Toggle ? nullptr : "units:coef";  // levels are plain gains
 }
 
 const char* kPrefixes =
@@ -58,6 +57,7 @@ const char* kPrefixes =
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -75,16 +75,18 @@ void writeManifest(std::ostream& out, const std::string& binary) {
   }
 }
 
-void writeControlPort(std::ostream& out, const SettingInfo& s, std::size_t index) {
+void writeControlPort(std::ostream& out, const PluginControl& c, std::size_t index) {
+  const SettingInfo& s = *c.info;
   out << "  [\n    a lv2:InputPort , lv2:ControlPort ;\n    lv2:index " << index
       << " ;\n    lv2:symbol " << quoted(portSymbol(s.id)) << " ;\n    lv2:name "
       << quoted(s.name) << " ;\n    rdfs:comment " << quoted(s.description)
-      << " ;\n    lv2:default " << number(s.defaultValue) << " ;\n    lv2:minimum "
-      << number(s.minimum) << " ;\n    lv2:maximum " << number(s.maximum);
+      << " ;\n    lv2:default " << number(c.defaultValue) << " ;\n    lv2:minimum "
+      << number(c.minimum) << " ;\n    lv2:maximum " << number(c.maximum);
   if (s.kind == SettingKind::Toggle) out << " ;\n    lv2:portProperty lv2:toggled";
   if (s.kind == SettingKind::Integer) out << " ;\n    lv2:portProperty lv2:integer";
+  if (c.logarithmic) out << " ;\n    lv2:portProperty pprops:logarithmic";
   if (s.isBypass) out << " ;\n    lv2:designation lv2:enabled";
-  if (const char* unit = unitOf(s)) out << " ;\n    units:unit " << unit;
+  if (const char* unit = unitOf(c)) out << " ;\n    units:unit " << unit;
   out << "\n  ]";
 }
 
@@ -141,9 +143,9 @@ void writePlugins(std::ostream& out) {
         << " ;\n  lv2:microVersion " << kLv2MicroVersion
         << " ;\n  lv2:optionalFeature lv2:hardRTCapable ;\n  lv2:port\n";
     std::size_t index = 0;
-    for (const SettingInfo& s : effect.settings()) {
+    for (const PluginControl& c : variant.controls) {
       if (index > 0) out << " ,\n";
-      writeControlPort(out, s, index++);
+      writeControlPort(out, c, index++);
     }
     for (const std::string& symbol : audioInputSymbols(variant)) {
       out << " ,\n";
@@ -160,18 +162,17 @@ void writePlugins(std::ostream& out) {
 void writePresets(std::ostream& out) {
   out << kPrefixes;
   for (const PluginVariant& variant : pluginVariants()) {
-    const EffectSettings& effect = *variant.effect;
     for (const Preset& preset : variant.effect->presets()) {
       out << presetUri(variant, preset) << "\n  a pset:Preset ;\n  lv2:appliesTo "
           << uriOf(variant) << " ;\n  rdfs:label " << quoted(preset.name) << " ;\n  lv2:port";
       // Every setting, so that loading a preset also undoes what the last one changed.
       bool first = true;
-      for (const SettingInfo& s : effect.settings()) {
-        double value = s.defaultValue;
+      for (const PluginControl& c : variant.controls) {
+        double value = c.defaultValue;
         for (const auto& [id, presetValue] : preset.values) {
-          if (s.id == id) value = presetValue;
+          if (c.info->id == id) value = c.portValue(presetValue);
         }
-        out << (first ? " " : " ,\n    ") << "[ lv2:symbol " << quoted(portSymbol(s.id))
+        out << (first ? " " : " ,\n    ") << "[ lv2:symbol " << quoted(portSymbol(c.info->id))
             << " ; pset:value " << number(value) << " ]";
         first = false;
       }
@@ -218,11 +219,13 @@ void writeJson(std::ostream& out) {
   out << "\n  ]\n}\n";
 }
 
-std::string rangeText(const SettingInfo& s) {
-  if (s.kind == SettingKind::Toggle) return s.defaultValue > 0.0 ? "on/off, on" : "on/off, off";
-  const std::string unit = s.unit.empty() ? "" : " " + s.unit;
-  return number(s.minimum) + " to " + number(s.maximum) + unit + ", default " +
-         number(s.defaultValue);
+std::string rangeText(const PluginControl& c) {
+  if (c.info->kind == SettingKind::Toggle) {
+    return c.defaultValue > 0.0 ? "on/off, on" : "on/off, off";
+  }
+  const std::string unit = c.unit.empty() ? "" : " " + c.unit;
+  return number(c.minimum) + " to " + number(c.maximum) + unit + ", default " +
+         number(c.defaultValue) + (c.logarithmic ? ", logarithmic" : "");
 }
 
 // The README's table of plugins, ports, ranges and presets.
@@ -230,11 +233,10 @@ void writeMarkdown(std::ostream& out) {
   out << "| plugin (LV2 URI `" << kUriBase << "LABEL`, LADSPA label) | control ports, in order |"
       << " presets |\n|---|---|---|\n";
   for (const PluginVariant& variant : pluginVariants()) {
-    const EffectSettings& effect = *variant.effect;
     out << "| `" << variant.label << "` (" << pluginName(variant) << ") |";
     std::string separator = " ";
-    for (const SettingInfo& s : effect.settings()) {
-      out << separator << "`" << portSymbol(s.id) << "` " << rangeText(s);
+    for (const PluginControl& c : variant.controls) {
+      out << separator << "`" << portSymbol(c.info->id) << "` " << rangeText(c);
       separator = "; ";
     }
     out << " |";

@@ -11,6 +11,26 @@
 
 namespace orvane::plugins {
 
+// A control port as plugin hosts see it: one setting of the effect, in the unit a musician reads
+// on a plugin's face, within the range the plugin promises its host. The library's settings
+// stay as they are; a plugin converts on its way in.
+struct PluginControl {
+  std::size_t setting;  // the index of the setting among the effect's settings
+  const extensions::audioeffects::SettingInfo* info;
+  std::string unit;     // "ms", "Hz" or empty (levels and switches)
+  double toSetting;     // the setting's value is the port's value times this
+  double minimum;       // the port's range and default, in the port's unit
+  double maximum;
+  double defaultValue;
+  bool logarithmic;     // a rate: hosts should offer it on a logarithmic scale
+
+  // The setting's value for a port value: kept within the port's range, converted, and then
+  // kept within the setting's range, so that no rounding of the conversion steps outside it.
+  double settingValue(double portValue) const noexcept;
+  // The port's value for a setting's value (presets, defaults).
+  double portValue(double settingValue) const noexcept;
+};
+
 struct PluginVariant {
   std::string label;            // "delay_stereo": the LADSPA label and the end of the LV2 URI
   std::string type;             // the effect's catalogue type: "Delay"
@@ -18,6 +38,7 @@ struct PluginVariant {
   std::string lv2Class;         // "DelayPlugin": the LV2 plugin class, in the lv2core namespace
   unsigned long ladspaId;       // the LADSPA unique id
   const extensions::audioeffects::EffectSettings* effect;  // its settings and presets
+  std::vector<PluginControl> controls;  // one per setting, in the effect's order
 };
 
 // Every URI of the bundle begins with this; a plugin's URI is this plus its label.
@@ -37,6 +58,9 @@ using Preset = extensions::audioeffects::EffectPreset;
 std::string pluginName(const PluginVariant& variant, const std::string& format = "");
 std::vector<std::string> audioInputSymbols(const PluginVariant& variant);
 std::vector<std::string> audioOutputSymbols(const PluginVariant& variant);
+// The plugin controls of an effect's settings (pluginVariants() holds them for each plugin).
+std::vector<PluginControl> pluginControls(const extensions::audioeffects::EffectSettings& effect);
+
 // A setting id as a port symbol: "dry-mix" → "dry_mix".
 std::string portSymbol(const std::string& settingId);
 

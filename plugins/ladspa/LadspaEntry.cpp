@@ -1,8 +1,8 @@
 // The LADSPA entry: the same nine plugins as the LV2 bundle, with the same ranges. LADSPA has
 // no presets and no bypass designation (hosts bypass a plugin by not running it), so the
-// switch is left out and the controls are the effect's settings from the first one after it;
-// a default can be stated only as one of a few points of the range: each port gets the point
-// nearest its setting's default. The names say LADSPA, so that hosts that list both formats
+// switch is left out and the controls are the effect's settings from the first one after it,
+// in the plugins' units and ranges; a default can be stated only as one of a few points of the
+// range: each port gets the point nearest its default. The names say LADSPA, so that hosts that list both formats
 // (Audacity) tell them apart.
 #include <ladspa.h>
 
@@ -16,10 +16,10 @@
 
 namespace {
 
-using orvane::extensions::audioeffects::EffectSettings;
 using orvane::extensions::audioeffects::SettingInfo;
 using orvane::extensions::audioeffects::SettingKind;
 using orvane::plugins::EffectPlugin;
+using orvane::plugins::PluginControl;
 using orvane::plugins::PluginVariant;
 
 // An instance: the plugin, and where each LADSPA port goes among its ports.
@@ -51,22 +51,28 @@ void run(LADSPA_Handle handle, unsigned long frames) {
 
 void cleanup(LADSPA_Handle handle) { delete instanceOf(handle); }
 
-// The LADSPA default point nearest to the setting's default.
-LADSPA_PortRangeHintDescriptor defaultHint(const SettingInfo& s) {
-  if (s.kind == SettingKind::Toggle) {
-    return s.defaultValue > 0.0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0;
+// The LADSPA default point nearest to the control's default: the ends, or a quarter, half or
+// three quarters of the way, between the logarithms of the ends for a logarithmic control. The
+// plugin's ranges are chosen so that a rate's point lands on its default (PluginCatalogue);
+// the other ranges keep their ends, which matter more than a default a host shows first.
+LADSPA_PortRangeHintDescriptor defaultHint(const PluginControl& c) {
+  if (c.info->kind == SettingKind::Toggle) {
+    return c.defaultValue > 0.0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0;
   }
-  const double span = s.maximum - s.minimum;
+  const auto between = [&](double t) {
+    if (c.logarithmic) return std::exp((1.0 - t) * std::log(c.minimum) + t * std::log(c.maximum));
+    return c.minimum + t * (c.maximum - c.minimum);
+  };
   const std::array<std::pair<double, LADSPA_PortRangeHintDescriptor>, 5> points = {{
-      {s.minimum, LADSPA_HINT_DEFAULT_MINIMUM},
-      {s.minimum + 0.25 * span, LADSPA_HINT_DEFAULT_LOW},
-      {s.minimum + 0.5 * span, LADSPA_HINT_DEFAULT_MIDDLE},
-      {s.minimum + 0.75 * span, LADSPA_HINT_DEFAULT_HIGH},
-      {s.maximum, LADSPA_HINT_DEFAULT_MAXIMUM},
+      {c.minimum, LADSPA_HINT_DEFAULT_MINIMUM},
+      {between(0.25), LADSPA_HINT_DEFAULT_LOW},
+      {between(0.5), LADSPA_HINT_DEFAULT_MIDDLE},
+      {between(0.75), LADSPA_HINT_DEFAULT_HIGH},
+      {c.maximum, LADSPA_HINT_DEFAULT_MAXIMUM},
   }};
   auto best = points[0];
   for (const auto& point : points) {
-    if (std::abs(point.first - s.defaultValue) < std::abs(best.first - s.defaultValue)) {
+    if (std::abs(point.first - c.defaultValue) < std::abs(best.first - c.defaultValue)) {
       best = point;
     }
   }
@@ -86,22 +92,23 @@ struct Plugin {
   LADSPA_Descriptor descriptor{};
 
   explicit Plugin(const PluginVariant& of) : variant(of) {
-    const EffectSettings& effect = *variant.effect;
     std::uint32_t port = 0;
-    for (const SettingInfo& s : effect.settings()) {
+    for (const PluginControl& c : variant.controls) {
+      const SettingInfo& s = *c.info;
       if (s.isBypass) {
         ++port;  // left unconnected: the effect stays on
         continue;
       }
       ports.push_back(port++);
-      portNames.push_back(s.name + (s.unit.empty() ? "" : " (" + s.unit + ")"));
+      portNames.push_back(s.name + (c.unit.empty() ? "" : " (" + c.unit + ")"));
       portDescriptors.push_back(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL);
       LADSPA_PortRangeHint hint{};
-      hint.HintDescriptor = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | defaultHint(s);
-      if (s.kind == SettingKind::Toggle) hint.HintDescriptor = LADSPA_HINT_TOGGLED | defaultHint(s);
+      hint.HintDescriptor = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | defaultHint(c);
+      if (s.kind == SettingKind::Toggle) hint.HintDescriptor = LADSPA_HINT_TOGGLED | defaultHint(c);
       if (s.kind == SettingKind::Integer) hint.HintDescriptor |= LADSPA_HINT_INTEGER;
-      hint.LowerBound = static_cast<LADSPA_Data>(s.minimum);
-      hint.UpperBound = static_cast<LADSPA_Data>(s.maximum);
+      if (c.logarithmic) hint.HintDescriptor |= LADSPA_HINT_LOGARITHMIC;
+      hint.LowerBound = static_cast<LADSPA_Data>(c.minimum);
+      hint.UpperBound = static_cast<LADSPA_Data>(c.maximum);
       hints.push_back(hint);
     }
     const auto addAudio = [&](const std::vector<std::string>& symbols, LADSPA_PortDescriptor io) {

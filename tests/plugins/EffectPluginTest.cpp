@@ -27,8 +27,8 @@ struct Ports {
   Ports(const PluginVariant& variant, unsigned int frames)
       : input(orvane::testing::noise(variant.channels, frames, 3)),
         output(variant.channels, std::vector<float>(frames, 0.0f)) {
-    for (const auto& s : EffectSettings::forType(variant.type)->settings()) {
-      controls.push_back(static_cast<float>(s.defaultValue));
+    for (const PluginControl& c : variant.controls) {
+      controls.push_back(static_cast<float>(c.defaultValue));
     }
   }
 
@@ -42,13 +42,17 @@ struct Ports {
   }
 };
 
-// The same block through the library directly, settings given through EffectSettings.
+// The same block through the library directly, the controls' values converted to settings as
+// the plugin's ports promise (the hosts' tests compare those units with the renderer's) and
+// given through EffectSettings.
 Signal direct(const PluginVariant& variant, const std::vector<float>& controls,
               const Signal& input) {
   extensions::audioeffects::AudioEffectsNodeFactory factory;
   auto node = factory.createNode(variant.type);
   const EffectSettings& effect = *EffectSettings::forType(variant.type);
-  for (std::size_t i = 0; i < controls.size(); ++i) effect.set(*node, i, controls[i]);
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    effect.set(*node, i, variant.controls[i].settingValue(controls[i]));
+  }
   auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*node);
   return orvane::testing::render(processor, input, 48000, orvane::testing::framesOf(input));
 }
@@ -110,10 +114,9 @@ TEST(EffectPlugin, KeepsEveryControlWithinItsDeclaredRange) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   for (const PluginVariant& variant : pluginVariants()) {
     SCOPED_TRACE(variant.label);
-    const EffectSettings& effect = *variant.effect;
-    for (std::size_t i = 1; i < effect.settings().size(); ++i) {
-      const auto& s = effect.settings()[i];
-      for (const float beyond : {static_cast<float>(s.maximum) * 100.0f + 5.0f, -1e30f, kNaN}) {
+    for (std::size_t i = 1; i < variant.controls.size(); ++i) {
+      const PluginControl& c = variant.controls[i];
+      for (const float beyond : {static_cast<float>(c.maximum) * 100.0f + 5.0f, -1e30f, kNaN}) {
         Ports ports(variant, kFrames);
         const Signal original = ports.input;
         EffectPlugin plugin(variant, 48000.0);
@@ -122,11 +125,42 @@ TEST(EffectPlugin, KeepsEveryControlWithinItsDeclaredRange) {
         ports.controls[i] = beyond;
         plugin.run(kFrames);
         std::vector<float> expected = ports.controls;
-        expected[i] = std::isnan(beyond) ? static_cast<float>(s.defaultValue)
-                      : beyond > 0.0f   ? static_cast<float>(s.maximum)
-                                        : static_cast<float>(s.minimum);
-        EXPECT_EQ(ports.output, direct(variant, expected, original)) << s.id << " = " << beyond;
+        expected[i] = std::isnan(beyond) ? static_cast<float>(c.defaultValue)
+                      : beyond > 0.0f   ? static_cast<float>(c.maximum)
+                                        : static_cast<float>(c.minimum);
+        EXPECT_EQ(ports.output, direct(variant, expected, original))
+            << c.info->id << " = " << beyond;
       }
+    }
+  }
+}
+
+// A plugin's face: rates on a logarithmic scale from a slow positive rate chosen so that one of
+// LADSPA's logarithmic default points is the default; every other range converts to exactly the
+// setting's range, so the plugin loses no value the library offers.
+TEST(PluginControls, RatesAreLogarithmicWithAStatableDefaultAndOtherRangesLoseNothing) {
+  for (const PluginVariant& variant : pluginVariants()) {
+    for (const PluginControl& c : variant.controls) {
+      SCOPED_TRACE(variant.label + " " + c.info->id);
+      EXPECT_LE(c.minimum, c.defaultValue);
+      EXPECT_LE(c.defaultValue, c.maximum);
+      EXPECT_DOUBLE_EQ(c.settingValue(c.defaultValue), c.info->defaultValue);
+      if (c.unit == "Hz") {
+        EXPECT_TRUE(c.logarithmic);
+        EXPECT_GT(c.minimum, 0.0);
+        EXPECT_LE(c.minimum, 0.05);
+        bool lands = false;
+        for (const double t : {0.25, 0.5, 0.75}) {
+          const double point = std::exp((1 - t) * std::log(c.minimum) + t * std::log(c.maximum));
+          lands = lands || std::abs(point - c.defaultValue) < 1e-9 * c.defaultValue;
+        }
+        EXPECT_TRUE(lands);
+      } else {
+        EXPECT_FALSE(c.logarithmic);
+        EXPECT_EQ(c.settingValue(c.minimum), c.info->minimum);
+        EXPECT_EQ(c.settingValue(c.maximum), c.info->maximum);
+      }
+      EXPECT_NE(c.unit, "s") << "time controls read in milliseconds";
     }
   }
 }

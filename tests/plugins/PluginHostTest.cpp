@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 using orvane::extensions::audioeffects::EffectSettings;
 using orvane::extensions::audioeffects::SettingInfo;
 using orvane::extensions::audioeffects::SettingKind;
+using orvane::plugins::PluginControl;
 using orvane::plugins::PluginVariant;
 using orvane::testing::Audio;
 using orvane::testing::Outcome;
@@ -48,28 +49,31 @@ std::string text(double value) {
   return std::string(buffer, result.ptr);
 }
 
-// A setting value away from its default and from the ends of its range.
-double unusual(const SettingInfo& s) {
-  if (s.kind == SettingKind::Toggle) return s.defaultValue;
-  const double value = s.minimum + 0.37 * (s.maximum - s.minimum);
-  return s.kind == SettingKind::Integer ? std::round(value) : value;
+// A control value away from its default and from the ends of its range, in the port's unit.
+double unusual(const PluginControl& c) {
+  if (c.info->kind == SettingKind::Toggle) return c.defaultValue;
+  const double value = c.minimum + 0.37 * (c.maximum - c.minimum);
+  return c.info->kind == SettingKind::Integer ? std::round(value) : value;
 }
 
 struct Settings {
-  std::string renderer;  // "delay=370 feedback=0.3663"
+  std::string renderer;  // "delay=370 feedback=0.3663 sweep-width=37ms"
   std::string lv2apply;  // "-c delay 370 -c feedback 0.3663"
   std::string lv2file;   // "-p delay:370 -p feedback:0.3663"
   std::string ladspa;    // every LADSPA control in port order (no bypass): "0.7 0.3 370 0.3663"
 };
 
+// The same values for the renderer, in the setting's unit (which it converts as the plugin
+// does), and for the plugin hosts, in the port's.
 Settings settingsFor(const PluginVariant& variant, bool atDefaults) {
   Settings out;
-  for (const SettingInfo& s : EffectSettings::forType(variant.type)->settings()) {
-    const double value = atDefaults ? s.defaultValue : unusual(s);
+  for (const PluginControl& c : variant.controls) {
+    const SettingInfo& s = *c.info;
+    const double value = atDefaults ? c.defaultValue : unusual(c);
     const std::string symbol = orvane::plugins::portSymbol(s.id);
     if (!s.isBypass) out.ladspa += " " + text(value);
-    if (value == s.defaultValue) continue;
-    out.renderer += " " + s.id + "=" + text(value);
+    if (value == c.defaultValue) continue;
+    out.renderer += " " + s.id + "=" + text(value) + (c.unit != s.unit ? c.unit : "");
     out.lv2apply += " -c " + symbol + " " + text(value);
     out.lv2file += " -p " + symbol + ":" + text(value);
   }
