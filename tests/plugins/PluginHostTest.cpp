@@ -251,6 +251,9 @@ TEST_F(PluginHosts, EveryPluginHasAVersionUnitsAndGroupedChannels) {
     EXPECT_EQ(count(block, "\n  rdfs:comment "), 1u);
     const std::size_t controls = count(block, "lv2:ControlPort");
     EXPECT_EQ(count(block, "units:unit ") + count(block, "lv2:toggled"), controls);
+    // Rates on a logarithmic scale; times in milliseconds, the unit a musician reads.
+    EXPECT_EQ(count(block, "lv2:portProperty pprops:logarithmic"), count(block, "units:hz"));
+    EXPECT_EQ(count(block, "units:unit units:s\n"), 0u);
     EXPECT_EQ(count(block, "lv2:AudioPort"), 2u * variant.channels);
     EXPECT_EQ(count(block, "pg:group "), 2u * variant.channels);
     EXPECT_EQ(count(block, variant.channels == 2 ? "pg:left" : "pg:center"), 2u);
@@ -477,8 +480,8 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
   }
 }
 
-// Presets as jalv restores them: each plugin's presets listed and loaded one after another
-// through its console, each giving every control the preset's value in the port's unit (a
+// Presets as jalv restores them, from a bundle copied alone into an empty ~/.lv2: each
+// plugin's presets listed and loaded one after another through its console, each giving every control the preset's value in the port's unit (a
 // preset sets every control, so it also undoes what the one before changed), from the
 // defaults it starts with.
 TEST_F(PluginHosts, JalvLoadsEachPresetIntoEveryControl) {
@@ -501,8 +504,11 @@ TEST_F(PluginHosts, JalvLoadsEachPresetIntoEveryControl) {
       expected.push_back(values);  // printed on loading
       expected.push_back(values);  // and by "controls"
     }
-    const Outcome r = script(JackServer::kClientEnvironment + "{ printf '" + commands +
-                             "quit\\n'; } | timeout 20 jalv -n fx " + uriOf(variant));
+    const Outcome r = script(JackServer::kClientEnvironment +
+                             "mkdir -p home/.lv2 && cp -r \"$BUNDLE\" home/.lv2/ && "
+                             "{ printf '" + commands + "quit\\n'; } | env -u LV2_PATH "
+                             "-u LD_LIBRARY_PATH HOME=$PWD/home timeout 20 jalv -n fx " +
+                             uriOf(variant));
     EXPECT_EQ(r.status, 0) << r.output;
     // Every "symbol = value" line, in order: the defaults at the start, then each preset's.
     const std::regex control(R"((\w+) = (-?[0-9.]+))");
