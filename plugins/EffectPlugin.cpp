@@ -40,12 +40,12 @@ EffectPlugin::EffectPlugin(const PluginVariant& variant, double sampleRate)
       settings_(*EffectSettings::forType(variant.type)),
       sampleRate_(wholeRate(sampleRate)),
       factory_(loadFactory()),
-      controls_(settings_.settings().size(), nullptr),
-      applied_(settings_.settings().size(), std::numeric_limits<float>::quiet_NaN()) {}
+      controls_(variant.controls.size(), nullptr),
+      applied_(variant.controls.size(), std::numeric_limits<float>::quiet_NaN()),
+      dry_(variant.channels, std::vector<float>(kDryFrames)) {}
 
 std::uint32_t EffectPlugin::portCount(const PluginVariant& variant) {
-  return static_cast<std::uint32_t>(EffectSettings::forType(variant.type)->settings().size() +
-                                    2 * variant.channels);
+  return static_cast<std::uint32_t>(variant.controls.size() + 2 * variant.channels);
 }
 
 void EffectPlugin::connectPort(std::uint32_t port, float* data) noexcept {
@@ -70,6 +70,8 @@ void EffectPlugin::activate() {
   processor_ = processor;
   // NaN never equals a control value, so the first run gives the node every setting.
   std::fill(applied_.begin(), applied_.end(), std::numeric_limits<float>::quiet_NaN());
+  stage_ = {};
+  bypassed_ = false;
 }
 
 void EffectPlugin::run(std::uint32_t frames) noexcept {
@@ -92,10 +94,46 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
     // within them (jalv, OSC, scripts) gets the nearer bound, and a value that is not a number
     // changes nothing. The library itself still takes anything.
     if (std::isnan(value)) continue;
-    settings_.set(*node_, i, variant_.controls[i].settingValue(value));
+    const PluginControl& control = variant_.controls[i];
+    const double setting = control.settingValue(value);
+    if (i < settings_.settings().size()) {
+      settings_.set(*node_, i, setting);
+      if (control.info->isBypass) bypassed_ = setting < 0.5;
+    } else if (i == settings_.settings().size()) {
+      stage_.mix = static_cast<float>(setting);
+    } else {
+      stage_.levelDb = setting;
+    }
   }
-  AudioBuffer<float> input(inputs_, variant_.channels, frames, sampleRate_);
-  AudioBuffer<float> output(outputs_, variant_.channels, frames, sampleRate_);
+  if (bypassed_ || !stage_.active()) {
+    processPiece(0, frames);
+    return;
+  }
+  // The node's output, then the stage, piece by piece; a node gives the same samples however a
+  // run is divided.
+  for (std::uint32_t offset = 0; offset < frames; offset += kDryFrames) {
+    const std::uint32_t n = std::min(kDryFrames, frames - offset);
+    if (stage_.mix != 1.0f) {
+      for (unsigned int c = 0; c < variant_.channels; ++c) {
+        std::memcpy(dry_[c].data(), inputs_[c] + offset, n * sizeof(float));
+      }
+    }
+    processPiece(offset, n);
+    for (unsigned int c = 0; c < variant_.channels; ++c) {
+      stage_.apply(dry_[c].data(), outputs_[c] + offset, n);
+    }
+  }
+}
+
+void EffectPlugin::processPiece(std::uint32_t offset, std::uint32_t frames) noexcept {
+  float* inputs[kMaxChannels] = {};
+  float* outputs[kMaxChannels] = {};
+  for (unsigned int c = 0; c < variant_.channels; ++c) {
+    inputs[c] = inputs_[c] + offset;
+    outputs[c] = outputs_[c] + offset;
+  }
+  AudioBuffer<float> input(inputs, variant_.channels, frames, sampleRate_);
+  AudioBuffer<float> output(outputs, variant_.channels, frames, sampleRate_);
   AudioBus inputBus(input);
   AudioBus outputBus(output);
   processor_->process(std::span<AudioBus>(&inputBus, 1), std::span<AudioBus>(&outputBus, 1));

@@ -3,7 +3,8 @@
 // One plugin instance, as LV2 and LADSPA hosts drive it: ports are raw float arrays that the
 // host connects, activate() starts from silence, run(n) processes n frames in the host's
 // buffers. Port order: one control input per setting (in EffectSettings order, in the units and
-// ranges of the variant's PluginControls), then the audio inputs, then the audio outputs.
+// ranges of the variant's PluginControls), the mix and the output level, then the audio inputs,
+// then the audio outputs.
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,9 @@ namespace orvane::plugins {
 class EffectPlugin {
  public:
   static constexpr unsigned int kMaxChannels = 2;
+  // A mix other than 1 needs the input after the node has written its output, which may be the
+  // same buffer: a run is then taken in pieces of this many frames through a copy of the input.
+  static constexpr std::uint32_t kDryFrames = 512;
 
   // Host's instantiation thread; allocates (the node factory). Throws std::invalid_argument for
   // a sample rate that is not a positive whole number of hertz within unsigned 32 bits.
@@ -33,8 +37,9 @@ class EffectPlugin {
   void activate();
 
   // Audio thread: no allocation, no lock, no exception. Applies the controls that changed
-  // since the last run, then processes n frames with denormals flushed. Input and output may be
-  // the same buffer. Before activate() (or after one that ran out of memory) the input passes
+  // since the last run, then processes n frames with denormals flushed, then the mix and the
+  // output level (not while bypassed: a bypassed plugin gives its input). Input and output may
+  // be the same buffer. Before activate() (or after one that ran out of memory) the input passes
   // through unchanged; with a port left unconnected it does nothing.
   void run(std::uint32_t frames) noexcept;
 
@@ -46,8 +51,14 @@ class EffectPlugin {
   std::unique_ptr<Node> node_;
   SingleBusAudioProcessorNode* processor_ = nullptr;
 
-  std::vector<const float*> controls_;  // one per setting
-  std::vector<float> applied_;          // the control values last given to the node
+  // Audio thread: the node over `frames` frames from `offset` into the host's buffers.
+  void processPiece(std::uint32_t offset, std::uint32_t frames) noexcept;
+
+  std::vector<const float*> controls_;  // one per control
+  std::vector<float> applied_;          // the control values last applied
+  extensions::audioeffects::OutputStage stage_;
+  bool bypassed_ = false;
+  std::vector<std::vector<float>> dry_;  // kDryFrames of each input channel
   float* inputs_[kMaxChannels] = {};
   float* outputs_[kMaxChannels] = {};
 };

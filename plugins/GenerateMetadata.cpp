@@ -49,6 +49,7 @@ std::string presetUri(const PluginVariant& variant, const Preset& preset) {
 const char* unitOf(const PluginControl& c) {
   if (c.unit == "ms") return "units:ms";
   if (c.unit == "Hz") return "units:hz";
+  if (c.unit == "dB") return "units:db";
   return c.info->kind == SettingKind::Toggle ? nullptr : "units:coef";  // levels are plain gains
 }
 

@@ -10,6 +10,7 @@ namespace orvane::plugins {
 namespace {
 
 using extensions::audioeffects::SettingInfo;
+using extensions::audioeffects::SettingKind;
 
 // Sweep widths are seconds in the library, and milliseconds on a plugin's face, as every other
 // delay-based control there reads; the renderer's "10ms" multiplies by the same factor, so that
@@ -52,6 +53,18 @@ PluginControl controlOf(const SettingInfo& s, std::size_t index) {
   return c;
 }
 
+// Every plugin ends with the mix and the output level the other front ends offer around an
+// effect (mix=, level= in the renderer, mix= and level_db= in Python), as two more controls.
+const SettingInfo kMix{"mix", "Mix",
+                       "How much of the effect's output is heard against its input: 0 is the "
+                       "input alone, 1 (the default) the effect alone.",
+                       "", SettingKind::Number, 1.0, 0.0, 1.0};
+const SettingInfo kLevel{"level", "Output Level",
+                         "The gain of the output after the mix, in decibels.", "dB",
+                         SettingKind::Number, 0.0,
+                         extensions::audioeffects::OutputStage::kLowestLevelDb,
+                         extensions::audioeffects::OutputStage::kHighestLevelDb};
+
 std::vector<PluginVariant> buildVariants() {
   using extensions::audioeffects::EffectSettings;
   constexpr unsigned int kStereo = 2;
@@ -88,6 +101,8 @@ std::vector<PluginControl> pluginControls(
   for (std::size_t i = 0; i < effect.settings().size(); ++i) {
     controls.push_back(controlOf(effect.settings()[i], i));
   }
+  controls.push_back(controlOf(kMix, controls.size()));
+  controls.push_back(controlOf(kLevel, controls.size()));
   return controls;
 }
 

@@ -15,7 +15,9 @@ namespace orvane::plugins {
 // on a plugin's face, within the range the plugin promises its host. The library's settings
 // stay as they are; a plugin converts on its way in.
 struct PluginControl {
-  std::size_t setting;  // the index of the setting among the effect's settings
+  // The index of the setting among the effect's settings; the two controls after them, the
+  // mix and the output level, set the plugin's OutputStage.
+  std::size_t setting;
   const extensions::audioeffects::SettingInfo* info;
   std::string unit;     // "ms", "Hz" or empty (levels and switches)
   double toSetting;     // the setting's value is the port's value times this
@@ -38,7 +40,8 @@ struct PluginVariant {
   std::string lv2Class;         // "DelayPlugin": the LV2 plugin class, in the lv2core namespace
   unsigned long ladspaId;       // the LADSPA unique id
   const extensions::audioeffects::EffectSettings* effect;  // its settings and presets
-  std::vector<PluginControl> controls;  // one per setting, in the effect's order
+  std::vector<PluginControl> controls;  // one per setting, in the effect's order, then
+                                        // the mix and the output level
 };
 
 // Every URI of the bundle begins with this; a plugin's URI is this plus its label.
@@ -58,7 +61,8 @@ using Preset = extensions::audioeffects::EffectPreset;
 std::string pluginName(const PluginVariant& variant, const std::string& format = "");
 std::vector<std::string> audioInputSymbols(const PluginVariant& variant);
 std::vector<std::string> audioOutputSymbols(const PluginVariant& variant);
-// The plugin controls of an effect's settings (pluginVariants() holds them for each plugin).
+// The plugin controls of an effect's settings, then its mix and output level
+// (pluginVariants() holds them for each plugin).
 std::vector<PluginControl> pluginControls(const extensions::audioeffects::EffectSettings& effect);
 
 // A setting id as a port symbol: "dry-mix" → "dry_mix".

@@ -51,8 +51,9 @@ void run(LADSPA_Handle handle, unsigned long frames) {
 
 void cleanup(LADSPA_Handle handle) { delete instanceOf(handle); }
 
-// The LADSPA default point nearest to the control's default: the ends, or a quarter, half or
-// three quarters of the way, between the logarithms of the ends for a logarithmic control. The
+// The LADSPA default point nearest to the control's default: the ends, a quarter, half or three
+// quarters of the way (between the logarithms of the ends for a logarithmic control), or one of
+// the fixed values 0, 1, 100 and 440 where the range holds it. The
 // plugin's ranges are chosen so that a rate's point lands on its default (PluginCatalogue);
 // the other ranges keep their ends, which matter more than a default a host shows first.
 LADSPA_PortRangeHintDescriptor defaultHint(const PluginControl& c) {
@@ -63,16 +64,24 @@ LADSPA_PortRangeHintDescriptor defaultHint(const PluginControl& c) {
     if (c.logarithmic) return std::exp((1.0 - t) * std::log(c.minimum) + t * std::log(c.maximum));
     return c.minimum + t * (c.maximum - c.minimum);
   };
-  const std::array<std::pair<double, LADSPA_PortRangeHintDescriptor>, 5> points = {{
+  // The fixed values come after the range's points, so a default that is both (1 at the top of
+  // a mix) is stated as the range's.
+  const std::array<std::pair<double, LADSPA_PortRangeHintDescriptor>, 9> points = {{
       {c.minimum, LADSPA_HINT_DEFAULT_MINIMUM},
       {between(0.25), LADSPA_HINT_DEFAULT_LOW},
       {between(0.5), LADSPA_HINT_DEFAULT_MIDDLE},
       {between(0.75), LADSPA_HINT_DEFAULT_HIGH},
       {c.maximum, LADSPA_HINT_DEFAULT_MAXIMUM},
+      {0.0, LADSPA_HINT_DEFAULT_0},
+      {1.0, LADSPA_HINT_DEFAULT_1},
+      {100.0, LADSPA_HINT_DEFAULT_100},
+      {440.0, LADSPA_HINT_DEFAULT_440},
   }};
   auto best = points[0];
   for (const auto& point : points) {
-    if (std::abs(point.first - c.defaultValue) < std::abs(best.first - c.defaultValue)) {
+    const bool inRange = point.first >= c.minimum && point.first <= c.maximum;
+    if (inRange &&
+        std::abs(point.first - c.defaultValue) < std::abs(best.first - c.defaultValue)) {
       best = point;
     }
   }

@@ -50,11 +50,21 @@ Signal direct(const PluginVariant& variant, const std::vector<float>& controls,
   extensions::audioeffects::AudioEffectsNodeFactory factory;
   auto node = factory.createNode(variant.type);
   const EffectSettings& effect = *EffectSettings::forType(variant.type);
-  for (std::size_t i = 0; i < controls.size(); ++i) {
+  const std::size_t settings = effect.settings().size();
+  for (std::size_t i = 0; i < settings; ++i) {
     effect.set(*node, i, variant.controls[i].settingValue(controls[i]));
   }
   auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*node);
-  return orvane::testing::render(processor, input, 48000, orvane::testing::framesOf(input));
+  Signal output =
+      orvane::testing::render(processor, input, 48000, orvane::testing::framesOf(input));
+  // The mix and the output level after the node, over the whole signal at once.
+  extensions::audioeffects::OutputStage stage;
+  stage.mix = static_cast<float>(variant.controls[settings].settingValue(controls[settings]));
+  stage.levelDb = variant.controls[settings + 1].settingValue(controls[settings + 1]);
+  for (std::size_t c = 0; c < output.size(); ++c) {
+    stage.apply(input[c].data(), output[c].data(), output[c].size());
+  }
+  return output;
 }
 
 TEST(EffectPlugin, RunsWithoutAllocatingInPlaceOrNotAndMatchesTheLibrary) {
@@ -62,7 +72,7 @@ TEST(EffectPlugin, RunsWithoutAllocatingInPlaceOrNotAndMatchesTheLibrary) {
   for (const PluginVariant& variant : pluginVariants()) {
     SCOPED_TRACE(variant.label);
     EXPECT_EQ(EffectPlugin::portCount(variant),
-              EffectSettings::forType(variant.type)->settings().size() + 2 * variant.channels);
+              EffectSettings::forType(variant.type)->settings().size() + 2 + 2 * variant.channels);
     for (const bool inPlace : {false, true}) {
       Ports ports(variant, kFrames);
       const Signal original = ports.input;
@@ -71,6 +81,7 @@ TEST(EffectPlugin, RunsWithoutAllocatingInPlaceOrNotAndMatchesTheLibrary) {
       plugin.activate();
       // Every control away from its default, as a host would set them before the first run.
       for (std::size_t i = 1; i < ports.controls.size(); ++i) ports.controls[i] *= 0.5f;
+      ports.controls.back() = -6.0f;  // the output level, in dB, whose default is 0
 
       const auto before = allocationCounts();
       plugin.run(0);
@@ -162,6 +173,23 @@ TEST(PluginControls, RatesAreLogarithmicWithAStatableDefaultAndOtherRangesLoseNo
       }
       EXPECT_NE(c.unit, "s") << "time controls read in milliseconds";
     }
+  }
+}
+
+// The host's bypass gives the input itself: the mix and the output level are the effect's, and
+// go with it.
+TEST(EffectPlugin, ABypassedPluginGivesItsInputWhateverItsMixAndLevel) {
+  for (const PluginVariant& variant : pluginVariants()) {
+    SCOPED_TRACE(variant.label);
+    Ports ports(variant, 1500);
+    EffectPlugin plugin(variant, 48000.0);
+    ports.connect(plugin, false);
+    plugin.activate();
+    ports.controls[0] = 0.0f;  // enabled
+    ports.controls[ports.controls.size() - 2] = 0.5f;
+    ports.controls.back() = -12.0f;
+    plugin.run(1500);
+    EXPECT_EQ(ports.output, ports.input);
   }
 }
 

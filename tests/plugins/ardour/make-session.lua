@@ -1,11 +1,11 @@
 -- Builds an Ardour session headless, as the test of the plugins in Ardour needs it:
---   ardour7-lua make-session.lua SESSION_DIR PLUGIN_URI [CONTROL_INDEX VALUE]...
+--   ardour7-lua make-session.lua SESSION_DIR PLUGIN_URI [CONTROL_INDEX=VALUE]...
 -- on the dummy backend (silence in, no sound card): one stereo track holding a 2.5 s take
 -- recorded from that silence, and the plugin inserted first on the track with the controls
 -- given. Ardour 7 has no headless import, so the test writes its own signal over the take's
 -- files afterwards; the session then plays that signal through the plugin.
 local dir, uri = arg[1], arg[2]
-assert(dir and uri, "usage: make-session.lua SESSION_DIR PLUGIN_URI [CONTROL_INDEX VALUE]...")
+assert(dir and uri, "usage: make-session.lua SESSION_DIR PLUGIN_URI [CONTROL_INDEX=VALUE]...")
 
 local backend = AudioEngine:set_backend("None (Dummy)", "", "")
 assert(backend, "the dummy backend is hidden: set hide-dummy-backend to 0 in Ardour's config")
@@ -29,11 +29,13 @@ local plugin = ARDOUR.LuaAPI.new_plugin(Session, uri, ARDOUR.PluginType.LV2, "")
 assert(not plugin:isnil(), "Ardour does not find the plugin " .. uri)
 assert(track:add_processor_by_index(plugin, 0, nil, true) == 0, "cannot insert the plugin")
 
--- Controls by their index among the plugin's control inputs, which for these plugins is the
--- LV2 port index (the controls come first).
-for i = 3, #arg, 2 do
-  local port, value = tonumber(arg[i]), tonumber(arg[i + 1])
-  assert(port and value, "expected pairs of a control index and a value")
+-- Controls as INDEX=VALUE (a negative value alone would read as an option of ardour7-lua), by
+-- their index among the plugin's control inputs, which for these plugins is the LV2 port index
+-- (the controls come first).
+for i = 3, #arg do
+  local port, value = arg[i]:match("^(%d+)=(.+)$")
+  port, value = tonumber(port), tonumber(value)
+  assert(port and value, "expected INDEX=VALUE, not " .. arg[i])
   assert(ARDOUR.LuaAPI.set_processor_param(plugin, port, value), "cannot set control " .. port)
 end
 Session:save_state("", false, false, false, false, false)

@@ -7,6 +7,7 @@
 #include <orvane/audioeffects/DelayNode.hpp>
 #include <orvane/audioeffects/EffectSettings.hpp>
 #include <orvane/audioeffects/FlangerNode.hpp>
+#include <orvane/audioeffects/OutputStage.hpp>
 #include <orvane/audioeffects/PingPongDelayNode.hpp>
 #include <orvane/audioeffects/Version.hpp>
 #include <orvane/audioeffects/VibratoNode.hpp>
