@@ -250,6 +250,33 @@ for _info in _core.effect_types():
 del _info
 
 
+def _gain_class() -> type:
+    """Gain(db): a gain in decibels for a chain, as orvane-fx's --gain. Its input passes
+    unchanged through a switched-off Delay (a switched-off effect gives its input sample for
+    sample) and is scaled by that effect's output level, so a Gain is exactly level_db= on the
+    effect before it, and runs wherever an effect runs: chains, render_file, batches."""
+    base = _make_effect(next(i for i in _core.effect_types() if i["type"] == "Delay"))
+    settings = base._settings
+    enabled = next(i for i, s in enumerate(settings) if s["python_name"] == "enabled")
+    level = next(i for i, s in enumerate(settings) if s["python_name"] == "level_db")
+    stage = [s for s in settings if s["stage"]].index(settings[level])
+    db = dict(settings[level], python_name="db")
+
+    def __init__(self, db=0.0):
+        self._set(enabled, 0.0)
+        self.db = db
+
+    return type("Gain", (Effect,), {
+        "_type": "Delay", "_settings": [db], "_names": ["db"], "__module__": __name__,
+        "_fixed_words": ["enabled=false"],
+        "__doc__": _gain_class.__doc__ + "\n\n    db: " + _describe(db),
+        "__init__": __init__, "db": _setting_property(level, db, stage)})
+
+
+Gain = _gain_class()
+__all__.append("Gain")
+
+
 def _effect_class(type_name: str) -> type:
     cls = globals().get(type_name)
     if not (isinstance(cls, type) and issubclass(cls, Effect)):

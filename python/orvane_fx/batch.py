@@ -67,6 +67,7 @@ def chain_words(chain, seed=None) -> list:
             raise ValueError(f"{effect!r} has settings to draw: put it in an Augment and give "
                              "the task a seed")
         words.append(effect.type)
+        words += getattr(effect, "_fixed_words", [])  # a Gain's switched-off Delay
         words += [f"{s['id']}={_value_text(s, getattr(effect, s['python_name']))}"
                   for s in effect._settings]
     return words

@@ -862,6 +862,28 @@ py::array processWithAutoTail(const std::vector<Effect*>& effects, const py::obj
   return result;
 }
 
+// A mono input to effects that need more channels (PingPongDelay) is copied to each, as the
+// renderer does, with a warning; the result then has that many channels, where a mono array
+// keeps its shape otherwise. An array that is not mono comes back as it is.
+py::array withChannelsForMono(const std::vector<Effect*>& effects, const py::array& audio) {
+  const Shape in = shapeOf(audio);
+  unsigned int needed = 1;
+  for (const Effect* effect : effects) {
+    needed = std::max(needed, effect->settings().minimumChannels());
+  }
+  if (in.channels != 1 || needed <= 1) return audio;
+  const std::string note = std::string("the audio is mono and the chain") +
+                           " needs " + std::to_string(needed) +
+                           " channels: it is copied to each, and the result has " +
+                           std::to_string(needed) + " (give (" + std::to_string(needed) +
+                           ", frames) audio to say so without this warning)";
+  if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+  const py::module_ numpy = py::module_::import("numpy");
+  const py::object items =
+      audio.ndim() == 1 ? audio.attr("reshape")(1, in.frames) : py::object(audio);
+  return numpy.attr("repeat")(items, needed, py::arg("axis") = items.attr("ndim").cast<int>() - 2);
+}
+
 py::array processArrays(const std::vector<Effect*>& effects, const py::object& audioObject,
                         const py::object& sampleRate, bool reset, const py::object& tailSeconds,
                         const py::object& out) {
@@ -876,9 +898,10 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
       throw py::value_error("out= needs a length known before processing; tail_s=\"auto\" "
                             "makes an array of its own");
     }
-    const py::array audio = py::array::ensure(audioObject);
+    py::array audio = py::array::ensure(audioObject);
     if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
     checkFloatSamples(audio, "audio");
+    audio = withChannelsForMono(effects, audio);
     try {
       return processWithAutoTail(effects, audio, rate, reset);
     } catch (const SignalPending&) {
@@ -889,6 +912,7 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
   py::array audio = py::array::ensure(audioObject);
   if (!audio) throw py::type_error("audio must be a numpy array or convertible to one");
   checkFloatSamples(audio, "audio");
+  audio = withChannelsForMono(effects, audio);
   const Shape in = shapeOf(audio);
   checkChannels(effects, in.channels);
   warnOfCautions(effects, rate);
@@ -987,7 +1011,19 @@ void renderFile(const std::string& input, const std::string& output,
   SignalCheck signals;
   py::gil_scoped_release unlocked;
   try {
-    orvane::fx::SoundFileReader source(input);
+    auto reader = std::make_unique<orvane::fx::SoundFileReader>(input);
+    const orvane::fx::SampleFormat inputFormat = reader->sampleFormat();
+    std::unique_ptr<orvane::fx::SignalSource> opened = std::move(reader);
+    // A mono file into a chain that needs stereo is copied to both channels, as orvane-fx does.
+    const unsigned int needed = orvane::fx::channelsForMono(specs);
+    if (opened->channels() == 1 && needed > 1) {
+      opened = orvane::fx::withChannels(std::move(opened), needed, input);
+      py::gil_scoped_acquire locked;
+      const std::string note = input + " is mono and the chain needs " +
+                               std::to_string(needed) + " channels: it is copied to each";
+      if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+    }
+    orvane::fx::SignalSource& source = *opened;
     const double tailFramesExact = std::round(tailSeconds * source.sampleRate());
     if (tailFramesExact > kMaxFrames) throw orvane::fx::UsageError("tail_s is too long");
     const orvane::fx::EffectCatalogue catalogue;
@@ -996,7 +1032,7 @@ void renderFile(const std::string& input, const std::string& output,
                                   warnings);
     // The input's sample format, where the output can hold it, as orvane-fx keeps it.
     const orvane::fx::SampleFormat sampleFormat =
-        format.empty() ? orvane::fx::formatFitting(output, "", source.sampleFormat())
+        format.empty() ? orvane::fx::formatFitting(output, "", inputFormat)
                        : orvane::fx::parseSampleFormat(format);
     orvane::fx::SoundFileWriter writer(output, source.channels(), source.sampleRate(),
                                        sampleFormat);

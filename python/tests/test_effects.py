@@ -5,6 +5,7 @@ import copy
 import pickle
 import sys
 import threading
+import warnings
 
 import numpy
 import pytest
@@ -112,6 +113,45 @@ def test_a_batch_equals_its_items_one_by_one(cls):
         assert numpy.array_equal(out[item], cls()(batch[item], 48000, tail_s=0.01))
     with pytest.raises(ValueError, match="batch"):
         effect(batch, 48000, reset=False)
+
+
+def test_a_mono_input_to_ping_pong_is_copied_to_both_channels_with_a_warning(tmp_path):
+    mono = noise(3000)
+    stereo = orvane_fx.PingPongDelay()(numpy.stack([mono, mono]), 48000)
+    for audio in (mono, mono[numpy.newaxis]):
+        with pytest.warns(UserWarning, match="mono and the chain needs 2 channels"):
+            assert numpy.array_equal(orvane_fx.PingPongDelay()(audio, 48000), stereo)
+    with pytest.warns(UserWarning, match="mono"):
+        batch = orvane_fx.PingPongDelay()(numpy.stack([mono[numpy.newaxis]] * 2), 48000)
+    assert batch.shape == (2, 2, 3000) and numpy.array_equal(batch[1], stereo)
+    with pytest.warns(UserWarning, match="mono"):
+        ringing = orvane_fx.Chain([orvane_fx.PingPongDelay()])(mono, 48000, tail_s="auto")
+    assert ringing.shape[0] == 2 and ringing.shape[1] > 3000
+    # A file too, as orvane-fx renders it.
+    orvane_fx.write(tmp_path / "mono.wav", mono, 48000)
+    with pytest.warns(UserWarning, match="mono.wav is mono"):
+        orvane_fx.render_file(tmp_path / "mono.wav", tmp_path / "out.wav", orvane_fx.PingPongDelay())
+    assert numpy.array_equal(orvane_fx.read(tmp_path / "out.wav")[0], stereo)
+    # Other effects keep a mono array mono, without a word.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert orvane_fx.Delay()(mono, 48000).shape == (3000,)
+
+
+def test_gain_in_a_chain_is_a_level_after_the_effect_before_it(tmp_path):
+    audio = noise((2, 3000))
+    gain = orvane_fx.Gain(-6)
+    assert repr(gain) == "Gain(db=-6.0)" and gain.settings() == {"db": -6.0}
+    assert numpy.array_equal(gain(audio, 48000), audio * numpy.float32(10 ** (-6 / 20)))
+    chain = orvane_fx.Chain([orvane_fx.Chorus(), orvane_fx.Gain(-4.5)])
+    assert numpy.array_equal(chain(audio, 48000), orvane_fx.Chorus(level_db=-4.5)(audio, 48000))
+    assert pickle.loads(pickle.dumps(chain)) == chain
+    with pytest.raises(AttributeError, match="its settings are db"):
+        gain.gain = 3
+    with pytest.raises(ValueError, match="outside"):
+        orvane_fx.Gain(40)
+    with pytest.raises(TypeError, match="level_db= on an effect"):
+        orvane_fx.Augment([orvane_fx.Gain(-3)])
 
 
 def test_other_dtypes_are_converted_and_mono_may_be_one_dimensional():
@@ -268,8 +308,8 @@ def test_bad_input_raises_clear_errors():
         delay(numpy.zeros((0, 10), numpy.float32), 48000)
     with pytest.raises(ValueError, match="Delay takes 1 to 2 channels; the audio has 3"):
         delay(numpy.zeros((3, 10), numpy.float32), 48000)
-    with pytest.raises(ValueError, match="PingPongDelay takes exactly 2 channels; the audio has 1"):
-        orvane_fx.PingPongDelay()(numpy.zeros(10, numpy.float32), 48000)
+    with pytest.raises(ValueError, match="PingPongDelay takes exactly 2 channels; the audio has 3"):
+        orvane_fx.PingPongDelay()(numpy.zeros((3, 10), numpy.float32), 48000)
     with pytest.raises(ValueError, match="sample_rate"):
         delay(numpy.zeros((2, 10), numpy.float32), 0)
     with pytest.raises(ValueError, match="sample_rate"):
