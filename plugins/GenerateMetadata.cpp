@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "PluginCatalogue.hpp"
 
@@ -205,14 +206,24 @@ void writeJson(std::ostream& out) {
         << quoted(info.description) << ", \"minimumChannels\": " << effect.minimumChannels()
         << ", \"maximumChannels\": " << effect.maximumChannels() << ", \"settings\": [";
     firstEffect = false;
+    // The effect's own settings in the library's units, then the output stage's mix and level
+    // (the same two the plugins end with), marked "stage".
+    std::vector<std::pair<const SettingInfo*, bool>> listed;
+    for (const SettingInfo& s : effect.settings()) listed.emplace_back(&s, false);
+    const std::vector<PluginControl> controls = pluginControls(effect);
+    for (std::size_t i = effect.settings().size(); i < controls.size(); ++i) {
+      listed.emplace_back(controls[i].info, true);
+    }
     bool first = true;
-    for (const SettingInfo& s : effect.settings()) {
+    for (const auto& [setting, stage] : listed) {
+      const SettingInfo& s = *setting;
       out << (first ? "\n" : ",\n") << "      {\"id\": " << quoted(s.id)
           << ", \"name\": " << quoted(s.name) << ", \"description\": " << quoted(s.description)
           << ", \"unit\": " << quoted(s.unit) << ", \"kind\": " << quoted(kindName(s.kind))
           << ", \"default\": " << number(s.defaultValue) << ", \"minimum\": "
           << number(s.minimum) << ", \"maximum\": " << number(s.maximum)
-          << ", \"isBypass\": " << (s.isBypass ? "true" : "false") << "}";
+          << ", \"isBypass\": " << (s.isBypass ? "true" : "false")
+          << ", \"stage\": " << (stage ? "true" : "false") << "}";
       first = false;
     }
     out << "\n    ]}";

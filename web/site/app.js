@@ -1,6 +1,6 @@
 // The live page: a chain of the library's effects, a control for every setting (made from the
 // settings' description the build exports), sources, scopes and an offline render.
-import { chainNode, encodeWav, headerSampleRate, parseWav, renderOffline, workletUrl } from "./audio.js";
+import { chainNode, encodeWav, headerSampleRate, parseWav, renderAutoTail, renderOffline, workletUrl } from "./audio.js";
 
 const $ = (id) => document.getElementById(id);
 const state = {
@@ -197,8 +197,8 @@ function drawScopes() {
 
 async function renderAndDownload() {
   const sound = await currentSound();
-  const tail = Math.round(sound.rate * 2);  // two seconds for echoes to ring out
-  const output = await renderOffline(state.wasm, chainSpec(), sound.channels, sound.rate, tail);
+  // Until the echoes die away, as orvane-fx renders by default.
+  const output = renderAutoTail(state.wasm, chainSpec(), sound.channels, sound.rate);
   const link = $("download");
   URL.revokeObjectURL(link.href);
   link.href = URL.createObjectURL(new Blob([encodeWav(output, sound.rate)], { type: "audio/wav" }));

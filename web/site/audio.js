@@ -1,3 +1,5 @@
+import { BLOCK, instantiate } from "./effects-module.js";
+
 // Sound files and offline rendering for the page and its tests: WAV in and out, and a chain of
 // effects rendered with OfflineAudioContext through the same worklet the live page uses.
 
@@ -130,4 +132,68 @@ export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 
   source.start(0);
   const rendered = await context.startRendering();
   return [rendered.getChannelData(0), rendered.getChannelData(1)];
+}
+
+// -90 dBFS, where an automatic tail counts the output as silent, and the longest such a tail
+// may run: orvane-fx's --tail auto, to the sample.
+export const QUIET_LEVEL = Math.fround(3.16227766e-05);
+export const MOST_AUTO_TAIL_SECONDS = 60;
+
+// Renders planar input through a chain on this thread, stereo out (a mono input feeds both
+// sides, as the worklet does), with the automatic tail: silence follows the input until the
+// output has stayed below QUIET_LEVEL on both channels for as long as the chain's reach, and the
+// result ends at its last frame above it (never before the input's end). The same module in
+// the same 128-frame blocks as the worklet, so the same samples.
+export function renderAutoTail(wasmBytes, chain, input, rate) {
+  const module = instantiate(wasmBytes);
+  const effects = [];
+  try {
+    for (const { type, settings } of chain) {
+      const effect = module.create(type, rate);
+      effects.push(effect);
+      for (const [index, value] of settings) effect.set(index, value);
+    }
+    const reach = effects.reduce((sum, effect) => sum + effect.reach(), 0);
+    const frames = input[0].length;
+    const most = frames + MOST_AUTO_TAIL_SECONDS * rate;
+    const blocks = [[], []];
+    let quietRun = 0, end = frames;  // the input, then the tail to its last audible frame
+    const block = [new Float32Array(BLOCK), new Float32Array(BLOCK)];
+    rendering: for (let start = 0; start < most; start += BLOCK) {
+      const n = Math.min(BLOCK, most - start);
+      for (let c = 0; c < 2; ++c) {
+        const from = input[Math.min(c, input.length - 1)];
+        block[c].fill(0);
+        if (start < frames) block[c].set(from.subarray(start, Math.min(frames, start + n)));
+      }
+      for (const effect of effects) {
+        effect.channel(0).set(block[0]);
+        effect.channel(1).set(block[1]);
+        effect.process(n);
+        block[0].set(effect.channel(0));
+        block[1].set(effect.channel(1));
+      }
+      for (let f = 0; f < n; ++f) {
+        const at = start + f;
+        if (at >= frames && quietRun >= reach) break rendering;
+        const quiet = Math.abs(block[0][f]) < QUIET_LEVEL && Math.abs(block[1][f]) < QUIET_LEVEL;
+        quietRun = quiet ? quietRun + 1 : 0;
+        if (!quiet && at >= frames) end = at + 1;
+      }
+      blocks[0].push(block[0].slice(0, n));
+      blocks[1].push(block[1].slice(0, n));
+    }
+    return blocks.map((pieces) => {
+      const out = new Float32Array(end);
+      let at = 0;
+      for (const piece of pieces) {
+        if (at >= out.length) break;
+        out.set(piece.subarray(0, Math.min(piece.length, out.length - at)), at);
+        at += piece.length;
+      }
+      return out;
+    });
+  } finally {
+    for (const effect of effects) effect.destroy();
+  }
 }

@@ -61,6 +61,8 @@ class Effect {
 
   set(index, value) { this.api.oe_set(this.handle, index, value); }
   get(index) { return this.api.oe_get(this.handle, index); }
+  // Frames a sound takes through the effect as it is set now (the automatic tail's wait).
+  reach() { return this.api.oe_reach(this.handle); }
 
   // The effect's own block of channel c, in the module's memory. Memory grows only while effects
   // are created, which makes new views (so process() makes none once every effect exists).

@@ -9,6 +9,7 @@
 // cannot be allocated are refused with a null handle, and memory grows as effects are created
 // (the module returns null, rather than stopping, when it cannot).
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -35,8 +36,15 @@ orvane::NodeFactory& factory() {
   return *instance;
 }
 
+using orvane::extensions::audioeffects::OutputStage;
+
+// After an effect's own settings come the two of the output stage every front end puts around
+// it: the mix (index count) and the output level in dB (count + 1), as in effect-settings.json.
+constexpr unsigned int kStageSettings = 2;
+
 struct WebEffect {
   const EffectSettings* settings;
+  OutputStage stage;
   std::unique_ptr<orvane::Node> node;
   orvane::SingleBusAudioProcessorNode* processor;
   unsigned int channels;
@@ -44,6 +52,8 @@ struct WebEffect {
   std::uint32_t sampleRate;
   // channels × maxFrames, planar, from calloc: the one large allocation, checked as it is made.
   std::unique_ptr<float[], decltype(&std::free)> samples{nullptr, &std::free};
+  // The block's input, kept for the mix while the node writes over it: the same size.
+  std::unique_ptr<float[], decltype(&std::free)> dry{nullptr, &std::free};
   float* pointers[kMaxChannels];
 };
 
@@ -83,10 +93,13 @@ WebEffect* oe_create(const char* type, unsigned int channels, unsigned int maxFr
   const std::size_t blockSamples = std::size_t{channels} * maxFrames;
   std::unique_ptr<float[], decltype(&std::free)> samples(
       static_cast<float*>(std::calloc(blockSamples, sizeof(float))), &std::free);
-  if (samples == nullptr || !memoryFor(kNodeBytes)) return nullptr;
+  std::unique_ptr<float[], decltype(&std::free)> dry(
+      static_cast<float*>(std::calloc(blockSamples, sizeof(float))), &std::free);
+  if (samples == nullptr || dry == nullptr || !memoryFor(kNodeBytes)) return nullptr;
   liveEffects().reserve(liveEffects().size() + 1);
   auto effect = std::make_unique<WebEffect>();
   effect->samples = std::move(samples);
+  effect->dry = std::move(dry);
   effect->settings = settings;
   effect->node = factory().createNode(settings->type());
   effect->processor = dynamic_cast<orvane::SingleBusAudioProcessorNode*>(effect->node.get());
@@ -119,29 +132,61 @@ float* oe_channel(WebEffect* effect, unsigned int channel) {
 
 unsigned int oe_setting_count(WebEffect* effect) {
   if (live(effect) == nullptr) return 0;
-  return static_cast<unsigned int>(effect->settings->settings().size());
+  return static_cast<unsigned int>(effect->settings->settings().size()) + kStageSettings;
 }
 
-// Setting `index` in EffectSettings order, as the library takes any value; out-of-range
-// indexes and unknown handles are ignored.
+// Setting `index` in EffectSettings order, as the library takes any value, then the mix and the
+// output level, kept within 0 to 1 and the stage's dB range (a value that is not a number
+// changes nothing); out-of-range indexes and unknown handles are ignored.
 void oe_set(WebEffect* effect, unsigned int index, double value) {
-  if (live(effect) == nullptr || index >= effect->settings->settings().size()) return;
-  effect->settings->set(*effect->node, index, value);
+  if (live(effect) == nullptr) return;
+  const std::size_t count = effect->settings->settings().size();
+  if (index < count) {
+    effect->settings->set(*effect->node, index, value);
+  } else if (index == count && !std::isnan(value)) {
+    effect->stage.mix = static_cast<float>(std::clamp(value, 0.0, 1.0));
+  } else if (index == count + 1 && !std::isnan(value)) {
+    effect->stage.levelDb =
+        std::clamp(value, OutputStage::kLowestLevelDb, OutputStage::kHighestLevelDb);
+  }
 }
 
 double oe_get(WebEffect* effect, unsigned int index) {
-  if (live(effect) == nullptr || index >= effect->settings->settings().size()) return 0.0;
-  return effect->settings->get(*effect->node, index);
+  if (live(effect) == nullptr) return 0.0;
+  const std::size_t count = effect->settings->settings().size();
+  if (index < count) return effect->settings->get(*effect->node, index);
+  if (index == count) return effect->stage.mix;
+  if (index == count + 1) return effect->stage.levelDb;
+  return 0.0;
+}
+
+// How long a sound takes through the effect as it is set now, in frames: after this long of
+// silence in, nothing more comes out (the automatic tail's wait).
+double oe_reach(WebEffect* effect) {
+  if (live(effect) == nullptr) return 0.0;
+  return static_cast<double>(effect->settings->reachFrames(*effect->node, effect->sampleRate));
 }
 
 // Processes `frames` frames (at most maxFrames) in place in the effect's buffer.
 void oe_process(WebEffect* effect, unsigned int frames) {
   if (live(effect) == nullptr) return;
   if (frames > effect->maxFrames) frames = effect->maxFrames;
+  const bool mixed = effect->stage.mix != 1.0f;
+  if (mixed) {
+    for (unsigned int c = 0; c < effect->channels; ++c) {
+      std::copy_n(effect->pointers[c], frames, effect->dry.get() + std::size_t{c} * effect->maxFrames);
+    }
+  }
   orvane::AudioBuffer<float> buffer(effect->pointers, effect->channels, frames, effect->sampleRate);
   orvane::AudioBus bus(buffer);
   effect->processor->process(std::span<orvane::AudioBus>(&bus, 1),
                              std::span<orvane::AudioBus>(&bus, 1));
+  if (effect->stage.active()) {
+    for (unsigned int c = 0; c < effect->channels; ++c) {
+      const std::size_t offset = std::size_t{c} * effect->maxFrames;
+      effect->stage.apply(effect->dry.get() + offset, effect->pointers[c], frames);
+    }
+  }
 }
 
 }  // extern "C"

@@ -31,6 +31,13 @@ CASES = [(e["type"], [(e["type"], {})]) for e in SETTINGS] + [
     ("Flanger-narrow", [("Flanger", {"sweep-width": 0.002, "frequency": 1.5})]),
     ("Vibrato-deep", [("Vibrato", {"sweep-width": 0.02, "frequency": 7.25})]),
     ("Flanger+Delay", [("Flanger", {}), ("Delay", {"delay": 20})]),
+    ("Chorus-mix-level", [("Chorus", {"mix": 0.4, "level": -4.5})]),
+    ("Delay-mix", [("Delay", {"feedback": 0.5, "mix": 0.75}), ("Vibrato", {"level": 2})]),
+]
+# Rendered until the echoes die away, as the page's download does: orvane-fx's --tail auto.
+AUTO_TAIL = [
+    ("Delay-auto-tail", [("Delay", {"delay": 300, "feedback": 0.6})]),
+    ("Flanger+PingPong-auto-tail", [("Flanger", {"level": -3}), ("PingPongDelay", {"feedback": 0.5})]),
 ]
 
 
@@ -101,16 +108,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 def main():
     os.makedirs(WORK, exist_ok=True)
     expected = {}
-    for name, chain in CASES:
+    for (name, chain), tail in [(case, "0") for case in CASES] + [(case, "auto") for case in AUTO_TAIL]:
         arguments = []
         for effect_type, values in chain:
             arguments.append(effect_type)
             arguments += [f"{k}={v}" for k, v in values.items()]
         out = os.path.join(WORK, f"{name}.wav")
-        subprocess.run([FX, "render", "-q", "--tail", "0", "-i", os.path.join(SITE, "demo.wav"), "-o", out,
-                        *arguments], check=True)
+        subprocess.run([FX, "render", "-q", "--tail", tail, "-i", os.path.join(SITE, "demo.wav"),
+                        "-o", out, *arguments], check=True)
         expected[name] = read_float_wav(out)
-    json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES],
+    json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES] +
+              [{"name": n, "chain": page_chain(c), "tail": "auto"} for n, c in AUTO_TAIL],
               open(os.path.join(WORK, "cases.json"), "w"))
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
@@ -141,7 +149,7 @@ def main():
         passed, failed = passed + ok, failed + (not ok)
 
     check(finished.is_set(), "the test page reported back")
-    for name, _ in CASES:
+    for name, _ in CASES + AUTO_TAIL:
         got = results.get(name)
         want = expected[name]
         if got is None:
@@ -151,6 +159,9 @@ def main():
         frames = len(want[0])
         same = [all(equal(values[c * frames + f], want[c][f]) for f in range(frames))
                 for c in range(2)] if len(values) == 2 * frames else [False]
+        if len(values) != 2 * frames:
+            check(False, f"{name}: {len(values) // 2} frames from the browser, "
+                         f"{frames} from orvane-fx")
         heard = tuple(want[0]) != tuple(read_float_wav(os.path.join(SITE, "demo.wav"))[0])
         where = ""
         for c in range(2):

@@ -2,7 +2,7 @@
 // the worklet with OfflineAudioContext and posts the floats back; then checks the live page in
 // the frame: a control for every setting with its unit and range, and a control change that
 // reaches the node.
-import { chainNode, parseWav, renderOffline, workletUrl } from "../audio.js";
+import { chainNode, parseWav, renderAutoTail, renderOffline, workletUrl } from "../audio.js";
 
 const log = (text) => { document.getElementById("log").textContent = text; };
 
@@ -17,9 +17,11 @@ async function renderCases() {
     fetch("../orvane-effects.wasm").then((r) => r.arrayBuffer()),
     fetch("../demo.wav").then((r) => r.arrayBuffer()).then(parseWav),
   ]);
-  for (const { name, chain } of cases) {
+  for (const { name, chain, tail } of cases) {
     log(`rendering ${name}`);
-    const [left, right] = await renderOffline(wasm, chain, demo.channels, demo.rate);
+    const [left, right] = tail === "auto"
+      ? renderAutoTail(wasm, chain, demo.channels, demo.rate)
+      : await renderOffline(wasm, chain, demo.channels, demo.rate);
     const planar = new Float32Array(left.length * 2);
     planar.set(left, 0);
     planar.set(right, left.length);
