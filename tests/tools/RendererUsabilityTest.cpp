@@ -190,6 +190,7 @@ TEST_F(Usability, LevelsAreReportedHonestlyAndFormatsFollowTheInput) {
   EXPECT_EQ(loud.status, 0) << loud.output;
   EXPECT_TRUE(contains(loud, "peak ")) << loud.output;
   EXPECT_TRUE(contains(loud, "went past full scale and were clipped")) << loud.output;
+  EXPECT_TRUE(contains(loud, "--normalize brings the peak to 0 dBFS, or --gain -")) << loud.output;
   EXPECT_EQ(read("out16.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   // Float output keeps the samples but still warns.
   const Outcome kept = run("render -i in16.wav --format float -o float.wav Delay dry-mix=4");

@@ -353,7 +353,9 @@ int renderCommand(RenderArguments args) {
               << (clipped ? " and were clipped by the output's sample format"
                           : " (kept, as the output holds floats; they will clip when played or "
                             "converted)")
-              << "\n";
+              << "; --normalize brings the peak to 0 dBFS, or --gain " << std::fixed
+              << std::setprecision(1) << -std::ceil(20.0 * std::log10(result.peak) * 10.0) / 10.0
+              << " (level= on an effect turns that one down)\n";
   }
   return 0;
 }
