@@ -28,13 +28,33 @@ std::vector<EffectSpec> parseChain(const std::vector<std::string>& tokens) {
   return effects;
 }
 
-double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text) {
+double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text,
+                         double beatsPerMinute) {
   const SettingInfo& setting = effect.settings().at(index);
   const std::string where = effect.type() + " " + setting.id + "=" + text;
   if (setting.kind == SettingKind::Toggle) {
     if (text == "true" || text == "1") return 1.0;
     if (text == "false" || text == "0") return 0.0;
     throw UsageError(where + ": expected true, false, 1 or 0");
+  }
+  const bool isTime = setting.unit == "ms" || setting.unit == "s";
+  if (isTime && text.find('/') != std::string::npos) {
+    if (!(beatsPerMinute > 0.0)) {
+      throw UsageError(where + ": a note value needs a tempo; give --bpm N (say --bpm 120)");
+    }
+    const double milliseconds =
+        extensions::audioeffects::noteValueMilliseconds(text, beatsPerMinute);
+    if (milliseconds < 0.0) {
+      throw UsageError(where + ": not a note value; give 1/4, 1/8, 1/16 (any N/D up to 1/64), "
+                       "with a dot for dotted (1/8.) or t for a triplet (1/8t)");
+    }
+    constexpr double kMillisecond = 0.001;
+    double value = setting.unit == "s" ? milliseconds * kMillisecond : milliseconds;
+    // A whole-number setting takes the nearest, as it takes any value set on it.
+    if (setting.kind == SettingKind::Integer) value = std::round(value);
+    const std::string refusal = effect.refusal(index, value);
+    if (!refusal.empty()) throw UsageError(where + ": " + refusal);
+    return value;
   }
   const std::string unit = setting.unit.empty() ? "" : " " + setting.unit;
   double value = 0.0;
@@ -129,15 +149,68 @@ std::unique_ptr<Node> EffectCatalogue::create(const std::string& type) const {
   return factory_->createNode(resolve(type));  // refuses unknown types with the known ones
 }
 
+namespace {
+
+// "0.2@0,0.8@2s" → breakpoints, each value as the setting takes one and each time in seconds
+// (bare, or with s or ms) turned into frames.
+std::vector<extensions::audioeffects::Breakpoint> parseEnvelope(
+    const EffectSettings& effect, std::size_t index, const std::string& text,
+    unsigned int sampleRate, double beatsPerMinute) {
+  const std::string where = effect.type() + " " + effect.settings()[index].id + "=" + text;
+  std::vector<extensions::audioeffects::Breakpoint> points;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string point = text.substr(start, comma - start);
+    const std::size_t at = point.find('@');
+    if (at == std::string::npos || at == 0 || at + 1 == point.size()) {
+      throw UsageError(where + ": '" + point + "' is not VALUE@TIME; an envelope is "
+                       "VALUE@TIME,VALUE@TIME,... (feedback=0.2@0,0.8@2s)");
+    }
+    const double value = parseSettingValue(effect, index, point.substr(0, at), beatsPerMinute);
+    const std::string time = lowerCase(point.substr(at + 1));
+    double seconds = 0.0;
+    const auto [parsedTo, error] = std::from_chars(time.data(), time.data() + time.size(), seconds);
+    const std::string unit(parsedTo, time.data() + time.size());
+    constexpr double kMillisecond = 0.001;
+    if (error != std::errc() || !(seconds >= 0.0) || !std::isfinite(seconds) ||
+        !(unit.empty() || unit == "s" || unit == "ms")) {
+      throw UsageError(where + ": '" + point.substr(at + 1) +
+                       "' is not a time; give seconds (2 or 2s) or milliseconds (1500ms), 0 or more");
+    }
+    if (unit == "ms") seconds *= kMillisecond;
+    const auto frame = static_cast<std::uint64_t>(std::llround(seconds * sampleRate));
+    if (!points.empty() && frame < points.back().frame) {
+      throw UsageError(where + ": the times go backwards at '" + point +
+                       "'; give the points in the order they come");
+    }
+    points.push_back({frame, value});
+    start = comma + 1;
+  }
+  return points;
+}
+
+}  // namespace
+
 EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<EffectSpec>& effects,
                          unsigned int channels, unsigned int sampleRate,
-                         std::vector<std::string>& warnings) {
+                         std::vector<std::string>& warnings, double beatsPerMinute) {
+  using extensions::audioeffects::AutomationRunner;
+  using extensions::audioeffects::AutomationSchedule;
+  using extensions::audioeffects::Envelope;
   for (const EffectSpec& effect : effects) {
     const std::string type = catalogue.resolve(effect.type);
     const EffectSettings& knownSettings = catalogue.settings(type);
     std::unique_ptr<Node> node = catalogue.create(type);
     OutputStage stage;
+    auto schedule = std::make_unique<AutomationSchedule>();
+    std::string envelopeText;
     for (const auto& [key, text] : effect.settings) {
+      const bool isEnvelope = text.find('@') != std::string::npos;
+      if (isEnvelope && (lowerCase(key) == "mix" || lowerCase(key) == "level")) {
+        throw UsageError(type + " " + key + "=" + text + ": mix and level take one value; an "
+                         "effect's own settings take envelopes");
+      }
       if (lowerCase(key) == "mix") {
         stage.mix = parseMix(text, type + " mix=" + text);
         continue;
@@ -159,7 +232,19 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
         throw UsageError(type + " has no setting '" + key + "'; " + didYouMean(key, ids) +
                          "its settings are " + keys + ", and mix and level, as every effect's");
       }
-      knownSettings.set(*node, *index, parseSettingValue(knownSettings, *index, text));
+      if (isEnvelope && knownSettings.settings()[*index].kind == SettingKind::Toggle) {
+        throw UsageError(type + " " + key + "=" + text + ": a switch takes one value; "
+                         "envelopes move numbers");
+      }
+      if (isEnvelope) {
+        Envelope envelope(parseEnvelope(knownSettings, *index, text, sampleRate, beatsPerMinute));
+        // The node starts as the envelope does, for the warnings below and the reach.
+        knownSettings.set(*node, *index, envelope.valueAt(0));
+        schedule->envelopes.emplace_back(*index, std::move(envelope));
+        envelopeText += " " + lowerCase(key) + "=" + text;
+        continue;
+      }
+      knownSettings.set(*node, *index, parseSettingValue(knownSettings, *index, text, beatsPerMinute));
     }
     for (const auto& [index, value] : effect.values) {
       const std::string refusal = knownSettings.refusal(index, value);
@@ -180,10 +265,36 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
     for (std::string& warning : knownSettings.cautions(*node, sampleRate)) {
       warnings.push_back(std::move(warning));
     }
+    // The longest reach any point of the envelopes gives, for an automatic tail: found on a
+    // second node holding the same settings, so that this one is left as it starts.
+    std::uint64_t envelopeReach = 0;
+    if (!schedule->envelopes.empty()) {
+      std::unique_ptr<Node> probe = catalogue.create(type);
+      for (std::size_t i = 0; i < knownSettings.settings().size(); ++i) {
+        knownSettings.set(*probe, i, knownSettings.get(*node, i));
+      }
+      for (const auto& [index, envelope] : schedule->envelopes) {
+        for (const auto& point : envelope.points()) {
+          knownSettings.set(*probe, index, point.value);
+          envelopeReach = std::max(envelopeReach, knownSettings.reachFrames(*probe, sampleRate));
+          knownSettings.set(*probe, index, envelope.valueAt(0));
+        }
+      }
+    }
     types_.push_back(type);
     settings_.push_back(&knownSettings);
     stages_.push_back(stage);
     processors_.push_back(processor);
+    if (schedule->envelopes.empty()) {
+      schedules_.push_back(nullptr);
+      runners_.push_back(nullptr);
+    } else {
+      runners_.push_back(std::make_unique<AutomationRunner>(knownSettings, *node, *processor));
+      runners_.back()->setSchedule(schedule.get());
+      schedules_.push_back(std::move(schedule));
+    }
+    envelopeTexts_.push_back(envelopeText);
+    envelopeReaches_.push_back(envelopeReach);
     nodes_.push_back(std::move(node));
   }
 }
@@ -194,8 +305,16 @@ void EffectChain::process(AudioBuffer<float>& block) {
   const std::size_t frames = block.getNumberOfFrames();
   for (std::size_t n = 0; n < processors_.size(); ++n) {
     const OutputStage& stage = stages_[n];
+    // A node with envelopes runs in pieces between their set points; one without, whole.
+    const auto run = [&] {
+      if (runners_[n]) {
+        runners_[n]->process(block, framesDone_);
+      } else {
+        processors_[n]->process(buses, buses);
+      }
+    };
     if (!stage.active()) {
-      processors_[n]->process(buses, buses);
+      run();
       continue;
     }
     const unsigned int channels = block.getNumberOfChannels();
@@ -203,7 +322,7 @@ void EffectChain::process(AudioBuffer<float>& block) {
     for (unsigned int c = 0; c < channels; ++c) {
       std::copy_n(block.getChannel(c), frames, dry_.data() + c * frames);
     }
-    processors_[n]->process(buses, buses);
+    run();
     for (unsigned int c = 0; c < channels; ++c) {
       stage.apply(dry_.data() + c * frames, block.getChannel(c), frames);
     }
@@ -212,6 +331,7 @@ void EffectChain::process(AudioBuffer<float>& block) {
   for (unsigned int c = 0; output_.active() && c < block.getNumberOfChannels(); ++c) {
     output_.apply(block.getChannel(c), block.getChannel(c), frames);
   }
+  framesDone_ += frames;
 }
 
 std::string EffectChain::describe() const {
@@ -234,7 +354,9 @@ unsigned int channelsForMono(const std::vector<EffectSpec>& effects) {
 
 std::uint64_t EffectChain::reachFrames(unsigned int sampleRate) const {
   std::uint64_t reach = 0;
-  for (std::size_t n = 0; n < nodes_.size(); ++n) reach += settings_[n]->reachFrames(*nodes_[n], sampleRate);
+  for (std::size_t n = 0; n < nodes_.size(); ++n) {
+    reach += std::max(settings_[n]->reachFrames(*nodes_[n], sampleRate), envelopeReaches_[n]);
+  }
   return reach;
 }
 
@@ -246,7 +368,7 @@ std::string EffectChain::settingsText() const {
     for (std::size_t i = 0; i < list.size(); ++i) {
       text += " " + list[i].id + "=" + formatSettingValue(list[i], settings_[n]->get(*nodes_[n], i));
     }
-    text += stageText(stages_[n]);
+    text += envelopeTexts_[n] + stageText(stages_[n]);
   }
   return text.empty() ? "no effect" : text;
 }

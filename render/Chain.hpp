@@ -65,8 +65,12 @@ class EffectChain {
   // Throws UsageError for unknown types or keys, values that are not numbers or that the node
   // cannot hold, and a format a node refuses. What the nodes will do differently from what they
   // are asked at this rate is appended to `warnings`.
+  // A value may be an envelope, "V@T,V@T,..." (each V as a value of the setting, each T in
+  // seconds, or with s or ms), which moves the setting over the render (see Automation.hpp);
+  // with `beatsPerMinute` above 0, a time setting also takes a note value ("1/8.").
   EffectChain(const EffectCatalogue& catalogue, const std::vector<EffectSpec>& effects,
-              unsigned int channels, unsigned int sampleRate, std::vector<std::string>& warnings);
+              unsigned int channels, unsigned int sampleRate, std::vector<std::string>& warnings,
+              double beatsPerMinute = 0.0);
 
   // A gain in dB after the last node (orvane-fx's --gain and --normalize). Any value.
   void setOutputLevel(double levelDb) { output_.levelDb = levelDb; }
@@ -89,6 +93,13 @@ class EffectChain {
   std::vector<float> dry_;  // the input of a node whose stage is active, for one block
   std::vector<std::unique_ptr<Node>> nodes_;
   std::vector<SingleBusAudioProcessorNode*> processors_;
+  // A node's envelopes, its runner, their words for settingsText, and the longest reach any of
+  // their values gives (null and empty where a node has none).
+  std::vector<std::unique_ptr<extensions::audioeffects::AutomationSchedule>> schedules_;
+  std::vector<std::unique_ptr<extensions::audioeffects::AutomationRunner>> runners_;
+  std::vector<std::string> envelopeTexts_;
+  std::vector<std::uint64_t> envelopeReaches_;
+  std::uint64_t framesDone_ = 0;
 };
 
 
@@ -96,7 +107,10 @@ class EffectChain {
 // an integer setting. A number may carry a unit: ms or s for times, Hz, mHz or kHz for rates,
 // dB for gains (turned into a linear gain). The value is then refused or taken as
 // EffectSettings::refusal says, as in every front end.
-double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text);
+// A time setting also takes a note value ("1/4", "1/8.", "1/8t") when `beatsPerMinute` is above
+// 0, and refuses one, naming --bpm, when it is not.
+double parseSettingValue(const EffectSettings& effect, std::size_t index, const std::string& text,
+                         double beatsPerMinute = 0.0);
 
 // A value as the user would type it back: true/false, a whole number, or up to six digits.
 std::string formatSettingValue(const SettingInfo& setting, double value);

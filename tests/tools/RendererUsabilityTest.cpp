@@ -4,6 +4,8 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <filesystem>
+#include <orvane/audioeffects/AudioEffects.hpp>
 #include <string>
 #include <vector>
 
@@ -223,6 +225,75 @@ TEST_F(Usability, ProgressShowsOnATerminalAndHelpHasExamples) {
     EXPECT_TRUE(contains(help, "Examples:")) << command;
   }
   EXPECT_TRUE(contains(run("--version"), ORVANE_VERSION));
+}
+
+}  // namespace
+
+namespace {
+
+// Settings that move: an envelope on the command line gives the samples of the library's own
+// automation runner with those breakpoints (whose equality with a render by hand in pieces
+// the library's tests prove), a flat envelope the plain setting's, and a note value at a tempo
+// the time it names.
+TEST_F(Usability, EnvelopesAndNoteValuesMoveAndTimeSettings) {
+  using orvane::extensions::audioeffects::AudioEffectsNodeFactory;
+  using orvane::extensions::audioeffects::AutomationRunner;
+  using orvane::extensions::audioeffects::AutomationSchedule;
+  using orvane::extensions::audioeffects::EffectSettings;
+  using orvane::extensions::audioeffects::Envelope;
+  ASSERT_EQ(run("render -q -s noise --seconds 3 --channels 1 -o in.wav Delay enabled=false").status, 0);
+  ASSERT_EQ(run("render -q --tail 0 -i in.wav -o moved.wav Delay feedback=0.2@0,0.8@2s "
+                "delay=200ms@0,400ms@1.5s,150@1500ms")
+                .status,
+            0);
+  const Audio input = read("in.wav");
+  std::vector<float> expected = input.samples[0];
+  AudioEffectsNodeFactory factory;
+  const EffectSettings& delay = *EffectSettings::forType("Delay");
+  auto node = factory.createNode("Delay");
+  auto& processor = dynamic_cast<orvane::SingleBusAudioProcessorNode&>(*node);
+  orvane::AudioBusFormat in(1), out(1);
+  ASSERT_TRUE(processor.setBusFormat(in, out));
+  AutomationSchedule schedule;
+  schedule.envelopes.emplace_back(*delay.indexOf("feedback"), Envelope({{0, 0.2}, {96000, 0.8}}));
+  schedule.envelopes.emplace_back(*delay.indexOf("delay"),
+                                  Envelope({{0, 200}, {72000, 400}, {72000, 150}}));
+  AutomationRunner runner(delay, *node, processor);
+  runner.setSchedule(&schedule);
+  float* samples = expected.data();
+  orvane::AudioBuffer<float> whole(&samples, 1, expected.size(), 48000);
+  runner.process(whole, 0);
+  EXPECT_EQ(read("moved.wav").samples[0], expected);
+
+  ASSERT_EQ(run("render -q --tail 0 -i in.wav -o flat.wav Delay feedback=0.4@0,0.4@1s").status, 0);
+  ASSERT_EQ(run("render -q --tail 0 -i in.wav -o plain.wav Delay feedback=0.4").status, 0);
+  EXPECT_EQ(read("flat.wav").samples, read("plain.wav").samples);
+
+  // 1/8. at 120 BPM is 375 ms; 1/8t is 166.67 ms, which the delay's whole milliseconds make 167.
+  for (const auto& [note, milliseconds] : {std::pair{"1/8.", "375"}, std::pair{"1/8t", "167"}}) {
+    ASSERT_EQ(run(std::string("render -q --tail 0 -i in.wav -o note.wav --bpm 120 Delay delay=") +
+                  note).status, 0);
+    ASSERT_EQ(run(std::string("render -q --tail 0 -i in.wav -o ms.wav Delay delay=") +
+                  milliseconds).status, 0);
+    EXPECT_EQ(read("note.wav").samples, read("ms.wav").samples) << note;
+  }
+
+  // Refused before anything is written, each saying what to give.
+  for (const auto& [arguments, says] : std::vector<std::pair<std::string, std::string>>{
+           {"Delay delay=1/8.", "a note value needs a tempo; give --bpm N"},
+           {"--bpm 120 Delay delay=1/7", "not a note value; give 1/4, 1/8"},
+           {"Delay feedback=0.2@1s,0.5@0.5s", "the times go backwards"},
+           {"Delay feedback=0.2@", "is not VALUE@TIME"},
+           {"Delay feedback=0.2@soon", "is not a time"},
+           {"Delay delay=200@0,250.5@1s", "not a whole number"},
+           {"Chorus mix=0.2@0,1@1s", "mix and level take one value"},
+           {"Chorus enabled=true@0,false@1s", "a switch takes one value"},
+       }) {
+    const Outcome r = run("render -i in.wav -o refused.wav " + arguments);
+    EXPECT_EQ(r.status, 2) << arguments << ": " << r.output;
+    EXPECT_TRUE(contains(r, says)) << arguments << ": " << r.output;
+    EXPECT_FALSE(std::filesystem::exists(path("refused.wav"))) << arguments;
+  }
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct RenderArguments {
   bool secondsGiven = false;
   std::string tail = "auto";
   double gainDb = 0.0;          // --gain, after the chain
+  double beatsPerMinute = 0.0;  // --bpm: time settings then take note values (1/8.)
   bool normalize = false;       // --normalize: a second pass to bring the peak to normalizeDb
   std::string normalizeDb;
   std::string output;
@@ -87,7 +88,10 @@ void listCatalogue(const std::string& only) {
   }
   std::cout << "Every delay line holds 48000 samples whatever the sample rate (1 s at 48000 Hz).\n"
             << "Values beyond a range are refused where the effect would clamp them, and taken\n"
-            << "with a warning of what the effect will make of them elsewhere.\n";
+            << "with a warning of what the effect will make of them elsewhere.\n"
+            << "Any setting but a switch may move: VALUE@TIME points, linear between them and\n"
+            << "held after the last (feedback=0.2@0,0.8@2s; two points at one time make a step).\n"
+            << "With --bpm N, times take note values: 1/4 is a beat, 1/8. dotted, 1/8t a triplet.\n";
 }
 
 constexpr double kMaxRate = 8000000;
@@ -247,7 +251,11 @@ int renderCommand(RenderArguments args) {
 
   const fx::EffectCatalogue catalogue;
   std::vector<std::string> warnings;
-  fx::EffectChain chain(catalogue, effects, source.channels(), source.sampleRate(), warnings);
+  if (!(args.beatsPerMinute >= 0.0) || args.beatsPerMinute > 1000.0) {
+    throw fx::UsageError("--bpm: a tempo above 0, up to 1000 beats per minute");
+  }
+  fx::EffectChain chain(catalogue, effects, source.channels(), source.sampleRate(), warnings,
+                        args.beatsPerMinute);
   for (const std::string& warning : warnings)
     std::cerr << "orvane-fx: warning: " << warning << "\n";
 
@@ -440,6 +448,9 @@ int main(int argc, char** argv) {
                      "-90 dBFS for the chain's longest delay; at most 60 s), or SECONDS; 0 keeps "
                      "the input's length");
   render->add_option("--gain", args.gainDb, "A gain in dB after the chain (-6, 3)");
+  render->add_option("--bpm", args.beatsPerMinute,
+                     "A tempo: time settings then take note values, 1/4 a beat, 1/8. dotted, "
+                     "1/8t a triplet (Delay delay=1/8. --bpm 120 is 375 ms)");
   CLI::Option* normalize =
       render->add_option("--normalize", args.normalizeDb,
                          "Bring the output's peak to DB dBFS (default 0), as sox's gain -n: the "
@@ -460,7 +471,9 @@ int main(int argc, char** argv) {
   render->add_option("chain", args.chain,
                      "[IN OUT] EFFECT [key=value ...] ... (IN and OUT, as sox takes them, where -i "
                      "and -o do not name them; names without regard to case; values may carry "
-                     "units: 350ms, 0.35s, 2ms, 0.5Hz, 500mHz, -6dB)");
+                     "units: 350ms, 0.35s, 2ms, 0.5Hz, 500mHz, -6dB; a value may move over time "
+                     "as an envelope of VALUE@TIME points, linear between them: "
+                     "feedback=0.2@0,0.8@2s)");
   render->footer(
       "Examples:\n"
       "  orvane-fx render -s impulse -o ir.wav --plot ir.svg Delay delay=350ms feedback=0.4\n"
@@ -468,7 +481,9 @@ int main(int argc, char** argv) {
       "  orvane-fx render -i guitar.flac -o out.flac Chorus sweep-width=3ms Flanger\n"
       "  orvane-fx render in.wav out.wav Delay delay=350ms\n"
       "  orvane-fx render -i - -o - -t flac Vibrato frequency=5Hz < in.flac > out.flac\n"
-      "  orvane-fx render -i take.raw --rate 44100 --channels 1 -o take.wav Chorus");
+      "  orvane-fx render -i take.raw --rate 44100 --channels 1 -o take.wav Chorus\n"
+      "  orvane-fx render -i in.wav -o out.wav Delay feedback=0.2@0,0.8@2s\n"
+      "  orvane-fx render -i in.wav -o out.wav --bpm 120 Delay delay=1/8.");
   list->footer("Examples:\n  orvane-fx list\n  orvane-fx list Delay\n  orvane-fx list flanger");
 
   fx::BatchArguments batchArgs;

@@ -3,6 +3,7 @@
 // The whole public API of the effects library, with the host types it uses.
 #include <orvane/audioeffects/AudioEffectsExtension.hpp>
 #include <orvane/audioeffects/AudioEffectsNodeFactory.hpp>
+#include <orvane/audioeffects/Automation.hpp>
 #include <orvane/audioeffects/ChorusNode.hpp>
 #include <orvane/audioeffects/DelayNode.hpp>
 #include <orvane/audioeffects/EffectSettings.hpp>
