@@ -94,6 +94,11 @@ void AutomationRunner::setSchedule(const AutomationSchedule* schedule) noexcept 
   schedule_.store(schedule, std::memory_order_release);
 }
 
+void AutomationRunner::setFirstFrame(std::uint64_t frame) noexcept {
+  started_ = true;
+  firstFrame_ = frame;
+}
+
 void AutomationRunner::process(AudioBuffer<float>& block, std::uint64_t startFrame) noexcept {
   const AutomationSchedule* schedule = schedule_.load(std::memory_order_acquire);
   const std::size_t frames = block.getNumberOfFrames();

@@ -32,8 +32,12 @@ from .augment import Augment, choice, log_uniform, normal, replay, uniform, work
 
 __all__ = ["Augment", "choice", "log_uniform", "normal", "replay", "uniform", "worker_rng"]
 
-__all__ += ["Chain", "Effect", "render_file", "read", "write", "open", "SoundFile",
+__all__ += ["Chain", "Effect", "Envelope", "render_file", "read", "write", "open", "SoundFile",
             "effect_types"]  # and every effect
+
+# Along a ramp (or an array of one value per frame) a setting is set every this many frames,
+# as orvane-fx and the plugins do.
+_RAMP_STEP = 32
 
 
 class Effect(_core.EffectBase):
@@ -49,7 +53,10 @@ class Effect(_core.EffectBase):
         _core.EffectBase.__init__(self, cls._type)
         return self
 
-    def __init__(self, **settings):
+    def __init__(self, *, bpm=None, **settings):
+        # The tempo first, so that note values among the settings have it.
+        if bpm is not None:
+            self.bpm = bpm
         for name, value in settings.items():
             if name not in self._names:
                 raise TypeError(f"{type(self).__name__}() has no setting {name!r}; "
@@ -60,6 +67,19 @@ class Effect(_core.EffectBase):
     # A misspelt setting is an error, not a new attribute that does nothing (d.delay = 350
     # would leave the delay as it was). Subclasses made outside this module keep Python's
     # usual freedom.
+    @property
+    def bpm(self):
+        """The tempo, in beats per minute, that lets time settings take note values ("1/8." is
+        a dotted eighth); None (the default) takes none."""
+        return self.__dict__.get("_bpm")
+
+    @bpm.setter
+    def bpm(self, value):
+        if value is not None and (isinstance(value, bool) or not isinstance(value, _numbers.Real)
+                                  or not 0 < float(value) <= 1000):
+            raise ValueError(f"bpm must be a tempo above 0, up to 1000, or None; not {value!r}")
+        self.__dict__["_bpm"] = None if value is None else float(value)
+
     def __setattr__(self, name, value):
         if (type(self).__module__ == __name__ and not name.startswith("_")
                 and name not in self._names and not hasattr(type(self), name)):
@@ -139,6 +159,51 @@ def _restore(cls, settings):
     return cls(**settings)
 
 
+class Envelope:
+    """A setting that moves over a call: (time in seconds, value) points, linear between them,
+    the first value before the first point and the last held after the last; two points at one
+    time make a step. The effect's arithmetic is untouched: each block is cut at the points and
+    every 32 frames along a ramp, and the value at each piece's first frame is set there, so the
+    samples equal a render made by hand in those pieces (and orvane-fx's KEY=V@T,... envelopes).
+
+        >>> Delay(feedback=Envelope([(0, 0.2), (2, 0.8)]))
+
+    A numpy array of one value per frame moves a setting too, set every 32 frames."""
+
+    def __init__(self, points):
+        self.points = [(float(t), float(v)) for t, v in points]
+        if not self.points:
+            raise ValueError("an Envelope needs at least one (time, value) point")
+        times = [t for t, _ in self.points]
+        if any(not t >= 0 for t in times) or times != sorted(times):
+            raise ValueError("an Envelope's times are seconds, 0 or more, in order")
+
+    def __repr__(self):
+        return f"Envelope({self.points!r})"
+
+    def __eq__(self, other):
+        return isinstance(other, Envelope) and self.points == other.points
+
+    __hash__ = None
+
+
+def _note_value(effect, setting: dict, text: str) -> float:
+    """A note value ("1/8.") of a time setting as a number in its unit, at the effect's tempo."""
+    if setting["unit"] not in ("ms", "s"):
+        raise TypeError(f"{setting['python_name']} takes a number, not str {text!r}")
+    if effect.bpm is None:
+        raise ValueError(f"{setting['python_name']} = {text!r}: a note value needs a tempo; "
+                         f"give the effect bpm= (bpm=120)")
+    milliseconds = _core.note_value_ms(text, effect.bpm)
+    if milliseconds < 0:
+        raise ValueError(f"{setting['python_name']} = {text!r} is not a note value; give 1/4, "
+                         "1/8, 1/16 (any N/D up to 1/64), with a dot for dotted (1/8.) or t "
+                         "for a triplet (1/8t)")
+    value = milliseconds * 0.001 if setting["unit"] == "s" else milliseconds
+    # A whole-number setting takes the nearest, as it takes any value set on it.
+    return float(round(value)) if setting["kind"] == "integer" else value
+
+
 def _setting_property(index: int, setting: dict, stage_index=None) -> property:
     kind = setting["kind"]
     convert = {"toggle": bool, "integer": int, "number": float}[kind]
@@ -148,6 +213,9 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
         random = self.__dict__.get("_random")
         if random and name in random:
             return random[name]
+        moving = self.__dict__.get("_moving")
+        if moving and name in moving:
+            return moving[name]
         if stage_index is not None:
             return self._get_stage(stage_index)
         return convert(self._get(index))
@@ -161,6 +229,26 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
             random[name] = value
             _mark_random(self)
             return
+        moving = self.__dict__.setdefault("_moving", {})
+        if isinstance(value, Envelope) or (isinstance(value, _numpy.ndarray) and value.ndim == 1):
+            if stage_index is not None:
+                raise ValueError(f"{type(self).__name__}.{name}: mix and level take one value; "
+                                 "an effect's own settings take envelopes")
+            if isinstance(value, Envelope):
+                self._set_moving(index, value.points, False)
+            else:
+                if value.dtype.kind not in "fiu" or value.size == 0:
+                    raise TypeError(f"{name} takes one number per frame in a 1-D array of "
+                                    f"numbers, not {value.dtype} of {value.size}")
+                self._set_moving(index, [(float(f), float(v)) for f, v in
+                                         zip(range(0, value.size, _RAMP_STEP),
+                                             value[::_RAMP_STEP])], True)
+            moving[name] = value
+            random.pop(name, None)
+            _mark_random(self)
+            return
+        if isinstance(value, str):
+            value = _note_value(self, setting, value)
         is_bool = isinstance(value, (bool, _numpy.bool_))
         if kind == "toggle":
             if not is_bool:
@@ -176,6 +264,7 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
             self._set_stage(stage_index, number)
         else:
             self._set(index, number)
+        moving.pop(name, None)
         if random.pop(name, None) is not None:
             _mark_random(self)
 

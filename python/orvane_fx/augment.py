@@ -271,6 +271,9 @@ class Augment:
             if not isinstance(effect, Effect):
                 raise TypeError(f"Augment takes effects; item {index} is "
                                 f"{type(effect).__name__} {effect!r}")
+            if effect.__dict__.get("_moving"):
+                raise TypeError(f"Augment draws numbers; item {index} ({effect!r}) has settings "
+                                "that move (an Envelope or an array), which it cannot draw")
             if type(effect).__name__ == "Gain" and type(effect).__module__ == "orvane_fx":
                 raise TypeError(f"Augment does not draw a Gain (item {index}); a random gain "
                                 "is level_db= on an effect: Chorus(level_db=uniform(-6, 0))")

@@ -24,7 +24,9 @@ import os
 import sys
 import time
 
-from . import Effect, _core
+import numpy
+
+from . import Effect, Envelope, _core
 from .augment import Augment, _item_rng, _seed_sequence
 
 __all__ = ["render_many", "write_results", "chain_words", "folder_tasks", "manifest_tasks",
@@ -68,8 +70,15 @@ def chain_words(chain, seed=None) -> list:
                              "the task a seed")
         words.append(effect.type)
         words += getattr(effect, "_fixed_words", [])  # a Gain's switched-off Delay
-        words += [f"{s['id']}={_value_text(s, getattr(effect, s['python_name']))}"
-                  for s in effect._settings]
+        for s in effect._settings:
+            value = getattr(effect, s["python_name"])
+            if isinstance(value, Envelope):  # the command line's envelope: V@T,...
+                words.append(f"{s['id']}=" + ",".join(f"{v!r}@{t!r}s" for t, v in value.points))
+            elif isinstance(value, numpy.ndarray):
+                raise ValueError(f"{effect!r}: a batch task takes envelopes, not one value per "
+                                 "frame")
+            else:
+                words.append(f"{s['id']}={_value_text(s, value)}")
     return words
 
 

@@ -127,11 +127,86 @@ class Effect {
     }
   }
 
-  // The longest a sound takes through the node a call processes (see EffectSettings).
+  // The longest a sound takes through the node a call processes (see EffectSettings), and
+  // through it set to any point of its envelopes (found on a second node).
   std::uint64_t reach(std::uint32_t sampleRate) const {
     const std::lock_guard lock(mutex_);
-    return settings_->reachFrames(processing_ ? *processing_ : *node_, sampleRate);
+    Node& node = processing_ ? *processing_ : *node_;
+    std::uint64_t longest = settings_->reachFrames(node, sampleRate);
+    if (moving_.empty()) return longest;
+    const std::shared_ptr<Node> probe = makeNode();
+    for (std::size_t i = 0; i < settings_->settings().size(); ++i) {
+      settings_->set(*probe, i, settings_->get(node, i));
+    }
+    for (const Moving& moving : moving_) {
+      const double held = settings_->get(*probe, moving.index);
+      for (const auto& [at, value] : moving.points) {
+        settings_->set(*probe, moving.index, value);
+        longest = std::max(longest, settings_->reachFrames(*probe, sampleRate));
+      }
+      settings_->set(*probe, moving.index, held);
+    }
+    return longest;
   }
+
+  // A setting that moves over each call (or, with reset=False, over the stream since the last
+  // reset): breakpoints in seconds, linear between them (see Automation.hpp), or one value per
+  // frame (`perFrame`: times are frame numbers, a value set every kRampStep frames). Each value
+  // is checked as a single one would be. Any thread; the next call follows it.
+  void setMoving(std::size_t index, std::vector<std::pair<double, double>> points, bool perFrame) {
+    checkIndex(index);
+    const SettingInfo& setting = settings_->settings()[index];
+    if (setting.kind == SettingKind::Toggle) {
+      throw py::value_error(type() + "." + pythonName(setting) +
+                            ": a switch takes True or False, not an envelope");
+    }
+    if (points.empty()) {
+      throw py::value_error(type() + "." + pythonName(setting) + ": an envelope needs a point");
+    }
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      const auto& [at, value] = points[i];
+      const std::string refusal = settings_->refusal(index, value);
+      if (!refusal.empty()) {
+        throw py::value_error(type() + "." + pythonName(setting) + ": " + number(value) +
+                              " is " + refusal);
+      }
+      if (!(at >= 0.0) || !std::isfinite(at) || (i > 0 && at < points[i - 1].first)) {
+        throw py::value_error(type() + "." + pythonName(setting) +
+                              ": the times must be 0 or more and must not go backwards");
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    std::erase_if(moving_, [&](const Moving& m) { return m.index == index; });
+    moving_.push_back({index, std::move(points), perFrame});
+    settings_->set(*node_, index, moving_.back().points.front().second);
+  }
+  void clearMoving(std::size_t index) {
+    const std::lock_guard lock(mutex_);
+    std::erase_if(moving_, [&](const Moving& m) { return m.index == index; });
+  }
+
+  // The runner of the call that holds the effect, when a setting moves; frames count from the
+  // node's first (the effect's position, kept across calls until a reset).
+  orvane::extensions::audioeffects::AutomationRunner* runner() { return runner_.get(); }
+  // The envelopes in the renderer's words ("0.2@0s,0.8@2s"), by setting; throws for a setting
+  // given one value per frame, which has no such words.
+  std::vector<std::pair<std::size_t, std::string>> movingTexts() const {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::size_t, std::string>> out;
+    for (const Moving& moving : moving_) {
+      if (moving.perFrame) {
+        throw py::value_error(type() + "." + pythonName(settings_->settings()[moving.index]) +
+                              ": a file is rendered with envelopes, not one value per frame");
+      }
+      std::string text;
+      for (const auto& [at, value] : moving.points) {
+        text += (text.empty() ? "" : ",") + number(value) + "@" + number(at) + "s";
+      }
+      out.emplace_back(moving.index, text);
+    }
+    return out;
+  }
+  std::uint64_t& position() { return position_; }
 
   // What the node will do differently from what its settings ask at this rate.
   std::vector<std::string> cautions(std::uint32_t sampleRate) const {
@@ -164,6 +239,7 @@ class Effect {
                             number(value) + " is " + refusal);
     }
     const std::lock_guard lock(mutex_);
+    std::erase_if(moving_, [&](const Moving& m) { return m.index == index; });
     settings_->set(*node_, index, value);
     if (processing_ && processing_ != node_) settings_->set(*processing_, index, value);
   }
@@ -200,17 +276,38 @@ class Effect {
   }
 
   // For the call that holds the effect: the node its next blocks go to, fresh if asked, set to
-  // the format given. Valid until release().
-  SingleBusAudioProcessorNode& startProcessing(bool fresh, unsigned int channels) {
+  // the format given, with a runner for the settings that move at this rate. Valid until
+  // release(); allocates for the runner.
+  SingleBusAudioProcessorNode& startProcessing(bool fresh, unsigned int channels,
+                                               std::uint32_t sampleRate) {
+    using orvane::extensions::audioeffects::AutomationRunner;
+    using orvane::extensions::audioeffects::AutomationSchedule;
+    using orvane::extensions::audioeffects::Breakpoint;
+    using orvane::extensions::audioeffects::Envelope;
     if (fresh) reset();
-    {
-      const std::lock_guard lock(mutex_);
-      processing_ = node_;
-      untouched_.store(false);
-    }
+    const std::lock_guard lock(mutex_);
+    if (untouched_.load()) position_ = 0;
+    processing_ = node_;
+    untouched_.store(false);
     auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*processing_);
     AudioBusFormat in(channels), out(channels);
     processor.setBusFormat(in, out);
+    runner_.reset();
+    schedule_.reset();
+    if (!moving_.empty()) {
+      schedule_ = std::make_unique<AutomationSchedule>();
+      for (const Moving& moving : moving_) {
+        std::vector<Breakpoint> points;
+        for (const auto& [at, value] : moving.points) {
+          const double frame = moving.perFrame ? at : std::round(at * sampleRate);
+          points.push_back({static_cast<std::uint64_t>(frame), value});
+        }
+        schedule_->envelopes.emplace_back(moving.index, Envelope(std::move(points)));
+      }
+      runner_ = std::make_unique<AutomationRunner>(*settings_, *processing_, processor);
+      runner_->setSchedule(schedule_.get());
+      runner_->setFirstFrame(0);  // the node's first frame, however many calls ago
+    }
     return processor;
   }
 
@@ -230,6 +327,16 @@ class Effect {
   std::atomic<float> mix_{1.0f};
   std::atomic<double> levelDb_{0.0};
   std::string unprocessable_;          // set and read with the GIL held
+  // The settings that move (guarded by mutex_), and the running call's schedule and runner.
+  struct Moving {
+    std::size_t index;
+    std::vector<std::pair<double, double>> points;  // (seconds, or frame when perFrame; value)
+    bool perFrame;
+  };
+  std::vector<Moving> moving_;
+  std::unique_ptr<orvane::extensions::audioeffects::AutomationSchedule> schedule_;
+  std::unique_ptr<orvane::extensions::audioeffects::AutomationRunner> runner_;
+  std::uint64_t position_ = 0;  // frames the node has processed since it was made
 };
 
 // Each item of a chain, checked before anything touches it: None (or anything pybind11 could
@@ -426,11 +533,20 @@ void warnOfCautions(const std::vector<Effect*>& effects, std::uint32_t rate) {
   }
 }
 
-// A node of a chain and the mix and level around it.
+// A node of a chain and the mix and level around it, and its runner and position where a
+// setting moves.
 struct Stage {
   SingleBusAudioProcessorNode* processor;
   orvane::fx::OutputStage output;
+  orvane::extensions::audioeffects::AutomationRunner* runner = nullptr;
+  std::uint64_t* position = nullptr;
 };
+
+Stage stageFor(Effect& effect, bool fresh, std::size_t channels, std::uint32_t rate) {
+  SingleBusAudioProcessorNode& processor =
+      effect.startProcessing(fresh, static_cast<unsigned int>(channels), rate);
+  return {&processor, effect.stage(), effect.runner(), &effect.position()};
+}
 
 // Runs processors over one item of the output (float32, C order, channels × frames) in
 // cache-sized chunks: each chunk of the input (if it is not the output itself) is copied in,
@@ -466,7 +582,12 @@ bool runItem(const std::vector<Stage>& processors, const float* input,
       for (std::size_t c = 0; active && c < channelCount; ++c) {
         std::copy_n(channels[c], length, dry.data() + c * kChunkFrames);
       }
-      stage.processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+      if (stage.runner != nullptr) {
+        stage.runner->process(buffer, *stage.position);
+      } else {
+        stage.processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+      }
+      if (stage.position != nullptr) *stage.position += length;
       for (std::size_t c = 0; active && c < channelCount; ++c) {
         stage.output.apply(dry.data() + c * kChunkFrames, channels[c], length);
       }
@@ -485,9 +606,7 @@ void runInPlace(const std::vector<Effect*>& effects, const float* input, std::si
   const std::size_t itemIn = shape.channels * inputFrames, itemOut = shape.channels * shape.frames;
   for (std::size_t b = 0; b < shape.batch; ++b) {
     for (std::size_t e = 0; e < effects.size(); ++e) {
-      processors[e] = {&effects[e]->startProcessing(reset || shape.batch > 1,
-                                                    static_cast<unsigned int>(shape.channels)),
-                       effects[e]->stage()};
+      processors[e] = stageFor(*effects[e], reset || shape.batch > 1, shape.channels, rate);
     }
     if (!runItem(processors, input == nullptr ? nullptr : input + b * itemIn, inputFrames,
                  data + b * itemOut, shape.channels, shape.frames, rate,
@@ -797,9 +916,7 @@ py::array processWithAutoTail(const std::vector<Effect*>& effects, const py::obj
     for (std::size_t b = 0; b < in.batch; ++b) {
       std::uint64_t reach = 0;
       for (std::size_t e = 0; e < effects.size(); ++e) {
-        processors[e] = {&effects[e]->startProcessing(reset || in.batch > 1,
-                                                      static_cast<unsigned int>(in.channels)),
-                         effects[e]->stage()};
+        processors[e] = stageFor(*effects[e], reset || in.batch > 1, in.channels, rate);
         reach += effects[e]->reach(rate);
       }
       std::vector<float>& head = heads[b];
@@ -1000,8 +1117,14 @@ void renderFile(const std::string& input, const std::string& output,
   for (const Effect* effect : effects) {
     orvane::fx::EffectSpec named{effect->type(), {}};
     const EffectSettings& settings = effect->settings();
+    const auto moving = effect->movingTexts();
+    for (const auto& [index, text] : moving) {
+      named.settings.emplace_back(settings.settings()[index].id, text);
+    }
     for (std::size_t i = 0; i < settings.settings().size(); ++i) {
-      named.values.emplace_back(i, effect->value(i));
+      const bool moves = std::any_of(moving.begin(), moving.end(),
+                                     [i](const auto& m) { return m.first == i; });
+      if (!moves) named.values.emplace_back(i, effect->value(i));
     }
     const orvane::fx::OutputStage stage = effect->stage();
     named.settings.emplace_back("mix", number(stage.mix));
@@ -1359,6 +1482,8 @@ PYBIND11_MODULE(_core, m) {
       .def("_set_unprocessable", &Effect::setUnprocessable)
       .def("_get_stage", &Effect::stageValue)
       .def("_set_stage", &Effect::setStageValue)
+      .def("_set_moving", &Effect::setMoving)
+      .def("_clear_moving", &Effect::clearMoving)
       .def("reset", &Effect::reset,
            "Clears the delay lines and restarts the oscillators; the settings stay.")
       .def("process", processOne, processDoc, py::arg("audio"), py::arg("sample_rate"),
@@ -1408,6 +1533,9 @@ PYBIND11_MODULE(_core, m) {
   }, py::arg("path"), py::arg("chain"));
   m.def("write", &writeFile, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
         py::arg("format"));
+  m.def("note_value_ms", [](const std::string& text, double beatsPerMinute) {
+    return orvane::extensions::audioeffects::noteValueMilliseconds(text, beatsPerMinute);
+  });
   m.def("refusal", [](const std::string& type, std::size_t index, double value) {
     const EffectSettings* settings = EffectSettings::forType(type);
     if (settings == nullptr || index >= settings->settings().size()) {

@@ -377,3 +377,72 @@ def test_an_automatic_tail_rings_out_as_the_renderer_does(fx, tmp_path):
         delay(impulse, 48000, tail_s="auto", out=impulse)
     with pytest.raises(TypeError, match='"auto"'):
         delay(impulse, 48000, tail_s="long")
+
+
+# --- settings that move ------------------------------------------------------------------------
+
+def test_an_envelope_moves_a_setting_as_orvane_fx_does_and_streams_on(fx, tmp_path):
+    audio = noise((2, 72000))
+    delay = orvane_fx.Delay(feedback=orvane_fx.Envelope([(0, 0.2), (1.0, 0.8)]),
+                            delay_ms=orvane_fx.Envelope([(0, 200), (0.75, 400), (0.75, 150)]))
+    whole = delay(audio, 48000)
+    orvane_fx.write(tmp_path / "in.wav", audio, 48000)
+    fx("render", "-q", "--tail", "0", "-i", tmp_path / "in.wav", "-o", tmp_path / "cli.wav",
+       "Delay", "feedback=0.2@0,0.8@1s", "delay=200ms@0,400ms@0.75s,150@750ms")
+    assert numpy.array_equal(whole, orvane_fx.read(tmp_path / "cli.wav")[0])
+    # Streamed in blocks, the envelope's time runs on from call to call.
+    delay.reset()
+    blocks = [delay(audio[:, s:s + 5000], 48000, reset=False) for s in range(0, 72000, 5000)]
+    assert numpy.array_equal(numpy.concatenate(blocks, axis=1), whole)
+    orvane_fx.render_file(tmp_path / "in.wav", tmp_path / "file.wav", delay)
+    assert numpy.array_equal(orvane_fx.read(tmp_path / "file.wav")[0], whole)
+    assert pickle.loads(pickle.dumps(delay)) == delay
+    assert repr(delay.feedback) == "Envelope([(0.0, 0.2), (1.0, 0.8)])"
+    delay.feedback = 0.5  # a number again: the envelope is gone
+    assert delay.feedback == 0.5 and numpy.array_equal(
+        delay(audio, 48000), orvane_fx.Delay(feedback=0.5,
+                                             delay_ms=delay.delay_ms)(audio, 48000))
+
+
+def test_one_value_per_frame_is_set_every_32_frames_as_by_hand():
+    audio = noise((1, 9000))
+    wet = numpy.linspace(0.0, 1.0, 9000)
+    moved = orvane_fx.Delay(wet_mix=wet, delay_ms=5)(audio, 48000)
+    by_hand = orvane_fx.Delay(delay_ms=5)
+    pieces = []
+    for start in range(0, 9000, 32):
+        by_hand.wet_mix = float(wet[start])
+        pieces.append(by_hand(audio[:, start:start + 32], 48000, reset=False))
+    assert numpy.array_equal(moved, numpy.concatenate(pieces, axis=1))
+
+
+def test_note_values_take_the_effects_tempo_and_bad_movements_are_refused(tmp_path):
+    audio = noise((2, 20000))
+    for note, milliseconds in (("1/8.", 375), ("1/8t", 167), ("1/4", 500)):
+        synced = orvane_fx.Delay(bpm=120, delay_ms=note)
+        assert synced.delay_ms == milliseconds
+        assert numpy.array_equal(synced(audio, 48000),
+                                 orvane_fx.Delay(delay_ms=milliseconds)(audio, 48000))
+    assert orvane_fx.Chorus(bpm=120, sweep_width_s="1/64").sweep_width_s == 0.03125
+    with pytest.raises(ValueError, match="needs a tempo; give the effect bpm="):
+        orvane_fx.Delay(delay_ms="1/8.")
+    with pytest.raises(ValueError, match="not a note value"):
+        orvane_fx.Delay(bpm=120, delay_ms="1/7")
+    with pytest.raises(TypeError, match="takes a number"):
+        orvane_fx.Delay(bpm=120, feedback="1/4")
+    with pytest.raises(ValueError, match="bpm must be"):
+        orvane_fx.Delay(bpm=0)
+    with pytest.raises(ValueError, match="in order"):
+        orvane_fx.Envelope([(1, 0.2), (0.5, 0.3)])
+    with pytest.raises(ValueError, match="a switch takes True or False"):
+        orvane_fx.Delay(enabled=orvane_fx.Envelope([(0, 1), (1, 0)]))
+    with pytest.raises(ValueError, match="mix and level take one value"):
+        orvane_fx.Chorus(mix=orvane_fx.Envelope([(0, 0.1)]))
+    with pytest.raises(ValueError, match="Delay.delay_ms: 250.5 is"):
+        orvane_fx.Delay(delay_ms=orvane_fx.Envelope([(0, 200), (1, 250.5)]))
+    with pytest.raises(TypeError, match="Augment draws numbers"):
+        orvane_fx.Augment([orvane_fx.Delay(feedback=orvane_fx.Envelope([(0, 0.1)]))])
+    orvane_fx.write(tmp_path / "in.wav", audio, 48000)
+    with pytest.raises(ValueError, match="not one value per frame"):
+        orvane_fx.render_file(tmp_path / "in.wav", tmp_path / "out.wav",
+                              orvane_fx.Delay(feedback=numpy.full(100, 0.3)))

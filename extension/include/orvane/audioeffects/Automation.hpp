@@ -71,6 +71,10 @@ class ORVANE_AUDIOEFFECTS_API AutomationRunner {
   // Any thread: the schedule the next block follows, or none. The caller keeps it alive for as
   // long as the runner may use it, and does not change it once given.
   void setSchedule(const AutomationSchedule* schedule) noexcept;
+  // Before the first block: the frame the render began at, for a runner that takes over a node
+  // already running (a stream continued by another call). Without it, the first block's first
+  // frame is taken.
+  void setFirstFrame(std::uint64_t frame) noexcept;
 
   // Audio thread: no allocation, no lock. Processes the block in place, in pieces between set
   // points, setting every envelope's value at each piece's first frame that is a set point.
