@@ -230,7 +230,8 @@ TaskResult runBatchTask(const BatchTask& task, const BatchSettings& settings,
     }
     SignalSource& source = *input;
     std::vector<std::string> warnings;
-    EffectChain chain(catalogue(), effects, source.channels(), source.sampleRate(), warnings);
+    EffectChain chain(catalogue(), effects, source.channels(), source.sampleRate(), warnings,
+                      settings.beatsPerMinute);
     SampleFormat format = settings.format.empty() ? SampleFormat::Default
                                                   : parseSampleFormat(settings.format);
     if (settings.format.empty()) format = formatFitting(task.output, "", file.sampleFormat());

@@ -27,6 +27,7 @@ struct BatchSettings {
   std::string format;  // "pcm16", ...; empty keeps the input's where the output can hold it
   unsigned int block = 512;
   bool force = false;  // render even where a complete output with the same settings exists
+  double beatsPerMinute = 0.0;  // above 0: time settings take note values (1/8.)
 };
 
 enum class TaskStatus { Done, Skipped, Failed };

@@ -135,7 +135,13 @@ class Effect(_core.EffectBase):
         return f"{type(self).__name__}({values})"
 
     def __eq__(self, other):
-        return type(self) is type(other) and self.settings() == other.settings()
+        if type(self) is not type(other):
+            return False
+        mine, theirs = self.settings(), other.settings()
+        # A setting given one value per frame holds an array, which compares element-wise.
+        return all(_numpy.array_equal(mine[name], theirs[name])
+                   if isinstance(mine[name], _numpy.ndarray) else mine[name] == theirs[name]
+                   for name in mine)
 
     __hash__ = None
 

@@ -277,6 +277,11 @@ TEST_F(Usability, EnvelopesAndNoteValuesMoveAndTimeSettings) {
                   milliseconds).status, 0);
     EXPECT_EQ(read("note.wav").samples, read("ms.wav").samples) << note;
   }
+  // The batch command takes the tempo too.
+  ASSERT_EQ(script("mkdir -p in && cp in.wav in/a.wav && \"$FX\" batch -q -i in -o out --tail 0 "
+                   "--bpm 120 Delay delay=1/8. && \"$FX\" render -q --tail 0 -i in.wav -o ms.wav "
+                   "Delay delay=375").status, 0);
+  EXPECT_EQ(read("out/a.wav").samples, read("ms.wav").samples);
 
   // Refused before anything is written, each saying what to give.
   for (const auto& [arguments, says] : std::vector<std::pair<std::string, std::string>>{

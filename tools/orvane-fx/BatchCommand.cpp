@@ -83,6 +83,9 @@ CLI::App* addBatchCommand(CLI::App& app, BatchArguments& args) {
   batch->add_option("--tail", args.tail,
                     "After each input: auto (default: until the echoes die away, as render) or "
                     "SECONDS; 0 keeps the inputs' lengths");
+  batch->add_option("--bpm", args.beatsPerMinute,
+                    "A tempo: time settings then take note values (1/8. is a dotted eighth)")
+      ->check(CLI::Range(0.0, 1000.0));
   batch->add_option("--format", args.format,
                     "Sample format: pcm16, pcm24, pcm32 or float (default: each input's own)");
   batch->add_option("-b,--block", args.block, "Frames per block")
@@ -137,6 +140,7 @@ int batchCommand(const BatchArguments& args, int argc, char** argv) {
   settings.format = args.format;
   settings.block = args.block;
   settings.force = args.force;
+  settings.beatsPerMinute = args.beatsPerMinute;
   if (!args.format.empty()) parseSampleFormat(args.format);  // refused before any work
   parseChain(args.chain);
 

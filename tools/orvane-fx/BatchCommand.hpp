@@ -19,6 +19,7 @@ struct BatchArguments {
   std::string format;
   std::string scheduler;
   std::string tail = "auto";
+  double beatsPerMinute = 0.0;  // --bpm
   unsigned int block = 512;
   unsigned int jobs = 0;  // 0: one per core
   bool recursive = false;
