@@ -39,6 +39,7 @@ EffectPlugin::EffectPlugin(const PluginVariant& variant, double sampleRate)
     : variant_(variant),
       settings_(*EffectSettings::forType(variant.type)),
       sampleRate_(wholeRate(sampleRate)),
+      smoothingFrames_(static_cast<std::uint64_t>(std::llround(kSmoothingSeconds * sampleRate_))),
       factory_(loadFactory()),
       controls_(variant.controls.size(), nullptr),
       applied_(variant.controls.size(), std::numeric_limits<float>::quiet_NaN()),
@@ -66,6 +67,19 @@ void EffectPlugin::activate() {
   if (processor == nullptr || !processor->setBusFormat(in, out)) {
     throw std::logic_error(std::string(variant_.label) + ": the node refused its own layout");
   }
+  using extensions::audioeffects::AutomationRunner;
+  using extensions::audioeffects::Envelope;
+  smoothing_.envelopes.clear();
+  for (std::size_t i = 0; i < settings_.settings().size(); ++i) {
+    if (settings_.settings()[i].kind == extensions::audioeffects::SettingKind::Toggle) continue;
+    const double held = settings_.get(*node, i);
+    smoothing_.envelopes.emplace_back(i, Envelope({{0, held}, {0, held}}));
+  }
+  runner_ = std::make_unique<AutomationRunner>(settings_, *node, *processor);
+  runner_->setSchedule(&smoothing_);
+  runner_->setFirstFrame(0);
+  frame_ = 0;
+  primed_ = false;
   node_ = std::move(node);
   processor_ = processor;
   // NaN never equals a control value, so the first run gives the node every setting.
@@ -97,16 +111,31 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
     const PluginControl& control = variant_.controls[i];
     const double setting = control.settingValue(value);
     if (i < settings_.settings().size()) {
-      settings_.set(*node_, i, setting);
-      if (control.info->isBypass) bypassed_ = setting < 0.5;
+      if (control.info->isBypass) {
+        settings_.set(*node_, i, setting);
+        bypassed_ = setting < 0.5;
+        continue;
+      }
+      for (auto& [index, envelope] : smoothing_.envelopes) {
+        if (index != i) continue;
+        if (primed_) {
+          // From wherever the last glide has got to.
+          envelope.moveTo(frame_, envelope.valueAt(frame_), frame_ + smoothingFrames_, setting);
+        } else {
+          settings_.set(*node_, i, setting);
+          envelope.moveTo(frame_, setting, frame_, setting);
+        }
+      }
     } else if (i == settings_.settings().size()) {
       stage_.mix = static_cast<float>(setting);
     } else {
       stage_.levelDb = setting;
     }
   }
+  primed_ = true;
   if (bypassed_ || !stage_.active()) {
     processPiece(0, frames);
+    frame_ += frames;
     return;
   }
   // The node's output, then the stage, piece by piece; a node gives the same samples however a
@@ -123,6 +152,7 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
       stage_.apply(dry_[c].data(), outputs_[c] + offset, n);
     }
   }
+  frame_ += frames;
 }
 
 void EffectPlugin::processPiece(std::uint32_t offset, std::uint32_t frames) noexcept {
@@ -132,11 +162,13 @@ void EffectPlugin::processPiece(std::uint32_t offset, std::uint32_t frames) noex
     inputs[c] = inputs_[c] + offset;
     outputs[c] = outputs_[c] + offset;
   }
-  AudioBuffer<float> input(inputs, variant_.channels, frames, sampleRate_);
-  AudioBuffer<float> output(outputs, variant_.channels, frames, sampleRate_);
-  AudioBus inputBus(input);
-  AudioBus outputBus(output);
-  processor_->process(std::span<AudioBus>(&inputBus, 1), std::span<AudioBus>(&outputBus, 1));
+  // The runner processes in place, so the input goes to the output first (in-place hosts
+  // have it there already).
+  for (unsigned int c = 0; c < variant_.channels; ++c) {
+    if (outputs[c] != inputs[c]) std::memmove(outputs[c], inputs[c], frames * sizeof(float));
+  }
+  AudioBuffer<float> block(outputs, variant_.channels, frames, sampleRate_);
+  runner_->process(block, frame_ + offset);
 }
 
 }  // namespace orvane::plugins

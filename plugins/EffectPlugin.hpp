@@ -21,6 +21,11 @@ class EffectPlugin {
   // A mix other than 1 needs the input after the node has written its output, which may be the
   // same buffer: a run is then taken in pieces of this many frames through a copy of the input.
   static constexpr std::uint32_t kDryFrames = 512;
+  // A control that changes while the plugin runs moves there over this long, through the
+  // library's automation runner (levels, feedback, sweeps and rates glide; a delay time steps
+  // through whole milliseconds), so a host that sends sparse values makes no zipper noise.
+  // The values of the first run after activate() are taken at once.
+  static constexpr double kSmoothingSeconds = 0.02;
 
   // Host's instantiation thread; allocates (the node factory). Throws std::invalid_argument for
   // a sample rate that is not a positive whole number of hertz within unsigned 32 bits.
@@ -37,9 +42,9 @@ class EffectPlugin {
   void activate();
 
   // Audio thread: no allocation, no lock, no exception. Applies the controls that changed
-  // since the last run, then processes n frames with denormals flushed, then the mix and the
-  // output level (not while bypassed: a bypassed plugin gives its input). Input and output may
-  // be the same buffer. Before activate() (or after one that ran out of memory) the input passes
+  // since the last run (gliding over kSmoothingSeconds, but the switch), then processes n
+  // frames with denormals flushed, then the mix and the output level (not while bypassed: a
+  // bypassed plugin gives its input). Input and output may be the same buffer. Before activate() (or after one that ran out of memory) the input passes
   // through unchanged; with a port left unconnected it does nothing.
   void run(std::uint32_t frames) noexcept;
 
@@ -47,6 +52,7 @@ class EffectPlugin {
   const PluginVariant& variant_;
   const extensions::audioeffects::EffectSettings& settings_;
   std::uint32_t sampleRate_;
+  std::uint64_t smoothingFrames_;
   std::shared_ptr<NodeFactory> factory_;
   std::unique_ptr<Node> node_;
   SingleBusAudioProcessorNode* processor_ = nullptr;
@@ -57,6 +63,12 @@ class EffectPlugin {
   std::vector<const float*> controls_;  // one per control
   std::vector<float> applied_;          // the control values last applied
   extensions::audioeffects::OutputStage stage_;
+  // One two-point envelope per setting (a switch's never moves), and the runner that applies
+  // them; made by activate(). frame_ counts the frames since then.
+  extensions::audioeffects::AutomationSchedule smoothing_;
+  std::unique_ptr<extensions::audioeffects::AutomationRunner> runner_;
+  std::uint64_t frame_ = 0;
+  bool primed_ = false;  // the first run since activate() has taken its values
   bool bypassed_ = false;
   std::vector<std::vector<float>> dry_;  // kDryFrames of each input channel
   float* inputs_[kMaxChannels] = {};

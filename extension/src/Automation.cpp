@@ -35,6 +35,16 @@ Envelope::Envelope(std::vector<Breakpoint> points) : points_(std::move(points)) 
   }
 }
 
+void Envelope::moveTo(std::uint64_t fromFrame, double fromValue, std::uint64_t toFrame,
+                      double toValue) noexcept {
+  if (points_.size() != 2 || toFrame < fromFrame || !std::isfinite(fromValue) ||
+      !std::isfinite(toValue)) {
+    return;
+  }
+  points_[0] = {fromFrame, fromValue};
+  points_[1] = {toFrame, toValue};
+}
+
 double Envelope::valueAt(std::uint64_t frame) const noexcept {
   const std::ptrdiff_t at = lastAtOrBefore(points_, frame);
   if (at < 0) return points_.front().value;

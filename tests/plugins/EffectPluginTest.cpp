@@ -96,23 +96,48 @@ TEST(EffectPlugin, RunsWithoutAllocatingInPlaceOrNotAndMatchesTheLibrary) {
   }
 }
 
-TEST(EffectPlugin, AppliesControlChangesAtTheNextRunAndStartsAfreshOnActivate) {
+// The first run takes its controls at once; a later change glides there over 20 ms (960
+// frames at 48 kHz), set every 32 frames, so the echoes during the glide are scaled by the wet
+// mix the ramp has reached, and the ones after it by the new value.
+TEST(EffectPlugin, GlidesToAChangedControlAndStartsAfreshOnActivate) {
   const PluginVariant& delay = *findVariant("delay_mono");
+  const auto echoes = [&](bool change) {
+    Ports ports(delay, 960);
+    ports.input[0].assign(960, 0.0f);
+    ports.input[0][0] = 1.0f;
+    EffectPlugin plugin(delay, 48000.0);
+    ports.connect(plugin, false);
+    plugin.activate();
+    ports.controls[3] = 10.0f;  // delay, ms: 480 frames
+    plugin.run(960);
+    Signal heard = ports.output;
+    if (change) ports.controls[2] = 0.0f;  // wet mix, from 0.3
+    ports.input[0][0] = 0.0f;
+    for (int run = 0; run < 2; ++run) {
+      plugin.run(960);
+      heard[0].insert(heard[0].end(), ports.output[0].begin(), ports.output[0].end());
+    }
+    return heard[0];
+  };
+  const std::vector<float> steady = echoes(false), glided = echoes(true);
+  EXPECT_EQ(steady[480], 0.3f);
+  EXPECT_EQ(glided[960], steady[960]) << "the glide starts from the old value";
+  EXPECT_EQ(glided[1440], steady[1440] / 2) << "half-way: the wet mix is 0.15 of 0.3";
+  EXPECT_EQ(glided[1920], 0.0f) << "the glide has ended: silent";
+  EXPECT_NE(steady[1920], 0.0f);
+
+  // activate() forgets the echoes still in the delay line; a glide allocates nothing.
   Ports ports(delay, 960);
-  ports.input[0].assign(960, 0.0f);
-  ports.input[0][0] = 1.0f;
   EffectPlugin plugin(delay, 48000.0);
   ports.connect(plugin, false);
   plugin.activate();
-  ports.controls[3] = 10.0f;  // delay, ms: 480 frames
   plugin.run(960);
-  EXPECT_EQ(ports.output[0][480], 0.3f);
-  ports.controls[2] = 0.0f;  // wet mix: the second echo, due at 960, is silent
-  ports.input[0][0] = 0.0f;
+  ports.controls[4] = 0.5f;  // feedback
+  const auto before = allocationCounts();
   plugin.run(960);
-  EXPECT_EQ(ports.output[0][0], 0.0f);
-  // activate() forgets the echoes still in the delay line.
-  ports.controls[2] = 1.0f;
+  const auto after = allocationCounts();
+  EXPECT_EQ(after.allocations, before.allocations);
+  ports.input[0].assign(960, 0.0f);
   plugin.activate();
   plugin.run(960);
   for (float sample : ports.output[0]) ASSERT_EQ(sample, 0.0f);

@@ -34,6 +34,12 @@ class ORVANE_AUDIOEFFECTS_API Envelope {
   // or a value that is not finite.
   explicit Envelope(std::vector<Breakpoint> points);
 
+  // Audio thread, no allocation: a two-point envelope (as made) becomes the line from
+  // (fromFrame, fromValue) to (toFrame, toValue); an envelope of any other size is left as it
+  // is. For a host's control that moves within a run, made anew at each change.
+  void moveTo(std::uint64_t fromFrame, double fromValue, std::uint64_t toFrame,
+              double toValue) noexcept;
+
   // Any thread, no allocation.
   double valueAt(std::uint64_t frame) const noexcept;
   // Whether the value moves from `frame` to the next frame: the frame lies on a ramp.
