@@ -265,21 +265,11 @@ EffectChain::EffectChain(const EffectCatalogue& catalogue, const std::vector<Eff
     for (std::string& warning : knownSettings.cautions(*node, sampleRate)) {
       warnings.push_back(std::move(warning));
     }
-    // The longest reach any point of the envelopes gives, for an automatic tail: found on a
-    // second node holding the same settings, so that this one is left as it starts.
+    // The longest reach any point of the envelopes gives, for an automatic tail.
     std::uint64_t envelopeReach = 0;
     if (!schedule->envelopes.empty()) {
-      std::unique_ptr<Node> probe = catalogue.create(type);
-      for (std::size_t i = 0; i < knownSettings.settings().size(); ++i) {
-        knownSettings.set(*probe, i, knownSettings.get(*node, i));
-      }
-      for (const auto& [index, envelope] : schedule->envelopes) {
-        for (const auto& point : envelope.points()) {
-          knownSettings.set(*probe, index, point.value);
-          envelopeReach = std::max(envelopeReach, knownSettings.reachFrames(*probe, sampleRate));
-          knownSettings.set(*probe, index, envelope.valueAt(0));
-        }
-      }
+      const std::unique_ptr<Node> probe = catalogue.create(type);
+      envelopeReach = schedule->longestReach(knownSettings, *node, *probe, sampleRate);
     }
     types_.push_back(type);
     settings_.push_back(&knownSettings);

@@ -84,6 +84,23 @@ bool AutomationSchedule::isSetPoint(std::uint64_t frame) const noexcept {
   return false;
 }
 
+std::uint64_t AutomationSchedule::longestReach(const EffectSettings& settings, Node& node,
+                                               Node& probe, unsigned int sampleRate) const {
+  std::uint64_t longest = settings.reachFrames(node, sampleRate);
+  for (std::size_t i = 0; i < settings.settings().size(); ++i) {
+    settings.set(probe, i, settings.get(node, i));
+  }
+  for (const auto& [index, envelope] : envelopes) {
+    const double held = settings.get(probe, index);
+    for (const Breakpoint& point : envelope.points()) {
+      settings.set(probe, index, point.value);
+      longest = std::max(longest, settings.reachFrames(probe, sampleRate));
+    }
+    settings.set(probe, index, held);
+  }
+  return longest;
+}
+
 std::uint64_t AutomationSchedule::nextSetPointAfter(std::uint64_t frame) const noexcept {
   std::uint64_t next = kNever;
   for (const auto& [index, envelope] : envelopes) {

@@ -36,8 +36,8 @@ __all__ += ["Chain", "Effect", "Envelope", "render_file", "read", "write", "open
             "effect_types"]  # and every effect
 
 # Along a ramp (or an array of one value per frame) a setting is set every this many frames,
-# as orvane-fx and the plugins do.
-_RAMP_STEP = 32
+# the library's own step, as orvane-fx and the plugins do.
+_RAMP_STEP = _core.RAMP_STEP
 
 
 class Effect(_core.EffectBase):

@@ -128,25 +128,13 @@ class Effect {
   }
 
   // The longest a sound takes through the node a call processes (see EffectSettings), and
-  // through it set to any point of its envelopes (found on a second node).
+  // through it set to any point of the call's envelopes.
   std::uint64_t reach(std::uint32_t sampleRate) const {
     const std::lock_guard lock(mutex_);
     Node& node = processing_ ? *processing_ : *node_;
-    std::uint64_t longest = settings_->reachFrames(node, sampleRate);
-    if (moving_.empty()) return longest;
+    if (!schedule_) return settings_->reachFrames(node, sampleRate);
     const std::shared_ptr<Node> probe = makeNode();
-    for (std::size_t i = 0; i < settings_->settings().size(); ++i) {
-      settings_->set(*probe, i, settings_->get(node, i));
-    }
-    for (const Moving& moving : moving_) {
-      const double held = settings_->get(*probe, moving.index);
-      for (const auto& [at, value] : moving.points) {
-        settings_->set(*probe, moving.index, value);
-        longest = std::max(longest, settings_->reachFrames(*probe, sampleRate));
-      }
-      settings_->set(*probe, moving.index, held);
-    }
-    return longest;
+    return schedule_->longestReach(*settings_, node, *probe, sampleRate);
   }
 
   // A setting that moves over each call (or, with reset=False, over the stream since the last
@@ -1533,6 +1521,7 @@ PYBIND11_MODULE(_core, m) {
   }, py::arg("path"), py::arg("chain"));
   m.def("write", &writeFile, py::arg("path"), py::arg("audio"), py::arg("sample_rate"),
         py::arg("format"));
+  m.attr("RAMP_STEP") = orvane::extensions::audioeffects::AutomationRunner::kRampStep;
   m.def("note_value_ms", [](const std::string& text, double beatsPerMinute) {
     return orvane::extensions::audioeffects::noteValueMilliseconds(text, beatsPerMinute);
   });

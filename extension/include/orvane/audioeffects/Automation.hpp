@@ -59,6 +59,11 @@ struct ORVANE_AUDIOEFFECTS_API AutomationSchedule {
   std::vector<std::pair<std::size_t, Envelope>> envelopes;
 
   bool isSetPoint(std::uint64_t frame) const noexcept;
+  // The longest a sound takes through `node` (EffectSettings::reachFrames) as it is and set to
+  // any breakpoint's value, found on `probe`, a second node of the same effect whose settings
+  // this overwrites, so that `node` is left as it is. For an automatic tail. Any thread.
+  std::uint64_t longestReach(const EffectSettings& settings, Node& node, Node& probe,
+                             unsigned int sampleRate) const;
   // The first set point after `frame` (see the top of this file), or UINT64_MAX.
   std::uint64_t nextSetPointAfter(std::uint64_t frame) const noexcept;
 };
