@@ -8,7 +8,7 @@
 //   y       = x × dryMix + delayed × wetMix;
 //   line.writeSample(storable(fedBack)); step both positions;
 //
-// with every setting still loaded once per sample. A step of eight frames goes through the vector
+// with every setting loaded once per step of eight frames (see runDelayVector). A step of eight frames goes through the vector
 // only when, for every channel, neither position wraps within it and no read in it reaches a slot
 // written earlier in the same step (the read position is 0 or at least 8 behind the write
 // position); any other frame takes the portable per-sample code, `sample`, so the result is the
@@ -46,15 +46,31 @@ inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexce
   return static_cast<std::uint32_t>(room / kVectorFrames);
 }
 
-// Eight loads of a setting, one per lane, as one gather from the same address: each lane is a
-// load of its own (aligned 4-byte loads, each as atomic as the scalar load is on x86), so a
-// setting changed while the step runs is picked up from the lane that reads it on, just as
-// sample-by-sample loads would, for the cost of one instruction instead of eight loads and the
-// shuffles that gather them into a register.
-__attribute__((target("avx2"))) inline __m256 load8(const std::atomic<float>& setting) noexcept {
-  static_assert(sizeof(std::atomic<float>) == sizeof(float) &&
-                std::atomic<float>::is_always_lock_free);
-  return _mm256_i32gather_ps(reinterpret_cast<const float*>(&setting), _mm256_setzero_si256(), 4);
+// A setting, loaded once (sequentially consistent, as every read of a setting is) and put in
+// every lane.
+__attribute__((target("avx2"))) inline __m256 broadcast(const std::atomic<float>& setting) noexcept {
+  return _mm256_set1_ps(setting.load());
+}
+
+// The two neighbours of eight fractional positions: a = data[index], b = data[next], where
+// next is index + 1 (or, in a ring, 0 after the last slot). Where the eight indices lie within
+// eight slots of the lowest lane's and the window and its successor fit below `readable`, both
+// come from two loads permuted in registers, which is how a slowly moving read position
+// always looks; elsewhere from gathers. The same floats either way.
+__attribute__((target("avx2"))) inline void neighbours8(const float* data, int readable,
+                                                        __m256i index, __m256i next, __m256& a,
+                                                        __m256& b) noexcept {
+  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
+  const int base = std::min(first, _mm256_extract_epi32(index, kVectorFrames - 1));
+  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
+  if (base >= 0 && base + kVectorFrames < readable &&
+      _mm256_testz_si256(offsets, _mm256_set1_epi32(~(kVectorFrames - 1)))) {
+    a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base), offsets);
+    b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base + 1), offsets);
+  } else {
+    a = _mm256_i32gather_ps(data, index, 4);
+    b = _mm256_i32gather_ps(data, next, 4);
+  }
 }
 
 // storable(v) for eight lanes: v where v − v is 0 (finite), 0 elsewhere.
@@ -78,17 +94,18 @@ __attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* line
       continue;
     }
     for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
-      // Each setting once per sample (load8: a load per lane). Channel by channel, where the
-      // portable loop goes frame by frame: the order only shows while another thread is changing
-      // a setting mid-block.
+      // Each setting is loaded once per step and serves every channel of it, so the frames
+      // that see a value another thread has just stored come after every frame, on every
+      // channel, that saw the one before: the portable loop's frame-by-frame order, at a
+      // step's grain. A value stored between process calls applies from the first frame.
+      const __m256 feedback = broadcast(settings.feedbackLevel);
+      const __m256 dry = broadcast(settings.dryMix);
+      const __m256 wet = broadcast(settings.wetMix);
       for (int c = 0; c < kChannels; ++c) {
         CircularBuffer::Cursor& line = lines[c];
-        const __m256 feedback = load8(settings.feedbackLevel);
         const __m256 x = _mm256_loadu_ps(inputs[c] + f);
         const __m256 delayed = _mm256_loadu_ps(line.samples + line.readPointer);
         const __m256 fedBack = _mm256_add_ps(x, _mm256_mul_ps(feedback, delayed));
-        const __m256 dry = load8(settings.dryMix);
-        const __m256 wet = load8(settings.wetMix);
         const __m256 y = _mm256_add_ps(_mm256_mul_ps(x, dry), _mm256_mul_ps(delayed, wet));
         _mm256_storeu_ps(line.samples + line.writePointer, storable8(fedBack));
         _mm256_storeu_ps(outputs[c] + f, y);

@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <orvane/sdk/LFO.hpp>
 
+#include "DelayKernel.hpp"  // neighbours8
+
 namespace orvane::extensions::audioeffects::support {
 
 // The lanes' distances from the first phase for one increment, kept while the rate stays:
@@ -76,20 +78,10 @@ __attribute__((target("avx2"))) inline __m256 oscillator8(LFO& lfo, int sampleRa
           _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(2, 0, 2, 0)))),
       _mm256_set1_ps(kFractionScale));
 
-  const float* table = detail::kSineTable.data();
-  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
-  const int base = std::min(first, _mm256_extract_epi32(index, kLanes - 1));
-  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
   __m256 a;
   __m256 b;
-  if (base + kLanes <= LFO::kTableSize &&
-      _mm256_testz_si256(offsets, _mm256_set1_epi32(~(kLanes - 1)))) {
-    a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + base), offsets);
-    b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + base + 1), offsets);
-  } else {
-    a = _mm256_i32gather_ps(table, index, 4);
-    b = _mm256_i32gather_ps(table, _mm256_add_epi32(index, _mm256_set1_epi32(1)), 4);
-  }
+  neighbours8(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
+              _mm256_add_epi32(index, _mm256_set1_epi32(1)), a, b);
   const __m256 sine = _mm256_add_ps(a, _mm256_mul_ps(fraction, _mm256_sub_ps(b, a)));
   return _mm256_add_ps(_mm256_set1_ps(run.offset),
                        _mm256_mul_ps(_mm256_set1_ps(run.amplitude), sine));

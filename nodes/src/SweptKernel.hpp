@@ -8,8 +8,11 @@
 //   ring.writeSample(storable(x + feedbackLevel × delayed));          // the chorus: storable(x)
 //   y = x + wetMix × delayed;
 //
-// with every setting loaded once per sample, and the channel's own oscillator stepped eight
-// samples at once (OscillatorKernel.hpp: the same values as eight process() calls). The
+// with every setting loaded once per step of eight frames for all channels (see
+// runSweptVector), and the channel's own oscillator stepped eight samples at once
+// (OscillatorKernel.hpp: the same values as eight process() calls). The two points of each
+// interpolation come from a window of the ring permuted in registers where the eight reads lie
+// close together, as they do unless the sweep races (neighbours8). The
 // eight reads of a step come before its writes, which is the portable order as long as no
 // frame reads a slot an earlier frame of the step wrote (a delay of under eight samples does);
 // such a step, or one whose positions need more than the simple wrap, finishes the portable way
@@ -28,7 +31,7 @@
 #include <orvane/sdk/LFO.hpp>
 #include <vector>
 
-#include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
+#include "DelayKernel.hpp"  // broadcast, neighbours8, storable8, kVectorFrames
 #include "NodeSupport.hpp"   // runMonoOrStereo
 #include "OscillatorKernel.hpp"
 
@@ -55,16 +58,39 @@ struct SweptLanes {
   __m256 margin;
 };
 
+// The settings of one step, loaded once for all its channels: as scalars for the frames that
+// go the per-sample way and in lanes for the rest.
+struct SweptStep {
+  float sweepWidth;
+  float wetMix;
+  float feedbackLevel;  // 0 for the chorus, which never reads it
+  __m256 sweepWidth8;
+  __m256 wetMix8;
+  __m256 feedbackLevel8;
+};
+
+__attribute__((target("avx2"))) inline SweptStep loadStep(const SweptSettings& settings) noexcept {
+  SweptStep step{};
+  step.sweepWidth = settings.sweepWidth.load();
+  step.wetMix = settings.wetMix.load();
+  step.feedbackLevel = settings.feedbackLevel != nullptr ? settings.feedbackLevel->load() : 0.0f;
+  step.sweepWidth8 = _mm256_set1_ps(step.sweepWidth);
+  step.wetMix8 = _mm256_set1_ps(step.wetMix);
+  step.feedbackLevel8 = _mm256_set1_ps(step.feedbackLevel);
+  return step;
+}
+
 // One channel, eight frames from `f`; the caller has made sure the step's writes do not wrap
 // the ring.
 template <bool kFeedsBack>
 __attribute__((target("avx2"), always_inline)) inline void sweptStep(
     CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate,
-    const SweptLanes& lanes, const SweptSettings& settings, const float* input, float* output) {
+    const SweptLanes& lanes, float margin, const SweptStep& settings, const float* input,
+    float* output) {
   const int write = ring.writePointer;
   const int size = ring.size;
   const __m256 v = oscillator8(lfo, lfoRate, steps);
-  const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(load8(settings.sweepWidth), v), lanes.rate);
+  const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(settings.sweepWidth8, v), lanes.rate);
   const __m256 length = lanes.length;
   const __m256i first = _mm256_set1_epi32(write);
   const __m256i writes = _mm256_add_epi32(first, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
@@ -93,27 +119,28 @@ __attribute__((target("avx2"), always_inline)) inline void sweptStep(
     _mm256_storeu_ps(sweeps, sweep);
     for (int i = 0; i < kVectorFrames; ++i) {
       const float x = input[i];
-      const float delayed = ring.interpolate(readPosition(ring, sweeps[i], settings.margin));
-      const float fedBack = kFeedsBack ? x + settings.feedbackLevel->load() * delayed : x;
+      const float delayed = ring.interpolate(readPosition(ring, sweeps[i], margin));
+      const float fedBack = kFeedsBack ? x + settings.feedbackLevel * delayed : x;
       ring.writeSample(storable(fedBack));
       ring.stepWritePointer();
-      output[i] = x + settings.wetMix.load() * delayed;
+      output[i] = x + settings.wetMix * delayed;
     }
     return;
   }
   const __m256 fraction = _mm256_sub_ps(position, _mm256_cvtepi32_ps(index));
-  const __m256 a = _mm256_i32gather_ps(ring.samples, index, 4);
-  const __m256 b = _mm256_i32gather_ps(ring.samples, next, 4);
+  __m256 a;
+  __m256 b;
+  neighbours8(ring.samples, size, index, next, a, b);
   const __m256 delayed = _mm256_add_ps(_mm256_mul_ps(a, _mm256_sub_ps(_mm256_set1_ps(1.0f), fraction)),
                                        _mm256_mul_ps(b, fraction));
   const __m256 x = _mm256_loadu_ps(input);
   __m256 fedBack = x;
   if constexpr (kFeedsBack) {
-    fedBack = _mm256_add_ps(x, _mm256_mul_ps(load8(*settings.feedbackLevel), delayed));
+    fedBack = _mm256_add_ps(x, _mm256_mul_ps(settings.feedbackLevel8, delayed));
   }
   _mm256_storeu_ps(ring.samples + write, storable8(fedBack));
   ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
-  _mm256_storeu_ps(output, _mm256_add_ps(x, _mm256_mul_ps(load8(settings.wetMix), delayed)));
+  _mm256_storeu_ps(output, _mm256_add_ps(x, _mm256_mul_ps(settings.wetMix8, delayed)));
 }
 
 template <int kChannels, bool kFeedsBack, typename Sample>
@@ -138,9 +165,14 @@ __attribute__((target("avx2"))) void runSweptVector(CircularBuffer::Cursor* ring
       ++f;
       continue;
     }
+    // One load of each setting serves every channel of the step, so the frames that see a
+    // value another thread has just stored come after every frame, on every channel, that saw
+    // the one before: the portable loop's frame-by-frame order, at a step's grain. A value
+    // stored between process calls applies from the first frame.
+    const SweptStep step = loadStep(settings);
     for (int c = 0; c < kChannels; ++c) {
-      sweptStep<kFeedsBack>(rings[c], *lfos[c], steps[c], lfoRate, lanes, settings, inputs[c] + f,
-                outputs[c] + f);
+      sweptStep<kFeedsBack>(rings[c], *lfos[c], steps[c], lfoRate, lanes, settings.margin, step,
+                            inputs[c] + f, outputs[c] + f);
     }
     f += kVectorFrames;
   }

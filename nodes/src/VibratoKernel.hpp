@@ -9,12 +9,14 @@
 //                    position = readPosition(ring, sweep, 1);   // wrapped into the ring
 //                    y = ring.interpolate(position);             // a × (1 − f) + b × f
 //
-// The sweep width is loaded frame by frame, as there, and the oscillator stepped eight frames
-// at once (OscillatorKernel.hpp: the same values as eight process() calls). The eight
+// The sweep width is loaded once per step of eight frames (a value another thread stores
+// mid-block lands on a step's first frame, for every channel alike; one stored between process
+// calls applies from the first frame), the oscillator stepped eight frames at once (OscillatorKernel.hpp: the same values as eight process() calls). The eight
 // writes of a step come before its reads, which is the same as the portable order as long as
 // no frame reads a slot that a later frame of the step writes (a negative sweep can); such a
 // step, one whose positions need more than the simple wrap, or one whose writes would wrap
-// the ring, takes the portable per-frame code.
+// the ring, takes the portable per-frame code. The two points of each interpolation come from
+// a window of the ring permuted in registers where the reads lie close together (neighbours8).
 
 #include "VectorPath.hpp"
 
@@ -26,7 +28,7 @@
 #include <orvane/sdk/CircularBuffer.hpp>
 #include <orvane/sdk/LFO.hpp>
 
-#include "DelayKernel.hpp"  // load8, storable8, kVectorFrames
+#include "DelayKernel.hpp"  // broadcast, neighbours8, storable8, kVectorFrames
 #include "OscillatorKernel.hpp"
 
 namespace orvane::extensions::audioeffects::support {
@@ -58,7 +60,7 @@ __attribute__((target("avx2"))) void runVibratoVector(
     }
     // The oscillator and the sweep, frame by frame.
     const __m256 v = oscillator8(lfo, lfoRate, steps);
-    const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(load8(sweepWidth), v), _mm256_set1_ps(rate));
+    const __m256 sweep = _mm256_mul_ps(_mm256_mul_ps(broadcast(sweepWidth), v), _mm256_set1_ps(rate));
     // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
     const __m256i writes = _mm256_add_epi32(_mm256_set1_epi32(write), laneOffsets);
     const __m256 raw = _mm256_add_ps(
@@ -101,8 +103,9 @@ __attribute__((target("avx2"))) void runVibratoVector(
     for (int c = 0; c < kChannels; ++c) {
       CircularBuffer::Cursor& ring = rings[c];
       _mm256_storeu_ps(ring.samples + write, storable8(_mm256_loadu_ps(inputs[c] + f)));
-      const __m256 a = _mm256_i32gather_ps(ring.samples, index, 4);
-      const __m256 b = _mm256_i32gather_ps(ring.samples, next, 4);
+      __m256 a;
+      __m256 b;
+      neighbours8(ring.samples, size, index, next, a, b);
       _mm256_storeu_ps(outputs[c] + f, _mm256_add_ps(_mm256_mul_ps(a, rest), _mm256_mul_ps(b, fraction)));
       ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
     }

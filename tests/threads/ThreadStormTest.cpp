@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <orvane/audioeffects/AudioEffects.hpp>
 #include <random>
@@ -104,6 +106,95 @@ TEST(ThreadStorm, EveryNodeSurvivesControlThreadsWhileAudioRuns) {
     for (const auto& channel : out) {
       for (float sample : channel) ASSERT_TRUE(std::isfinite(sample));
     }
+  }
+}
+
+
+// A setting another thread changes while a block runs reaches the channels in the order the
+// samples are made, frame by frame and channel within frame: once a sample has seen the new
+// value, no later sample (in that order, on any channel) sees the old one. The writer stores an
+// increasing series of values during one long block; each output sample is matched to the value
+// it was made with (renders with each value held give the candidates), and the matched values
+// must never go down. Run with the vector kernels on and off.
+struct MidBlockCase {
+  const char* type;
+  const char* setting;
+  std::vector<double> values;  // increasing; each gives a different output
+};
+
+TEST(ThreadStorm, ASettingChangedMidBlockReachesEveryChannelInFrameOrder) {
+  constexpr unsigned int kFrames = 1u << 15;
+  constexpr unsigned int kRate = 48000;
+  constexpr int kTrials = 40;
+  std::vector<double> widths;
+  for (int k = 0; k < 12; ++k) widths.push_back(0.001 + 0.0005 * k);
+  std::vector<double> dryLevels;
+  for (int k = 0; k < 12; ++k) dryLevels.push_back(0.25 + 0.0625 * k);
+  // Settings whose value at a sample decides that sample alone (nothing of it is fed back).
+  const MidBlockCase cases[] = {{"Delay", "dry-mix", dryLevels},
+                                {"Chorus", "sweep-width", widths},
+                                {"Vibrato", "sweep-width", widths}};
+  const orvane::testing::Signal input = orvane::testing::noise(2, kFrames, 9);
+  for (const MidBlockCase& testCase : cases) {
+    SCOPED_TRACE(testCase.type);
+    const EffectSettings& effect = *EffectSettings::forType(testCase.type);
+    const std::size_t index = *effect.indexOf(testCase.setting);
+    auto fresh = [&](double value) {
+      std::unique_ptr<Node> node = effect.createNode();
+      effect.set(*node, index, value);
+      return node;
+    };
+    auto run = [&](Node& node) {
+      return orvane::testing::render(dynamic_cast<SingleBusAudioProcessorNode&>(node), input,
+                                     kRate, kFrames);
+    };
+    std::vector<orvane::testing::Signal> held;
+    for (double value : testCase.values) held.push_back(run(*fresh(value)));
+
+    int changesSeen = 0;
+    for (int trial = 0; trial < kTrials; ++trial) {
+      const std::unique_ptr<Node> node = fresh(testCase.values.front());
+      const auto started = std::chrono::steady_clock::now();
+      (void)run(*fresh(testCase.values.front()));  // how long a block takes here, for pacing
+      const auto blockTime = std::chrono::steady_clock::now() - started;
+      std::atomic<bool> go{false};
+      std::thread writer([&] {
+        while (!go.load()) {
+        }
+        const auto from = std::chrono::steady_clock::now();
+        for (std::size_t k = 1; k < testCase.values.size(); ++k) {
+          const auto at = from + blockTime * k / testCase.values.size();
+          while (std::chrono::steady_clock::now() < at) {
+          }
+          effect.set(*node, index, testCase.values[k]);
+        }
+      });
+      go = true;
+      const orvane::testing::Signal out = run(*node);
+      writer.join();
+
+      std::size_t last = 0;
+      std::size_t seen = 0;
+      for (unsigned int f = 0; f < kFrames; ++f) {
+        for (unsigned int c = 0; c < 2; ++c) {
+          std::vector<std::size_t> matches;
+          for (std::size_t k = 0; k < held.size(); ++k) {
+            if (held[k][c][f] == out[c][f]) matches.push_back(k);
+          }
+          ASSERT_FALSE(matches.empty()) << "frame " << f << " channel " << c
+                                        << " matches no value of the setting";
+          if (matches.size() > 1) continue;  // two values give this sample: it tells nothing
+          ASSERT_GE(matches[0], last) << "frame " << f << " channel " << c << " of trial "
+                                      << trial << " was made with an older value than a "
+                                      << "sample before it";
+          last = matches[0];
+          seen = std::max(seen, matches[0]);
+        }
+      }
+      if (seen > 0) ++changesSeen;
+    }
+    // The check above means something only if the writer did land inside blocks.
+    EXPECT_GT(changesSeen, 0);
   }
 }
 
