@@ -15,6 +15,12 @@ namespace orvane::extensions::audioeffects {
 // A disabled node passes its input through and freezes its delay lines and oscillator phases.
 // The settings may be read and written from any thread while the audio thread processes; none
 // is bounded (any sweep width, negative or not finite, is safe).
+//
+// Not-a-number and infinite samples: the output of the sample that carries one is what the
+// arithmetic gives (not finite), but what would be stored in a delay line is stored as 0. A
+// NaN or infinity kept in a line would come back with every echo for ever (with feedback, on
+// every pass); stored as silence, one bad sample costs one bad output sample, and the effect
+// is clean again once its input and settings are finite.
 class ORVANE_AUDIOEFFECTS_API ChorusNode : public orvane::SingleBusAudioProcessorNode {
  public:
   // Any thread; allocates a 48000-sample delay line per channel of capacity.

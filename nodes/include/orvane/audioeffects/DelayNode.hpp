@@ -14,6 +14,12 @@ namespace orvane::extensions::audioeffects {
 // The delay in samples is trunc(sampleRate / 1000 × delayMs). A delay of 0 ms, or a disabled
 // node, passes the input through and freezes the delay lines. Settings are atomics: any thread
 // may read or write them while the audio thread processes; none is bounded.
+//
+// Not-a-number and infinite samples: the output of the sample that carries one is what the
+// arithmetic gives (not finite), but what would be stored in a delay line is stored as 0. A
+// NaN or infinity kept in a line would come back with every echo for ever (with feedback, on
+// every pass); stored as silence, one bad sample costs one bad output sample, and the effect
+// is clean again once its input and settings are finite.
 class ORVANE_AUDIOEFFECTS_API DelayNode : public orvane::SingleBusAudioProcessorNode {
  public:
   // Any thread; allocates one delay line per channel of capacity.

@@ -23,6 +23,12 @@ enum class PingPongDelayNodeParameters : unsigned int {
 // The settings are host stored parameters, reachable by id through getParameter() and as
 // values of the node (setValue("feedback", 0.5)); writes are clamped to each parameter's bounds.
 // The typed accessors read and write the same parameters. process reads them once per block.
+//
+// Not-a-number and infinite samples: the output of the sample that carries one is what the
+// arithmetic gives (not finite), but what would be stored in a delay line is stored as 0. A
+// NaN or infinity kept in a line would come back with every echo for ever (with feedback, on
+// every pass); stored as silence, one bad sample costs one bad output sample, and the effect
+// is clean again once its input and settings are finite.
 class ORVANE_AUDIOEFFECTS_API PingPongDelayNode : public orvane::SingleBusAudioProcessorNode {
  public:
   // Any thread; allocates two 48000-sample delay lines and the parameters. Throws
