@@ -207,6 +207,14 @@ TEST(SingleBusAudioProcessorNode, ListProcessFlushesDenormalsAndRestoresTheCalle
   node.process(inputs, outputs);
   EXPECT_TRUE(node.flushedDuringProcess);
   EXPECT_EQ(_mm_getcsr(), before);
+
+  // A caller that flushes already keeps flushing after the call.
+  _mm_setcsr(before | 0x8040);
+  node.flushedDuringProcess = false;
+  node.process(inputs, outputs);
+  EXPECT_TRUE(node.flushedDuringProcess);
+  EXPECT_EQ(_mm_getcsr(), before | 0x8040);
+  _mm_setcsr(before);
 }
 #endif
 

@@ -18,12 +18,15 @@ class ScopedFlushDenormals {
     const unsigned int flushing = saved_ | kFlushToZero | kDenormalsAreZero;
     // Writing the mode stalls the floating-point pipeline: skipped when it is already set (a
     // host running a chain of nodes, or flushing itself).
-    if (flushing != saved_) _mm_setcsr(flushing);
+    changed_ = flushing != saved_;
+    if (changed_) _mm_setcsr(flushing);
 #endif
   }
+  // Restores the mode only where this scope changed it: a caller already flushing pays for
+  // one read of the mode per scope and nothing more.
   ~ScopedFlushDenormals() {
 #ifdef ORVANE_HAS_MXCSR
-    if (_mm_getcsr() != saved_) _mm_setcsr(saved_);
+    if (changed_) _mm_setcsr(saved_);
 #endif
   }
   ScopedFlushDenormals(const ScopedFlushDenormals&) = delete;
@@ -34,6 +37,7 @@ class ScopedFlushDenormals {
   static constexpr unsigned int kFlushToZero = 0x8000;
   static constexpr unsigned int kDenormalsAreZero = 0x0040;
   unsigned int saved_;
+  bool changed_;
 #endif
 };
 
