@@ -23,6 +23,18 @@ lines = [
     "",
     "_Audio = numpy.typing.ArrayLike",
     "",
+    "class Envelope:",
+    "    points: list[tuple[float, float]]",
+    "    def __init__(self, points: Iterable[tuple[float, float]]) -> None: ...",
+    "",
+    "class PerItem:",
+    "    values: list",
+    "    def __init__(self, values: Iterable) -> None: ...",
+    "",
+    "# What a setting takes: a value (a note value as \"1/8.\" for a time setting, with bpm=), a",
+    "# distribution for Augment, an Envelope or one value per frame, or one value per item.",
+    "_Moving = Union[Distribution, Envelope, PerItem, numpy.ndarray]",
+    "",
     "class Effect:",
     "    def process(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",
     "                tail_s: Union[float, str] = ..., out: Optional[numpy.ndarray] = ...) -> numpy.ndarray: ...",
@@ -32,6 +44,7 @@ lines = [
     "    def settings(self) -> dict: ...",
     "    def random_settings(self) -> dict[str, Distribution]: ...",
     "    def draw(self, rng: numpy.random.Generator) -> 'Effect': ...",
+    "    bpm: Optional[float]",
     "    @property",
     "    def type(self) -> str: ...",
     "",
@@ -39,16 +52,22 @@ lines = [
 for info in orvane_fx.effect_types():
     cls = getattr(orvane_fx, info["type"])
     settings = cls._settings
-    args = ", ".join(f"{s['python_name']}: Union[{PY_TYPES[s['kind']]}, Distribution] = ..."
-                     for s in settings)
+    def kind(s):
+        time = " str," if s["unit"] in ("ms", "s") else ""
+        return f"Union[{PY_TYPES[s['kind']]},{time} _Moving]"
+    args = ", ".join(f"{s['python_name']}: {kind(s)} = ..." for s in settings)
     lines.append(f"class {info['type']}(Effect):")
     lines.append(f'    """{cls.__doc__}"""')
-    lines.append(f"    def __init__(self, *, {args}) -> None: ...")
+    lines.append(f"    def __init__(self, *, bpm: Optional[float] = ..., {args}) -> None: ...")
     for s in settings:
-        lines.append(f"    {s['python_name']}: Union[{PY_TYPES[s['kind']]}, Distribution]")
+        lines.append(f"    {s['python_name']}: {kind(s)}")
         lines.append(f'    """{orvane_fx._describe(s)}"""')
     lines.append("")
 lines += [
+    "class Gain(Effect):",
+    "    def __init__(self, db: Union[float, PerItem] = ...) -> None: ...",
+    "    db: Union[float, PerItem]",
+    "",
     "class Chain(list[Effect]):",
     "    def __init__(self, effects: Iterable[Effect] = ...) -> None: ...",
     "    def process(self, audio: _Audio, sample_rate: int, *, reset: bool = ...,",

@@ -21,6 +21,7 @@ tensors go in and come out wherever arrays do (``orvane_fx.torch`` has a transfo
 from __future__ import annotations
 
 import difflib as _difflib
+import math as _math
 import numbers as _numbers
 import os as _os
 
@@ -32,7 +33,7 @@ from .augment import Augment, choice, log_uniform, normal, replay, uniform, work
 
 __all__ = ["Augment", "choice", "log_uniform", "normal", "replay", "uniform", "worker_rng"]
 
-__all__ += ["Chain", "Effect", "Envelope", "render_file", "read", "write", "open", "SoundFile",
+__all__ += ["Chain", "Effect", "Envelope", "PerItem", "render_file", "read", "write", "open", "SoundFile",
             "effect_types"]  # and every effect
 
 # Along a ramp (or an array of one value per frame) a setting is set every this many frames,
@@ -148,7 +149,9 @@ class Effect(_core.EffectBase):
     # Settings travel; the processing state starts fresh. The class travels by reference, so a
     # subclass defined in a module pickles too.
     def __reduce__(self):
-        return (_restore, (type(self), self.settings()))
+        if self.bpm is None:
+            return (_restore, (type(self), self.settings()))
+        return (_restore, (type(self), self.settings(), self.bpm))
 
 
 def _did_you_mean(typed: str, known) -> str:
@@ -159,10 +162,17 @@ def _did_you_mean(typed: str, known) -> str:
     return f"did you mean {close[0]!r}? " if close else ""
 
 
-def _restore(cls, settings):
+def _restore(cls, settings, bpm=None):
     if isinstance(cls, str):  # pickles made before classes travelled by reference
         cls = globals()[cls]
-    return cls(**settings)
+    if bpm is None:
+        return cls(**settings)
+    # The tempo before the settings, which may hold note values.
+    effect = cls()
+    effect.bpm = bpm
+    for name, value in settings.items():
+        setattr(effect, name, value)
+    return effect
 
 
 class Envelope:
@@ -193,6 +203,80 @@ class Envelope:
     __hash__ = None
 
 
+class PerItem:
+    """One value of a setting per item of a batch: item k of a (batch, channels, frames) call
+    is processed with values[k], every other setting as the effect holds it, as if through its
+    own plain effect (items start fresh either way, so the samples are those of one call per
+    item). Each value is anything the setting takes alone (a number, a note value with bpm=,
+    an Envelope), checked when given.
+
+        >>> Delay(feedback=PerItem(numpy.linspace(0.1, 0.6, 64)))(batch, 48000)
+
+    A bare 1-D array already means one value per frame, so values per item are wrapped: the
+    two can never be mistaken for each other when a batch has as many items as frames."""
+
+    def __init__(self, values):
+        if isinstance(values, (str, bytes, Envelope, _augment.Distribution)):
+            raise TypeError(f"PerItem takes a sequence of values, one per item, not {values!r}")
+        self.values = [v.item() if isinstance(v, _numpy.generic) else v for v in values]
+        if not self.values:
+            raise ValueError("PerItem needs at least one value")
+
+    def __len__(self):
+        return len(self.values)
+
+    def __repr__(self):
+        return f"PerItem({self.values!r})"
+
+    def __eq__(self, other):
+        return isinstance(other, PerItem) and all(
+            _numpy.array_equal(a, b) if isinstance(a, _numpy.ndarray) else a == b
+            for a, b in zip(self.values, other.values)) and len(self) == len(other)
+
+    __hash__ = None
+
+
+def _plain_copy(effect, overrides: dict):
+    """A new effect of the same class and tempo holding the same settings, but those named in
+    `overrides`, set from their values there (its processing state starts fresh)."""
+    copy = type(effect)()
+    copy.bpm = effect.bpm
+    for name in effect._names:
+        setattr(copy, name, overrides[name] if name in overrides else getattr(effect, name))
+    return copy
+
+
+def _process_per_item(effects, audio, sample_rate, reset, tail_s, out):
+    """A chain holding PerItem settings, item by item (called by the library's process)."""
+    array, was_tensor = _core.as_array(audio, "audio")
+    counts = {len(v) for e in effects for v in e.__dict__.get("_per_item", {}).values()}
+    if array.ndim != 3:
+        raise ValueError(f"PerItem values are for a batch of (batch, channels, frames); this "
+                         f"audio has {array.ndim} dimensions")
+    if counts != {array.shape[0]}:
+        raise ValueError(f"PerItem values for {' and '.join(map(str, sorted(counts)))} items; "
+                         f"the batch has {array.shape[0]}")
+    if not reset and array.shape[0] > 1:
+        raise ValueError("reset=False continues one stream; a batch's items always start "
+                         "fresh, so process a batch with reset=True")
+    items = []
+    for k in range(array.shape[0]):
+        chain = [_plain_copy(e, {n: v.values[k] for n, v in e.__dict__.get("_per_item", {}).items()})
+                 for e in effects]
+        items.append(_core.process_chain(chain, array[k], sample_rate, True, tail_s, None))
+    frames = max(item.shape[-1] for item in items)
+    result = _numpy.zeros((len(items), array.shape[1], frames), _numpy.float32)
+    for k, item in enumerate(items):  # an automatic tail pads each item to the longest
+        result[k, :, :item.shape[-1]] = item
+    if out is not None:
+        target, _ = _core.as_array(out, "out")
+        if target.shape != result.shape or target.dtype != _numpy.float32:
+            raise ValueError(f"out must be float32 of shape {result.shape}")
+        target[...] = result
+        return out
+    return _core.as_tensor(result) if was_tensor else result
+
+
 def _note_value(effect, setting: dict, text: str) -> float:
     """A note value ("1/8.") of a time setting as a number in its unit, at the effect's tempo."""
     if setting["unit"] not in ("ms", "s"):
@@ -206,8 +290,12 @@ def _note_value(effect, setting: dict, text: str) -> float:
                          "1/8, 1/16 (any N/D up to 1/64), with a dot for dotted (1/8.) or t "
                          "for a triplet (1/8t)")
     value = milliseconds * 0.001 if setting["unit"] == "s" else milliseconds
-    # A whole-number setting takes the nearest, as it takes any value set on it.
-    return float(round(value)) if setting["kind"] == "integer" else value
+    # A whole-number setting takes the nearest, halves away from zero as the library and
+    # orvane-fx round (Python's round() would take 1/16 at 240 BPM, 62.5 ms, to 62, not 63).
+    if setting["kind"] == "integer":
+        whole = _math.floor(value)
+        return float(whole + 1 if value - whole >= 0.5 else whole)
+    return value
 
 
 def _setting_property(index: int, setting: dict, stage_index=None) -> property:
@@ -222,11 +310,28 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
         moving = self.__dict__.get("_moving")
         if moving and name in moving:
             return moving[name]
+        per_item = self.__dict__.get("_per_item")
+        if per_item and name in per_item:
+            return per_item[name]
         if stage_index is not None:
             return self._get_stage(stage_index)
         return convert(self._get(index))
 
     def set(self, value):
+        per_item = self.__dict__.setdefault("_per_item", {})
+        if isinstance(value, PerItem):
+            scratch = _plain_copy(self, {})
+            for k, item in enumerate(value.values):
+                try:
+                    setattr(scratch, name, item)
+                except (TypeError, ValueError) as error:
+                    raise type(error)(f"PerItem value {k} of {type(self).__name__}.{name}: "
+                                      f"{error}") from None
+            per_item[name] = value
+            self._set_per_item(True)
+            return
+        if per_item.pop(name, None) is not None:
+            self._set_per_item(bool(per_item))
         random = self.__dict__.setdefault("_random", {})
         if isinstance(value, _augment.Distribution):
             why = value.problem(setting, lambda v: _draw_refusal(self._type, index, setting, v))
@@ -449,6 +554,8 @@ def render_file(input_path, output_path, chain, *, block=512, tail_s=0.0, format
     effects = list(chain) if isinstance(chain, (list, tuple)) else [chain]
     for effect in effects:
         _check_effect(effect)
+        if effect.__dict__.get("_per_item"):
+            raise ValueError(f"{effect!r}: a file is one item; PerItem values are for a batch")
     _core.render_file(_os.fspath(input_path), _os.fspath(output_path), effects, block, tail_s,
                       "" if format is None else format)
 

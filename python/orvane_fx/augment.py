@@ -274,6 +274,10 @@ class Augment:
             if effect.__dict__.get("_moving"):
                 raise TypeError(f"Augment draws numbers; item {index} ({effect!r}) has settings "
                                 "that move (an Envelope or an array), which it cannot draw")
+            if effect.__dict__.get("_per_item"):
+                raise TypeError(f"Augment draws each item's values itself; item {index} "
+                                f"({effect!r}) has PerItem values: give a distribution "
+                                "(choice([...])) instead")
             if type(effect).__name__ == "Gain" and type(effect).__module__ == "orvane_fx":
                 raise TypeError(f"Augment does not draw a Gain (item {index}); a random gain "
                                 "is level_db= on an effect: Chorus(level_db=uniform(-6, 0))")

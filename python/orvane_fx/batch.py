@@ -68,6 +68,9 @@ def chain_words(chain, seed=None) -> list:
         if effect.random_settings():
             raise ValueError(f"{effect!r} has settings to draw: put it in an Augment and give "
                              "the task a seed")
+        if effect.__dict__.get("_per_item"):
+            raise ValueError(f"{effect!r}: a task renders one file; PerItem values are for a "
+                             "batch array")
         words.append(effect.type)
         words += getattr(effect, "_fixed_words", [])  # a Gain's switched-off Delay
         for s in effect._settings:

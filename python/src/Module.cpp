@@ -251,6 +251,11 @@ class Effect {
   const std::string& unprocessable() const { return unprocessable_; }
   void setUnprocessable(std::string why) { unprocessable_ = std::move(why); }
 
+  // Whether a setting holds one value per item of a batch (orvane_fx.PerItem): such a chain
+  // is run item by item by the package, each item through plain effects.
+  bool perItem() const { return perItem_; }
+  void setPerItem(bool perItem) { perItem_ = perItem; }
+
   // One call at a time: a second process call gets an error, not a data race.
   bool acquire() { return !busy_.exchange(true); }
   // Ends the call: the node it held goes back to being only the effect's (or is freed, if a
@@ -315,6 +320,7 @@ class Effect {
   std::atomic<float> mix_{1.0f};
   std::atomic<double> levelDb_{0.0};
   std::string unprocessable_;          // set and read with the GIL held
+  bool perItem_ = false;               // likewise
   // The settings that move (guarded by mutex_), and the running call's schedule and runner.
   struct Moving {
     std::size_t index;
@@ -859,6 +865,12 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
 py::object processChain(const std::vector<Effect*>& effects, const py::object& audio,
                         const py::object& sampleRate, bool reset, const py::object& tailSeconds,
                         const py::object& out) {
+  for (const Effect* effect : effects) {
+    if (effect != nullptr && effect->perItem()) {
+      return py::module_::import("orvane_fx").attr("_process_per_item")(
+          effects, audio, sampleRate, reset, tailSeconds, out);
+    }
+  }
   const bool tensorIn = isTensor(audio), tensorOut = !out.is_none() && isTensor(out);
   if (!tensorIn && !tensorOut) return processArrays(effects, audio, sampleRate, reset, tailSeconds, out);
   checkEffects(effects);
@@ -1468,6 +1480,7 @@ PYBIND11_MODULE(_core, m) {
       .def("_get", &Effect::get)
       .def("_set", &Effect::set)
       .def("_set_unprocessable", &Effect::setUnprocessable)
+      .def("_set_per_item", &Effect::setPerItem)
       .def("_get_stage", &Effect::stageValue)
       .def("_set_stage", &Effect::setStageValue)
       .def("_set_moving", &Effect::setMoving)

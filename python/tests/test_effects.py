@@ -416,10 +416,49 @@ def test_one_value_per_frame_is_set_every_32_frames_as_by_hand():
     assert numpy.array_equal(moved, numpy.concatenate(pieces, axis=1))
 
 
+def test_per_item_values_give_each_item_of_a_batch_its_own_setting(tmp_path):
+    batch = noise((4, 2, 6000))
+    feedback = numpy.array([0.1, 0.3, 0.5, 0.7], numpy.float32)
+    chain = orvane_fx.Chain([orvane_fx.Delay(delay_ms=orvane_fx.PerItem(["1/16", "1/8", "1/8.",
+                                                                          "1/4"]),
+                                             feedback=orvane_fx.PerItem(feedback), bpm=240),
+                             orvane_fx.Gain(orvane_fx.PerItem([-6, 0, 3, -1]))])
+    for tail in (0.05, "auto"):
+        wet = chain(batch, 48000, tail_s=tail)
+        for k, (ms, db) in enumerate(((63, -6), (125, 0), (188, 3), (250, -1))):
+            alone = orvane_fx.Chain([orvane_fx.Delay(delay_ms=ms, feedback=float(feedback[k])),
+                                     orvane_fx.Gain(db)])(batch[k], 48000, tail_s=tail)
+            assert numpy.array_equal(wet[k, :, :alone.shape[-1]], alone)
+            assert not wet[k, :, alone.shape[-1]:].any()  # an automatic tail pads with silence
+    out = numpy.empty_like(batch)
+    assert chain(batch, 48000, out=out) is out and numpy.array_equal(out, chain(batch, 48000))
+    delay = chain[0]
+    assert pickle.loads(pickle.dumps(delay)) == delay
+    assert delay.feedback == orvane_fx.PerItem(feedback)
+    with pytest.raises(ValueError, match="PerItem values for 4 items; the batch has 3"):
+        delay(batch[:3], 48000)
+    with pytest.raises(ValueError, match="for a batch of"):
+        delay(batch[0], 48000)
+    with pytest.raises(ValueError, match="PerItem value 1 of Delay.delay_ms: .*not a note value"):
+        orvane_fx.Delay(bpm=120, delay_ms=orvane_fx.PerItem(["1/8", "1/7"]))
+    with pytest.raises(TypeError, match="one per item"):
+        orvane_fx.PerItem("1/8")
+    with pytest.raises(TypeError, match="PerItem values"):
+        orvane_fx.Augment([delay])
+    orvane_fx.write(tmp_path / "in.wav", batch[0], 48000)
+    with pytest.raises(ValueError, match="a file is one item"):
+        orvane_fx.render_file(tmp_path / "in.wav", tmp_path / "out.wav", delay)
+    # A number again: the values per item are gone and any audio goes.
+    delay.feedback = 0.4
+    delay.delay_ms = 100
+    assert delay(batch[0], 48000).shape == (2, 6000)
+
+
 def test_note_values_take_the_effects_tempo_and_bad_movements_are_refused(tmp_path):
     audio = noise((2, 20000))
-    for note, milliseconds in (("1/8.", 375), ("1/8t", 167), ("1/4", 500)):
-        synced = orvane_fx.Delay(bpm=120, delay_ms=note)
+    for note, bpm, milliseconds in (("1/8.", 120, 375), ("1/8t", 120, 167), ("1/4", 120, 500),
+                                    ("1/16", 240, 63)):  # 62.5 ms: halves round up, as orvane-fx
+        synced = orvane_fx.Delay(bpm=bpm, delay_ms=note)
         assert synced.delay_ms == milliseconds
         assert numpy.array_equal(synced(audio, 48000),
                                  orvane_fx.Delay(delay_ms=milliseconds)(audio, 48000))
