@@ -60,6 +60,45 @@ void EffectPlugin::connectPort(std::uint32_t port, float* data) noexcept {
   }
 }
 
+void EffectPlugin::connectTempo(float* sync, float* note) noexcept {
+  sync_ = sync;
+  note_ = note;
+}
+
+void EffectPlugin::setTransport(const Transport& transport) noexcept {
+  transport_ = transport;
+  transportNew_ = true;
+}
+
+float EffectPlugin::syncedValue() const noexcept {
+  constexpr float kNone = std::numeric_limits<float>::quiet_NaN();
+  if (!variant_.syncedSetting || sync_ == nullptr || note_ == nullptr || !(*sync_ >= 0.5f) ||
+      !(beatsPerMinute_ > 0.0)) {
+    return kNone;
+  }
+  const float step = std::clamp(*note_, 0.0f, static_cast<float>(kNoteValues.size() - 1));
+  if (std::isnan(step)) return kNone;
+  const double milliseconds = extensions::audioeffects::noteValueMilliseconds(
+      kNoteValues[static_cast<std::size_t>(std::lround(step))], beatsPerMinute_);
+  // Whole milliseconds, nearest (halves up), as every front end rounds a note value; the
+  // control's range then keeps it where the plugin promises (a whole note at a slow tempo is
+  // longer than the longest delay).
+  return static_cast<float>(std::round(milliseconds));
+}
+
+void EffectPlugin::followTransport() noexcept {
+  transportNew_ = false;
+  if (transport_.beatsPerMinute > 0.0 && std::isfinite(transport_.beatsPerMinute)) {
+    beatsPerMinute_ = transport_.beatsPerMinute;
+  }
+  const bool jumped = transport_.rolling && (!rolling_ || transport_.frame != expectedFrame_);
+  if (jumped && transport_.frame >= 0) {
+    settings_.setPosition(*node_, static_cast<std::uint64_t>(transport_.frame), sampleRate_);
+  }
+  rolling_ = transport_.rolling;
+  expectedFrame_ = transport_.frame;
+}
+
 void EffectPlugin::activate() {
   std::unique_ptr<Node> node = factory_->createNode(variant_.type);
   auto* processor = dynamic_cast<SingleBusAudioProcessorNode*>(node.get());
@@ -86,6 +125,8 @@ void EffectPlugin::activate() {
   std::fill(applied_.begin(), applied_.end(), std::numeric_limits<float>::quiet_NaN());
   stage_ = {};
   bypassed_ = false;
+  // A fresh node stands at frame 0: the next rolling position puts it where that frame does.
+  rolling_ = false;
 }
 
 void EffectPlugin::run(std::uint32_t frames) noexcept {
@@ -98,9 +139,11 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
     }
     return;
   }
+  if (transportNew_) followTransport();
+  const float synced = syncedValue();
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     if (controls_[i] == nullptr) continue;
-    const float value = *controls_[i];
+    const float value = i == variant_.syncedSetting && !std::isnan(synced) ? synced : *controls_[i];
     // Compared bit for bit: a changed value is looked at once, not every run.
     if (std::memcmp(&value, &applied_[i], sizeof value) == 0) continue;
     applied_[i] = value;
@@ -133,6 +176,7 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
     }
   }
   primed_ = true;
+  if (rolling_) expectedFrame_ += frames;
   if (bypassed_ || !stage_.active()) {
     processPiece(0, frames);
     frame_ += frames;

@@ -37,6 +37,25 @@ class EffectPlugin {
   // Any time before run(); no allocation.
   void connectPort(std::uint32_t port, float* data) noexcept;
 
+  // The host's transport, as LV2 hosts tell it (time:Position).
+  struct Transport {
+    double beatsPerMinute = 0.0;  // 0: not told
+    std::int64_t frame = 0;       // the transport's frame at the run's first frame
+    bool rolling = false;
+  };
+
+  // Any time before run(); no allocation. The sync switch and the note-value step of a
+  // variant with a synced setting (LV2 only): with the switch on and a tempo known, the delay
+  // time is the note value at the host's tempo, in whole milliseconds, and its own control is
+  // not read.
+  void connectTempo(float* sync, float* note) noexcept;
+
+  // Audio thread, before the run it applies to; no allocation. Where a rolling transport
+  // starts or jumps, the run puts the node where that transport frame leaves it (oscillators
+  // and delay-line positions), so a bounce from a given frame sweeps alike however long the
+  // plugin ran before; while it rolls on, the node simply runs on.
+  void setTransport(const Transport& transport) noexcept;
+
   // Host's instantiation thread; allocates. A fresh node through the factory: silent delay
   // lines, every setting taken from the control ports at the next run().
   void activate();
@@ -59,6 +78,19 @@ class EffectPlugin {
 
   // Audio thread: the node over `frames` frames from `offset` into the host's buffers.
   void processPiece(std::uint32_t offset, std::uint32_t frames) noexcept;
+
+  // The control value the host's tempo gives the synced setting, or NaN where it gives none.
+  float syncedValue() const noexcept;
+  // Audio thread: a new transport position, before the run's samples.
+  void followTransport() noexcept;
+
+  const float* sync_ = nullptr;
+  const float* note_ = nullptr;
+  Transport transport_;
+  bool transportNew_ = false;
+  bool rolling_ = false;
+  std::int64_t expectedFrame_ = 0;  // where a rolling transport stands at the next run
+  double beatsPerMinute_ = 0.0;     // the last tempo told, or 0
 
   std::vector<const float*> controls_;  // one per control
   std::vector<float> applied_;          // the control values last applied

@@ -55,6 +55,7 @@ const char* unitOf(const PluginControl& c) {
 }
 
 const char* kPrefixes =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
@@ -63,7 +64,9 @@ const char* kPrefixes =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+    "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 void writeManifest(std::ostream& out, const std::string& binary) {
   out << kPrefixes;
@@ -90,6 +93,42 @@ void writeControlPort(std::ostream& out, const PluginControl& c, std::size_t ind
   if (s.isBypass) out << " ;\n    lv2:designation lv2:enabled";
   if (const char* unit = unitOf(c)) out << " ;\n    units:unit " << unit;
   out << "\n  ]";
+}
+
+// A note value as a host lists it: "1/8 dotted", "1/8 triplet".
+std::string noteLabel(const std::string& note) {
+  if (note.back() == '.') return note.substr(0, note.size() - 1) + " dotted";
+  if (note.back() == 't') return note.substr(0, note.size() - 1) + " triplet";
+  return note;
+}
+
+// What LV2 adds to the LADSPA ports: the tempo sync of an effect with a delay time, and the
+// atom input that brings the host's time:Position (tempo, transport frame and speed).
+void writeLv2Ports(std::ostream& out, const PluginVariant& variant) {
+  const orvane::plugins::Lv2Ports ports = variant.lv2Ports();
+  if (variant.syncedSetting) {
+    out << " ,\n  [\n    a lv2:InputPort , lv2:ControlPort ;\n    lv2:index " << ports.sync
+        << " ;\n    lv2:symbol \"sync\" ;\n    lv2:name \"Tempo Sync\" ;\n    rdfs:comment "
+        << quoted("On: the delay time is the note value at the host's tempo, and the Delay "
+                  "Time control is not read.")
+        << " ;\n    lv2:default 0 ;\n    lv2:minimum 0 ;\n    lv2:maximum 1 ;\n"
+        << "    lv2:portProperty lv2:toggled\n  ] ,\n  [\n    a lv2:InputPort , lv2:ControlPort ;"
+        << "\n    lv2:index " << ports.note
+        << " ;\n    lv2:symbol \"note\" ;\n    lv2:name \"Note Value\" ;\n    rdfs:comment "
+        << quoted("The delay time as a note at the host's tempo, with Tempo Sync on.")
+        << " ;\n    lv2:default " << orvane::plugins::kDefaultNoteValue
+        << " ;\n    lv2:minimum 0 ;\n    lv2:maximum " << orvane::plugins::kNoteValues.size() - 1
+        << " ;\n    lv2:portProperty lv2:integer , lv2:enumeration";
+    for (std::size_t i = 0; i < orvane::plugins::kNoteValues.size(); ++i) {
+      out << " ;\n    lv2:scalePoint [ rdfs:label "
+          << quoted(noteLabel(orvane::plugins::kNoteValues[i])) << " ; rdf:value " << i << " ]";
+    }
+    out << "\n  ]";
+  }
+  out << " ,\n  [\n    a lv2:InputPort , atom:AtomPort ;\n    lv2:index " << ports.control
+      << " ;\n    lv2:symbol \"control\" ;\n    lv2:name \"Control\" ;\n"
+      << "    atom:bufferType atom:Sequence ;\n    atom:supports time:Position ;\n"
+      << "    lv2:designation lv2:control ;\n    lv2:portProperty lv2:connectionOptional\n  ]";
 }
 
 // The group of a plugin's audio inputs or outputs ("in", "out"): stereo pairs with their left
@@ -143,7 +182,7 @@ void writePlugins(std::ostream& out) {
         << " ;\n  doap:license <https://spdx.org/licenses/" << kLicense << "> ;\n  lv2:project <"
         << kUriBase << "project> ;\n  lv2:minorVersion " << kLv2MinorVersion
         << " ;\n  lv2:microVersion " << kLv2MicroVersion
-        << " ;\n  lv2:optionalFeature lv2:hardRTCapable ;\n  lv2:port\n";
+        << " ;\n  lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n  lv2:port\n";
     std::size_t index = 0;
     for (const PluginControl& c : variant.controls) {
       if (index > 0) out << " ,\n";
@@ -157,6 +196,7 @@ void writePlugins(std::ostream& out) {
       out << " ,\n";
       writeAudioPort(out, variant, "OutputPort", symbol, index++);
     }
+    writeLv2Ports(out, variant);
     out << " .\n\n";
   }
 }

@@ -16,6 +16,8 @@ using extensions::audioeffects::SettingKind;
 // delay-based control there reads; the renderer's "10ms" multiplies by the same factor, so that
 // a plugin set to 10 ms gives the renderer's samples for sweep-width=10ms.
 constexpr double kMillisecond = 0.001;
+// The setting a host's tempo sets where the sync switch is on: the echo delays' time.
+constexpr const char* kSyncedSettingId = "delay";
 
 // A rate is offered on a logarithmic scale, which cannot start at 0 Hz, and LADSPA can state a
 // default only as one of a few points of a range (for a logarithmic one, the points a quarter,
@@ -78,13 +80,19 @@ std::vector<PluginVariant> buildVariants() {
       variants.push_back({effect.slug() + (channels == kStereo ? "_stereo" : "_mono"),
                           effect.type(), channels, lv2Class,
                           effect.pluginId() + (channels == kStereo ? 0 : 1), &effect,
-                          pluginControls(effect)});
+                          pluginControls(effect), effect.indexOf(kSyncedSettingId)});
     }
   }
   return variants;
 }
 
 }  // namespace
+
+Lv2Ports PluginVariant::lv2Ports() const noexcept {
+  const auto first = static_cast<std::uint32_t>(controls.size() + 2 * channels);
+  if (syncedSetting) return {first, first + 1, first + 2, first + 3};
+  return {first, first, first, first + 1};
+}
 
 double PluginControl::settingValue(double portValue) const noexcept {
   const double value = std::clamp(portValue, minimum, maximum) * toSetting;

@@ -4,6 +4,9 @@
 // the presets that come with them, all made from the library's list of effects (EffectSettings).
 
 #include <orvane/audioeffects/EffectSettings.hpp>
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -33,6 +36,23 @@ struct PluginControl {
   double portValue(double settingValue) const noexcept;
 };
 
+// The note values a tempo-synced delay offers, in the order of its "note" control's steps, and
+// the step it starts at (a dotted eighth).
+inline constexpr std::array<const char*, 13> kNoteValues = {
+    "1/1", "1/2", "1/2.", "1/4", "1/4.", "1/4t", "1/8", "1/8.", "1/8t", "1/16", "1/16.", "1/16t",
+    "1/32"};
+inline constexpr std::size_t kDefaultNoteValue = 7;
+
+// LV2 plugins have ports beyond the LADSPA ones (which end with the audio outputs): for an
+// effect with a delay time, a "sync" switch and a "note" value, which take the delay from the
+// host's tempo; then, for every plugin, a "control" atom input for the host's time:Position.
+struct Lv2Ports {
+  std::uint32_t sync;     // meaningful only where the variant syncs
+  std::uint32_t note;
+  std::uint32_t control;  // the atom input
+  std::uint32_t count;
+};
+
 struct PluginVariant {
   std::string label;            // "delay_stereo": the LADSPA label and the end of the LV2 URI
   std::string type;             // the effect's catalogue type: "Delay"
@@ -42,6 +62,10 @@ struct PluginVariant {
   const extensions::audioeffects::EffectSettings* effect;  // its settings and presets
   std::vector<PluginControl> controls;  // one per setting, in the effect's order, then
                                         // the mix and the output level
+  // The setting a host's tempo may set (the delay time, in whole milliseconds), or none.
+  std::optional<std::size_t> syncedSetting;
+
+  Lv2Ports lv2Ports() const noexcept;
 };
 
 // Every URI of the bundle begins with this; a plugin's URI is this plus its label.

@@ -152,6 +152,17 @@ std::uint64_t EffectSettings::reachFrames(Node& node, unsigned int sampleRate) c
   return entry_->node.reach(node, sampleRate);
 }
 
+bool EffectSettings::hasOscillators() const noexcept {
+  return entry_->node.position != nullptr;
+}
+
+void EffectSettings::setPosition(Node& node, std::uint64_t frames,
+                                           unsigned int sampleRate) const {
+  if (entry_->node.position != nullptr) {
+    entry_->node.position(node, frames, sampleRate);
+  }
+}
+
 std::vector<std::string> EffectSettings::cautions(Node& node, unsigned int sampleRate) const {
   std::vector<std::string> found;
   entry_->node.cautions(node, sampleRate, found);

@@ -211,7 +211,8 @@ const NodeDescription& describeNode<DelayNode>() {
       [](Node& node, unsigned int sampleRate) -> std::uint64_t {
         const std::uint32_t delay = delayInSamples(sampleRate, describe::as<DelayNode>(node).getDelayMs());
         return std::min<std::uint64_t>(delay, support::kRingLength);
-      }};
+      },
+      nullptr};
   return description;
 }
 

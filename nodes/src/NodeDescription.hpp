@@ -35,6 +35,11 @@ using CautionsFunction = void (*)(Node& node, unsigned int sampleRate,
 // silence from the node after its input ended will hear nothing more.
 using ReachFunction = std::uint64_t (*)(Node& node, unsigned int sampleRate);
 
+// Puts a node where its first `frames` frames at this rate leave it (oscillators and ring
+// positions); null for a node whose samples do not depend on where it stands.
+using PositionFunction = void (*)(Node& node, std::uint64_t frames,
+                                            unsigned int sampleRate);
+
 struct NodeDescription {
   std::string nodeTypeName;  // what the node's type-name string holds: "DelayNode"
   unsigned int minimumChannels;
@@ -43,6 +48,7 @@ struct NodeDescription {
   std::vector<SettingAccessor> accessors;  // one per setting, in the same order
   CautionsFunction cautions;
   ReachFunction reach;
+  PositionFunction position;
 };
 
 // Defined beside each node class: the node's description, built on first use and kept for the

@@ -292,7 +292,8 @@ const NodeDescription& describeNode<PingPongDelayNode>() {
         const std::uint32_t delay =
             delayInSamples(sampleRate, describe::as<PingPongDelayNode>(node).getDelayMs());
         return 2 * std::min<std::uint64_t>(delay, support::kRingLength);
-      }};
+      },
+      nullptr};
   return description;
 }
 

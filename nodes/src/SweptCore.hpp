@@ -100,6 +100,22 @@ class SweptCore {
     }
   }
 
+  // Audio thread (or while no process call runs). The node where its first `frames` frames at
+  // `sampleRate` leave it: every oscillator at the phase they give at the present rate, every
+  // ring's write position where they leave it (the read positions are worked out in float from
+  // it, so it shapes the samples too). What the rings hold stays.
+  void setPosition(std::uint64_t frames, unsigned int sampleRate) noexcept {
+    for (CircularBuffer& ring : circularBuffers) {
+      ring.writePointer = static_cast<int>(frames % static_cast<std::uint64_t>(ring.size));
+    }
+    const int rate = oscillatorRate(sampleRate);
+    if constexpr (kPerChannel) {
+      for (const auto& lfo : oscillators) lfo->seek(frames, rate);
+    } else {
+      oscillators.seek(frames, rate);
+    }
+  }
+
   // Audio thread.
   bool process(AudioBus& input, AudioBus& output) {
     if (!isEnabled.load()) {
@@ -264,7 +280,10 @@ NodeDescription sweptDescription(const SweptNodeInfo& info) {
            describe::floatAccess<N, &N::getSweepWidth, &N::setSweepWidth>(),
            describe::floatAccess<N, &N::getFrequency, &N::setFrequency>()},
           sweptCautions<N, kTraits>,
-          sweptReach<N, kTraits>};
+          sweptReach<N, kTraits>,
+          [](Node& node, std::uint64_t frames, unsigned int sampleRate) {
+            describe::as<N>(node).setPosition(frames, sampleRate);
+          }};
 }
 
 }  // namespace orvane::extensions::audioeffects::support
@@ -289,6 +308,9 @@ NodeDescription sweptDescription(const SweptNodeInfo& info) {
   void Node::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }     \
   float Node::getFrequency() { return internals->frequency(); }                               \
   void Node::setFrequency(float frequency) { internals->setFrequency(frequency); }            \
+  void Node::setPosition(std::uint64_t frames, unsigned int sampleRate) {           \
+    internals->setPosition(frames, sampleRate);                                     \
+  }                                                                                           \
   bool Node::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {        \
     return support::acceptsMonoOrStereo(inputFormat, outputFormat);                           \
   }                                                                                           \

@@ -119,6 +119,31 @@ TYPED_TEST(ModulatedDelayNode, SweepingChannelsDifferOrMatchAsTheirOscillatorsDo
   }
 }
 
+// A position puts the node where running that many frames of silence leaves it, whatever it
+// has run before: a host's transport frame locks the sweep.
+TYPED_TEST(ModulatedDelayNode, AnOscillatorPositionIsWhereRunningThatFarLeavesIt) {
+  const Signal input = noise(2, 6000, 21);
+  TypeParam reference(2);
+  reference.setFrequency(3.0f);
+  render(reference, silence(2, 7000), 48000, 512);
+  const Signal expected = render(reference, input, 48000, 512);
+
+  TypeParam fresh(2);
+  fresh.setFrequency(3.0f);
+  fresh.setPosition(7000, 48000);
+  EXPECT_EQ(render(fresh, input, 48000, 512), expected);
+  TypeParam ranLonger(2);
+  ranLonger.setFrequency(3.0f);
+  render(ranLonger, silence(2, 20000), 48000, 512);
+  ranLonger.setPosition(7000, 48000);
+  EXPECT_EQ(render(ranLonger, input, 48000, 512), expected);
+  // And without the position, the sweep is elsewhere.
+  TypeParam unlocked(2);
+  unlocked.setFrequency(3.0f);
+  render(unlocked, silence(2, 20000), 48000, 512);
+  EXPECT_NE(render(unlocked, input, 48000, 512), expected);
+}
+
 TYPED_TEST(ModulatedDelayNode, OutputDoesNotDependOnBlockSize) {
   const Signal input = noise(2, 30000, 24);
   TypeParam reference(2);

@@ -92,6 +92,18 @@ TEST(EffectPlugin, RunsWithoutAllocatingInPlaceOrNotAndMatchesTheLibrary) {
 
       const Signal& result = inPlace ? ports.input : ports.output;
       EXPECT_EQ(result, direct(variant, ports.controls, original)) << "in place: " << inPlace;
+
+      // A host's tempo and transport, synced or not, allocate nothing either.
+      float sync = 1.0f, note = 3.0f;
+      plugin.connectTempo(&sync, &note);
+      const auto beforeTime = allocationCounts();
+      plugin.setTransport({120.0, 96000, true});
+      plugin.run(kFrames);
+      plugin.setTransport({90.0, 0, true});
+      plugin.run(kFrames);
+      const auto afterTime = allocationCounts();
+      EXPECT_EQ(afterTime.allocations, beforeTime.allocations);
+      EXPECT_EQ(afterTime.deallocations, beforeTime.deallocations);
     }
   }
 }

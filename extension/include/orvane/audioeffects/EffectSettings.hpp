@@ -117,6 +117,14 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   // once its input has ended, nothing more comes. Any thread.
   std::uint64_t reachFrames(Node& node, unsigned int sampleRate) const;
 
+  // Whether the effect's nodes sweep with oscillators (chorus, flanger, vibrato).
+  bool hasOscillators() const noexcept;
+  // Audio thread, or any thread while no process call runs; no allocation. Puts a node where
+  // its first `frames` frames at `sampleRate` leave it (oscillators at their present rate,
+  // delay-line positions; what the lines hold stays), so that a host can lock the sweep to
+  // its transport; nothing for an effect without oscillators.
+  void setPosition(Node& node, std::uint64_t frames, unsigned int sampleRate) const;
+
   // The library builds one per entry of its list; nobody else needs to.
   explicit EffectSettings(const EffectEntry& entry) noexcept : entry_(&entry) {}
 

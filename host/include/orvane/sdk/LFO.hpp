@@ -142,6 +142,13 @@ class LFO {
   // Audio thread.
   void advance(std::uint64_t samples) noexcept { phase_ += increment_ * samples; }
 
+  // Audio thread. Puts the oscillator where `samples` process(sampleRate) calls at its current
+  // rate take a fresh one, so that its phase is a function of a position (a host's transport
+  // frame) rather than of how long it has run.
+  void seek(std::uint64_t samples, int sampleRate) noexcept {
+    phase_ = beginRun(sampleRate).increment * samples;
+  }
+
   // A fixed-point phase's table point is its top kTableBits bits; the interpolation fraction
   // is the next 32 bits as a float, times 2^-32: table[i] + fraction × (table[i + 1] − table[i]).
   static constexpr int kFractionBits = 64 - kTableBits;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <orvane/audioeffects/Export.hpp>
 #include <orvane/sdk/Node.hpp>
@@ -39,6 +40,11 @@ class ORVANE_AUDIOEFFECTS_API ChorusNode : public orvane::SingleBusAudioProcesso
   // Hertz; sets every channel's oscillator. getFrequency is 0 on a node without channels.
   float getFrequency();
   void setFrequency(float frequency);
+  // Audio thread, or any thread while no process call runs. The node where its first
+  // `frames` frames at `sampleRate` leave it (its oscillators at their present rate, its delay
+  // lines' write positions; what the lines hold stays): a host locks the sweep to its
+  // transport by giving the transport's frame when it starts or jumps.
+  void setPosition(std::uint64_t frames, unsigned int sampleRate);
 
   // Any thread, while no process call runs. Accepts matching formats of 1 or 2 channels.
   bool setBusFormat(orvane::AudioBusFormat& inputFormat,
