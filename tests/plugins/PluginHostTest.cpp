@@ -22,6 +22,7 @@
 
 #include "PluginCatalogue.hpp"
 #include "ScratchFolder.hpp"
+#include "TestSignals.hpp"
 
 namespace {
 
@@ -497,6 +498,61 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
 // plugin's presets listed and loaded one after another through its console, each giving every control the preset's value in the port's unit (a
 // preset sets every control, so it also undoes what the one before changed), from the
 // defaults it starts with.
+// JACK transport with a timebase master at 130 BPM, rolling: jalv tells the plugin, whose
+// synced delay becomes an eighth at that tempo (230.77 ms, so 231). The recording's last
+// second equals orvane-fx's render of the recorded input with delay=231 (the input is a
+// steady sine, so by then the delay lines hold the same past in both), but for the odd
+// period the dummy driver hands out of step; at the unsynced 200 ms nearly every frame
+// would differ.
+TEST_F(PluginHosts, JalvSyncsTheDelaysToTheTempoOfJackTransport) {
+  const JackServer jack(*this);
+  ASSERT_TRUE(jack.started()) << readText("jackd.log");
+  const std::string& prefix = JackServer::kClientEnvironment;
+  const Outcome transport = script(
+      prefix + "{ { printf 'master\\ntempo 130\\nplay\\n'; exec sleep 30; } 2> /dev/null | "
+      "jack_transport > transport.log 2>&1 & echo $! > transport.pid; } && sleep 0.5");
+  ASSERT_EQ(transport.status, 0) << transport.output;
+  const auto& notes = orvane::plugins::kNoteValues;
+  const auto eighth = std::find(notes.begin(), notes.end(), std::string("1/8")) - notes.begin();
+  for (const char* label : {"delay_stereo", "pingpong_stereo"}) {
+    SCOPED_TRACE(label);
+    const PluginVariant& variant = *orvane::plugins::findVariant(label);
+    const Outcome r = script(
+        prefix + "rm -f control rec.wav; mkfifo control; "
+        "timeout 20 jalv -n fx -c sync=1 -c note=" + std::to_string(eighth) + " " + uriOf(variant) +
+        " < control > jalv.log 2>&1 & jalv=$!; exec 7> control; "
+        "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
+        "jack_connect jack_simple_client:output1 fx:in_l && "
+        "jack_connect jack_simple_client:output2 fx:in_r && "
+        "timeout 20 jack_rec -f rec.wav -b 32 jack_simple_client:output1 "
+        "jack_simple_client:output2 fx:out_l fx:out_r -d 5 > rec.log 2>&1; status=$?; "
+        "echo quit >&7; exec 7>&-; wait $jalv; exit $status");
+    ASSERT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
+    const Audio rec = read("rec.wav");
+    ASSERT_EQ(rec.channels, 4u);
+    // The library's node on the recorded input (sox would round it through its 32-bit
+    // integers), as orvane-fx runs it.
+    const EffectSettings& effect = *EffectSettings::forType(variant.type);
+    const std::unique_ptr<orvane::Node> node = effect.createNode();
+    effect.set(*node, *effect.indexOf("delay"), 231.0);
+    Audio expected;
+    expected.samples = orvane::testing::render(
+        dynamic_cast<orvane::SingleBusAudioProcessorNode&>(*node),
+        {rec.samples[0], rec.samples[1]}, 48000, 256);
+    constexpr std::size_t kSecond = 48000, kPeriod = 256, kGlitchPeriods = 4;
+    const std::size_t frames = rec.samples[0].size();
+    ASSERT_GT(frames, 3 * kSecond);
+    for (unsigned int c = 0; c < 2; ++c) {
+      std::size_t differ = 0;
+      for (std::size_t f = frames - kSecond; f < frames; ++f) {
+        differ += rec.samples[2 + c][f] != expected.samples[c][f];
+      }
+      EXPECT_LE(differ, kGlitchPeriods * kPeriod) << "channel " << c;
+    }
+  }
+  script("kill $(cat transport.pid) 2> /dev/null; true");
+}
+
 TEST_F(PluginHosts, JalvLoadsEachPresetIntoEveryControl) {
   const JackServer jack(*this);
   ASSERT_TRUE(jack.started()) << readText("jackd.log");
