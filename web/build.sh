@@ -27,8 +27,11 @@ em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
   -I"$out/generated" \
   --no-entry -sSTANDALONE_WASM=1 -sINITIAL_MEMORY=16777216 \
   -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=1073741824 -sABORTING_MALLOC=0 \
-  -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_reach,_oe_process,_malloc,_free \
+  -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_reach,_oe_process,_oe_process_range,_malloc,_free \
   "${sources[@]}" -o "$out/generated/orvane-effects.wasm"
 mv "$out/generated/orvane-effects.wasm" "$out/orvane-effects.wasm"
 cp "$root"/web/site/* "$out/"
 cp "$settings" "$out/effect-settings.json"
+# The same description as a module, for the worklet's scope (which cannot fetch) and its
+# AudioParams.
+{ printf 'export default '; cat "$settings"; printf ';\n'; } > "$out/effect-settings.js"

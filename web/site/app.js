@@ -1,6 +1,11 @@
 // The live page: a chain of the library's effects, a control for every setting (made from the
 // settings' description the build exports), sources, scopes and an offline render.
-import { chainNode, encodeWav, headerSampleRate, parseWav, renderAutoTail, renderOffline, workletUrl } from "./audio.js";
+import { AUTOMATED_EFFECTS, chainNode, encodeWav, headerSampleRate, noteValueMs, paramName, parseWav,
+  renderAutoTail, renderOffline, workletUrl } from "./audio.js";
+
+// The note values a delay time offers at the page's tempo.
+const NOTE_VALUES = ["1/1", "1/2", "1/2.", "1/4", "1/4.", "1/4t", "1/8", "1/8.", "1/8t", "1/16",
+                     "1/16.", "1/16t", "1/32"];
 
 const $ = (id) => document.getElementById(id);
 const state = {
@@ -31,9 +36,14 @@ function makeControl(entry, position, index) {
   label.textContent = setting.name + (setting.unit ? ` (${setting.unit})` : "");
   label.title = setting.description;
   row.append(label);
+  // A playing chain hears the change through the setting's AudioParam from the next 32-frame
+  // piece (beyond the automated effects, through the node's port at the next quantum).
   const apply = (value) => {
     entry.values[index] = value;
-    state.node?.port.postMessage({ kind: "set", effect: position, index, value });
+    const param = position < AUTOMATED_EFFECTS &&
+      state.node?.parameters.get(paramName(position, setting.id));
+    if (param) param.setValueAtTime(value, state.node.context.currentTime);
+    else state.node?.port.postMessage({ kind: "set", effect: position, index, value });
   };
   if (setting.kind === "toggle") {
     const box = document.createElement("input");
@@ -73,7 +83,42 @@ function makeControl(entry, position, index) {
     if (Number.isFinite(value)) { slider.value = value; number.value = formatValue(setting, value); apply(value); }
   });
   row.append(slider, number, range);
+  if (setting.unit === "ms") {
+    // A time as a note value at the page's tempo, in whole milliseconds as every front end
+    // rounds it (a dotted eighth at 120 BPM is 375 ms).
+    const note = document.createElement("select");
+    note.className = "note";
+    note.setAttribute("aria-label", `${setting.name} as a note value`);
+    note.append(new Option("note value", ""), ...NOTE_VALUES.map((n) => new Option(n, n)));
+    note.value = entry.notes?.[index] ?? "";
+    const fromNote = () => {
+      entry.notes = entry.notes || {};
+      entry.notes[index] = note.value;
+      if (!note.value) return;
+      const ms = Math.round(noteValueMs(note.value, tempo()));
+      const value = Math.min(setting.maximum, Math.max(setting.minimum, ms));
+      slider.value = value;
+      number.value = formatValue(setting, value);
+      apply(value);
+    };
+    note.addEventListener("change", fromNote);
+    slider.addEventListener("input", () => { note.value = ""; entry.notes && delete entry.notes[index]; });
+    row.fromNote = fromNote;
+    row.append(note);
+  }
   return row;
+}
+
+function tempo() {
+  const bpm = Number($("tempo").value);
+  return bpm > 0 && bpm <= 1000 ? bpm : 120;
+}
+
+// A new tempo moves every delay time given as a note value.
+function tempoChanged() {
+  for (const row of document.querySelectorAll("#chain .control")) {
+    if (row.fromNote && row.querySelector("select.note").value) row.fromNote();
+  }
 }
 
 function drawChain() {
@@ -252,6 +297,7 @@ async function start() {
     $("effect-choice").append(new Option(effect.name, effect.type));
   }
   $("add").addEventListener("click", () => addEffect($("effect-choice").value));
+  $("tempo").addEventListener("change", tempoChanged);
   $("play").addEventListener("click", guard(() => (state.playing ? stopPlaying() : startPlaying())));
   $("dry").addEventListener("change", () => state.node?.port.postMessage({ kind: "dry", dry: $("dry").checked }));
   $("render").addEventListener("click", guard(renderAndDownload));

@@ -1,4 +1,7 @@
-import { BLOCK, instantiate } from "./effects-module.js";
+import catalogue from "./effect-settings.js";
+import { AUTOMATED_EFFECTS, BLOCK, instantiate, paramName } from "./effects-module.js";
+
+export { AUTOMATED_EFFECTS, PIECE, noteValueMs, paramName } from "./effects-module.js";
 
 // Sound files and offline rendering for the page and its tests: WAV in and out, and a chain of
 // effects rendered with OfflineAudioContext through the same worklet the live page uses.
@@ -108,19 +111,33 @@ export function encodeWav(channels, rate) {
   return view.buffer;
 }
 
-// The worklet node of a chain: [{ type, settings: [[index, value], ...] }, ...].
+// The worklet node of a chain: [{ type, settings: [[index, value], ...] }, ...]. Each setting
+// of its first AUTOMATED_EFFECTS effects is an AudioParam ("0.feedback"; node.parameters) that
+// starts at the setting's value, so setValueAtTime, linearRampToValueAtTime and
+// setTargetAtTime move it: a change shows at the next 32-frame piece.
 export function chainNode(context, wasmBytes, chain) {
+  const parameterData = {};
+  chain.slice(0, AUTOMATED_EFFECTS).forEach(({ type, settings }, position) => {
+    const info = catalogue.effects.find((effect) => effect.type === type);
+    if (!info) return;
+    const values = info.settings.map((setting) => setting.default);
+    for (const [index, value] of settings) values[index] = value;
+    info.settings.forEach((setting, index) => {
+      parameterData[paramName(position, setting.id)] = values[index];
+    });
+  });
   return new AudioWorkletNode(context, "orvane-chain", {
     numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
     channelCount: 2, channelCountMode: "explicit", channelInterpretation: "speakers",
-    processorOptions: { wasm: wasmBytes.slice(0), chain },
+    processorOptions: { wasm: wasmBytes.slice(0), chain }, parameterData,
   });
 }
 
 export const workletUrl = new URL("./worklet.js", import.meta.url);
 
-// Renders planar input through a chain offline, stereo out, with `tailFrames` of silence after.
-export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 0) {
+// Renders planar input through a chain offline, stereo out, with `tailFrames` of silence after;
+// `automate(node)`, where given, schedules the node's AudioParams first.
+export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 0, automate = null) {
   const frames = input[0].length;
   const context = new OfflineAudioContext(2, frames + tailFrames, rate);
   await context.audioWorklet.addModule(workletUrl);
@@ -128,7 +145,9 @@ export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 
   input.forEach((channel, c) => buffer.copyToChannel(channel, c));
   const source = context.createBufferSource();
   source.buffer = buffer;
-  source.connect(chainNode(context, wasmBytes, chain)).connect(context.destination);
+  const node = chainNode(context, wasmBytes, chain);
+  if (automate) automate(node);
+  source.connect(node).connect(context.destination);
   source.start(0);
   const rendered = await context.startRendering();
   return [rendered.getChannelData(0), rendered.getChannelData(1)];

@@ -4,6 +4,44 @@
 
 export const BLOCK = 128;
 
+// Settings that move: the chain node has an AudioParam for each setting of its first
+// AUTOMATED_EFFECTS effects, named "position.id" ("0.feedback", "1.sweep-width"), and sets
+// each at the first frame of every PIECE frames the param changes in: a step lands on the next
+// piece, and a ramp moves every PIECE frames, as orvane-fx's envelopes and the plugins do.
+export const AUTOMATED_EFFECTS = 8;
+export const PIECE = 32;
+export const paramName = (position, id) => `${position}.${id}`;
+
+// The AudioParams of the chain node, for every setting any effect has (the node does not know
+// its chain when the worklet is registered). Their nominal range is any float: the library
+// takes any value, as the other front ends do.
+export function parameterDescriptors(catalogue) {
+  const ids = [...new Set(catalogue.flatMap((effect) => effect.settings.map((s) => s.id)))];
+  const descriptors = [];
+  for (let position = 0; position < AUTOMATED_EFFECTS; ++position) {
+    for (const id of ids) {
+      descriptors.push({ name: paramName(position, id), defaultValue: 0,
+                         minValue: -3.4028234663852886e38, maxValue: 3.4028234663852886e38,
+                         automationRate: "a-rate" });
+    }
+  }
+  return descriptors;
+}
+
+// A note value ("1/8", "1/8." dotted, "1/8t" triplet) at a tempo, in milliseconds, in the
+// library's own operations and order, or -1: what orvane-fx's --bpm and the plugins' sync give.
+export function noteValueMs(text, beatsPerMinute) {
+  const match = /^([0-9]+)\/([0-9]+)([.tT]?)$/.exec(text);
+  if (!match || !(beatsPerMinute > 0) || !Number.isFinite(beatsPerMinute)) return -1;
+  const numerator = Number(match[1]), denominator = Number(match[2]);
+  if (numerator === 0 || denominator === 0 || denominator > 64 ||
+      (denominator & (denominator - 1)) !== 0) {
+    return -1;
+  }
+  const factor = match[3] === "." ? 1.5 : match[3] ? 2.0 / 3.0 : 1.0;
+  return 60000.0 / beatsPerMinute * (4.0 * numerator / denominator) * factor;
+}
+
 export function instantiate(bytes) {
   const module = bytes instanceof WebAssembly.Module ? bytes : new WebAssembly.Module(bytes);
   let memory = null;
@@ -75,5 +113,7 @@ class Effect {
   }
 
   process(frames) { this.api.oe_process(this.handle, frames); }
+  // Frames [offset, offset + frames) of the effect's block: a block in pieces.
+  processRange(offset, frames) { this.api.oe_process_range(this.handle, offset, frames); }
   destroy() { this.api.oe_destroy(this.handle); }
 }

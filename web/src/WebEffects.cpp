@@ -167,26 +167,32 @@ double oe_reach(WebEffect* effect) {
   return static_cast<double>(effect->settings->reachFrames(*effect->node, effect->sampleRate));
 }
 
-// Processes `frames` frames (at most maxFrames) in place in the effect's buffer.
-void oe_process(WebEffect* effect, unsigned int frames) {
-  if (live(effect) == nullptr) return;
-  if (frames > effect->maxFrames) frames = effect->maxFrames;
+// Processes `frames` frames from frame `offset` of the effect's buffer in place (clipped to the
+// buffer): a block taken in pieces, with settings changed between them, as automation does.
+void oe_process_range(WebEffect* effect, unsigned int offset, unsigned int frames) {
+  if (live(effect) == nullptr || offset >= effect->maxFrames) return;
+  frames = std::min(frames, effect->maxFrames - offset);
   const bool mixed = effect->stage.mix != 1.0f;
-  if (mixed) {
-    for (unsigned int c = 0; c < effect->channels; ++c) {
-      std::copy_n(effect->pointers[c], frames, effect->dry.get() + std::size_t{c} * effect->maxFrames);
+  float* pieces[kMaxChannels];
+  for (unsigned int c = 0; c < effect->channels; ++c) {
+    pieces[c] = effect->pointers[c] + offset;
+    if (mixed) {
+      std::copy_n(pieces[c], frames, effect->dry.get() + std::size_t{c} * effect->maxFrames);
     }
   }
-  orvane::AudioBuffer<float> buffer(effect->pointers, effect->channels, frames, effect->sampleRate);
+  orvane::AudioBuffer<float> buffer(pieces, effect->channels, frames, effect->sampleRate);
   orvane::AudioBus bus(buffer);
   effect->processor->process(std::span<orvane::AudioBus>(&bus, 1),
                              std::span<orvane::AudioBus>(&bus, 1));
   if (effect->stage.active()) {
     for (unsigned int c = 0; c < effect->channels; ++c) {
-      const std::size_t offset = std::size_t{c} * effect->maxFrames;
-      effect->stage.apply(effect->dry.get() + offset, effect->pointers[c], frames);
+      effect->stage.apply(effect->dry.get() + std::size_t{c} * effect->maxFrames, pieces[c],
+                          frames);
     }
   }
 }
+
+// Processes `frames` frames (at most maxFrames) in place in the effect's buffer.
+void oe_process(WebEffect* effect, unsigned int frames) { oe_process_range(effect, 0, frames); }
 
 }  // extern "C"

@@ -41,6 +41,15 @@ AUTO_TAIL = [
 ]
 
 
+# Settings that move, which the page sets its own way (AudioParams, its tempo box): each
+# against orvane-fx's own words for the same.
+MOVING = [
+    ("Delay-steps", ["Delay", "delay=20", "feedback=0.2@0,0.2@0.25s,0.6@0.25s",
+                     "wet-mix=0.3@0,0.3@0.5s,0.8@0.5s"]),
+    ("Delay-dotted-eighth", ["--bpm", "120", "Delay", "delay=1/8."]),
+]
+
+
 def page_chain(chain):
     out = []
     for effect_type, values in chain:
@@ -117,6 +126,11 @@ def main():
         subprocess.run([FX, "render", "-q", "--tail", tail, "-i", os.path.join(SITE, "demo.wav"),
                         "-o", out, *arguments], check=True)
         expected[name] = read_float_wav(out)
+    for name, arguments in MOVING:
+        out = os.path.join(WORK, f"{name}.wav")
+        subprocess.run([FX, "render", "-q", "--tail", "0", "-i", os.path.join(SITE, "demo.wav"),
+                        "-o", out, *arguments], check=True)
+        expected[name] = read_float_wav(out)
     json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES] +
               [{"name": n, "chain": page_chain(c), "tail": "auto"} for n, c in AUTO_TAIL],
               open(os.path.join(WORK, "cases.json"), "w"))
@@ -149,7 +163,7 @@ def main():
         passed, failed = passed + ok, failed + (not ok)
 
     check(finished.is_set(), "the test page reported back")
-    for name, _ in CASES + AUTO_TAIL:
+    for name, _ in CASES + AUTO_TAIL + MOVING:
         got = results.get(name)
         want = expected[name]
         if got is None:
