@@ -14,7 +14,8 @@ export const paramName = (position, id) => `${position}.${id}`;
 
 // The AudioParams of the chain node, for every setting any effect has (the node does not know
 // its chain when the worklet is registered). Their nominal range is any float: the library
-// takes any value, as the other front ends do.
+// takes any value, as the other front ends do. They are a-rate: a k-rate param has one value
+// per 128-frame quantum, and a ramp is read every 32 frames.
 export function parameterDescriptors(catalogue) {
   const ids = [...new Set(catalogue.flatMap((effect) => effect.settings.map((s) => s.id)))];
   const descriptors = [];
