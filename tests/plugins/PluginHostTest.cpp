@@ -452,6 +452,22 @@ TEST_F(PluginHosts, SoxRunsTheLadspaPluginsWithinItsResolution) {
 // input and the output; a second in, the bypass is switched through jalv's console. Before, the
 // effect changes the signal; from the switch on (wherever a loaded machine lets it land), the
 // output is the input, sample for sample, up to the end.
+// A shell line that runs jalv on `uri` (with `options`), its commands read from the fifo on fd
+// 7, fed by jack_simple_client's two outputs, while jack_rec records `ports` for `seconds`;
+// `during` runs once the recording has started (in the background) and `jalv` is quit at the
+// end. Exits with jack_rec's status.
+std::string jalvRecording(const std::string& uri, const std::string& options,
+                          const std::string& ports, int seconds, const std::string& during) {
+  return "rm -f control rec.wav; mkfifo control; timeout 20 jalv -n fx " + options + uri +
+         " < control > jalv.log 2>&1 & jalv=$!; exec 7> control; "
+         "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
+         "jack_connect jack_simple_client:output1 fx:in_l && "
+         "jack_connect jack_simple_client:output2 fx:in_r && "
+         "{ timeout 20 jack_rec -f rec.wav -b 32 " + ports + " -d " + std::to_string(seconds) +
+         " > rec.log 2>&1 & rec=$!; } && " + during + "wait $rec; "
+         "status=$?; echo quit >&7; exec 7>&-; wait $jalv; exit $status";
+}
+
 TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
   const JackServer jack(*this);
   ASSERT_TRUE(jack.started()) << readText("jackd.log");
@@ -460,15 +476,8 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
     if (variant.channels != 2) continue;
     SCOPED_TRACE(variant.label);
     const Outcome r = script(
-        prefix + "rm -f control rec.wav; mkfifo control; "
-        "timeout 20 jalv -n fx " + uriOf(variant) + " < control > jalv.log 2>&1 & jalv=$!; "
-        "exec 7> control; "
-        "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
-        "jack_connect jack_simple_client:output1 fx:in_l && "
-        "jack_connect jack_simple_client:output2 fx:in_r && "
-        "{ timeout 20 jack_rec -f rec.wav -b 32 jack_simple_client:output1 fx:out_l fx:out_r"
-        " -d 4 > rec.log 2>&1 & rec=$!; } && sleep 1 && echo 'enabled = 0' >&7 && wait $rec; "
-        "status=$?; echo quit >&7; exec 7>&-; wait $jalv; exit $status");
+        prefix + jalvRecording(uriOf(variant), "", "jack_simple_client:output1 fx:out_l fx:out_r",
+                               4, "sleep 1 && echo 'enabled = 0' >&7 && "));
     EXPECT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
     const Audio rec = read("rec.wav");
     ASSERT_EQ(rec.channels, 3u) << readText("rec.log");
@@ -520,15 +529,9 @@ TEST_F(PluginHosts, JalvSyncsTheDelaysToTheTempoOfJackTransport) {
     SCOPED_TRACE(label);
     const PluginVariant& variant = *orvane::plugins::findVariant(label);
     const Outcome r = script(
-        prefix + "rm -f control rec.wav; mkfifo control; "
-        "timeout 20 jalv -n fx -c sync=1 -c note=" + std::to_string(eighth) + " " + uriOf(variant) +
-        " < control > jalv.log 2>&1 & jalv=$!; exec 7> control; "
-        "for i in $(seq 50); do jack_lsp | grep -q fx:out_r && break; sleep 0.1; done; "
-        "jack_connect jack_simple_client:output1 fx:in_l && "
-        "jack_connect jack_simple_client:output2 fx:in_r && "
-        "timeout 20 jack_rec -f rec.wav -b 32 jack_simple_client:output1 "
-        "jack_simple_client:output2 fx:out_l fx:out_r -d 5 > rec.log 2>&1; status=$?; "
-        "echo quit >&7; exec 7>&-; wait $jalv; exit $status");
+        prefix + jalvRecording(uriOf(variant), "-c sync=1 -c note=" + std::to_string(eighth) + " ",
+                               "jack_simple_client:output1 jack_simple_client:output2 fx:out_l "
+                               "fx:out_r", 5, ""));
     ASSERT_EQ(r.status, 0) << r.output << readText("jalv.log") << readText("rec.log");
     const Audio rec = read("rec.wav");
     ASSERT_EQ(rec.channels, 4u);
