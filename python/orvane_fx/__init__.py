@@ -80,6 +80,10 @@ class Effect(_core.EffectBase):
                                   or not 0 < float(value) <= 1000):
             raise ValueError(f"bpm must be a tempo above 0, up to 1000, or None; not {value!r}")
         self.__dict__["_bpm"] = None if value is None else float(value)
+        # Note values follow the tempo.
+        for name, text in list(self.__dict__.get("_notes", {}).items()):
+            setattr(self, name, text)
+        _mark_random(self)
 
     def __setattr__(self, name, value):
         if (type(self).__module__ == __name__ and not name.startswith("_")
@@ -277,18 +281,19 @@ def _process_per_item(effects, audio, sample_rate, reset, tail_s, out):
     return _core.as_tensor(result) if was_tensor else result
 
 
-def _note_value(effect, setting: dict, text: str) -> float:
-    """A note value ("1/8.") of a time setting as a number in its unit, at the effect's tempo."""
+def _note_value(effect, setting: dict, text: str):
+    """A note value ("1/8.") of a time setting as a number in its unit, at the effect's tempo;
+    None while the effect has no tempo."""
     if setting["unit"] not in ("ms", "s"):
         raise TypeError(f"{setting['python_name']} takes a number, not str {text!r}")
-    if effect.bpm is None:
-        raise ValueError(f"{setting['python_name']} = {text!r}: a note value needs a tempo; "
-                         f"give the effect bpm= (bpm=120)")
-    milliseconds = _core.note_value_ms(text, effect.bpm)
+    # Checked at any tempo, so that a misspelt note is refused at once, tempo or not.
+    milliseconds = _core.note_value_ms(text, 120.0 if effect.bpm is None else effect.bpm)
     if milliseconds < 0:
         raise ValueError(f"{setting['python_name']} = {text!r} is not a note value; give 1/4, "
                          "1/8, 1/16 (any N/D up to 1/64), with a dot for dotted (1/8.) or t "
                          "for a triplet (1/8t)")
+    if effect.bpm is None:
+        return None  # held until the effect (or its chain) has a tempo
     value = milliseconds * 0.001 if setting["unit"] == "s" else milliseconds
     # A whole-number setting takes the nearest, halves away from zero as the library and
     # orvane-fx round (Python's round() would take 1/16 at 240 BPM, 62.5 ms, to 62, not 63).
@@ -313,11 +318,18 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
         per_item = self.__dict__.get("_per_item")
         if per_item and name in per_item:
             return per_item[name]
+        notes = self.__dict__.get("_notes")
+        if notes and name in notes and self.bpm is None:
+            return notes[name]  # a note value still waiting for a tempo
         if stage_index is not None:
             return self._get_stage(stage_index)
         return convert(self._get(index))
 
     def set(self, value):
+        # A note value is kept as written, so that a new tempo moves the setting with it.
+        notes = self.__dict__.setdefault("_notes", {})
+        if notes.pop(name, None) is not None:
+            _mark_random(self)
         per_item = self.__dict__.setdefault("_per_item", {})
         if isinstance(value, PerItem):
             scratch = _plain_copy(self, {})
@@ -359,7 +371,11 @@ def _setting_property(index: int, setting: dict, stage_index=None) -> property:
             _mark_random(self)
             return
         if isinstance(value, str):
-            value = _note_value(self, setting, value)
+            text, value = value, _note_value(self, setting, value)
+            notes[name] = text
+            if value is None:
+                _mark_random(self)
+                return
         is_bool = isinstance(value, (bool, _numpy.bool_))
         if kind == "toggle":
             if not is_bool:
@@ -402,6 +418,11 @@ def _mark_random(effect):
         drawn = ", ".join(f"{n} = {d!r}" for n, d in random.items())
         why = (f"{type(effect).__name__} has settings still to be drawn ({drawn}): put it in "
                f"orvane_fx.Augment, or take a plain effect with draw(rng)")
+    notes = effect.__dict__.get("_notes", {})
+    if not why and notes and effect.bpm is None:
+        name, text = next(iter(notes.items()))
+        why = (f"{type(effect).__name__}.{name} = {text!r}: a note value needs a tempo; give "
+               f"the effect or its Chain bpm= (bpm=120)")
     effect._set_unprocessable(why)
 
 
@@ -490,10 +511,24 @@ class Chain(list):
     process() and calling the chain take the same arguments as an effect's.
     """
 
-    def __init__(self, effects=()):
+    def __init__(self, effects=(), *, bpm=None):
         super().__init__(effects)
         for effect in self:
             _check_effect(effect)
+        if bpm is not None:
+            self.bpm = bpm
+
+    @property
+    def bpm(self):
+        """The tempo given to the chain (None if none): setting it gives every effect in the
+        chain that tempo, so their note values ("1/8.") follow it."""
+        return self.__dict__.get("_bpm")
+
+    @bpm.setter
+    def bpm(self, value):
+        for effect in self:
+            effect.bpm = value
+        self.__dict__["_bpm"] = value
 
     def append(self, effect):
         super().append(_check_effect(effect))

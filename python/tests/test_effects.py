@@ -463,8 +463,20 @@ def test_note_values_take_the_effects_tempo_and_bad_movements_are_refused(tmp_pa
         assert numpy.array_equal(synced(audio, 48000),
                                  orvane_fx.Delay(delay_ms=milliseconds)(audio, 48000))
     assert orvane_fx.Chorus(bpm=120, sweep_width_s="1/64").sweep_width_s == 0.03125
-    with pytest.raises(ValueError, match="needs a tempo; give the effect bpm="):
-        orvane_fx.Delay(delay_ms="1/8.")
+    # Without a tempo a note value waits for one: from the effect or its chain, and it follows
+    # a new tempo.
+    waiting = orvane_fx.Delay(delay_ms="1/8.")
+    assert waiting.delay_ms == "1/8."
+    with pytest.raises(ValueError, match="needs a tempo; give the effect or its Chain bpm="):
+        waiting(audio, 48000)
+    chain = orvane_fx.Chain([waiting, orvane_fx.Chorus(sweep_width_s="1/64")], bpm=120)
+    assert waiting.delay_ms == 375 and chain[1].sweep_width_s == 0.03125
+    assert numpy.array_equal(waiting(audio, 48000), orvane_fx.Delay(delay_ms=375)(audio, 48000))
+    chain.bpm = 100
+    assert waiting.delay_ms == 450
+    waiting.delay_ms = 300  # a number: the tempo no longer moves it
+    chain.bpm = 120
+    assert waiting.delay_ms == 300
     with pytest.raises(ValueError, match="not a note value"):
         orvane_fx.Delay(bpm=120, delay_ms="1/7")
     with pytest.raises(TypeError, match="takes a number"):
