@@ -554,6 +554,7 @@ bool runItem(const std::vector<Stage>& processors, const float* input,
   constexpr std::size_t kChunkFrames = 4096;
   const auto busChannels = static_cast<unsigned int>(channelCount);
   std::vector<float*> channels(channelCount);
+  std::vector<float*> sources(channelCount);  // the input where it lies
   std::vector<float> dry;  // a stage's input, where one is active
   for (const Stage& stage : processors) {
     if (stage.output.active()) dry.resize(kChunkFrames * channelCount);
@@ -561,9 +562,18 @@ bool runItem(const std::vector<Stage>& processors, const float* input,
   for (std::size_t start = 0; start < frames || start == 0; start += kChunkFrames) {
     if (stopAsked()) return false;
     const std::size_t length = std::min(kChunkFrames, frames - start);
+    // Where the input covers the chunk and the first stage has no automation (which runs in
+    // place), that stage reads the input where it lies and writes the output: no copy first.
+    // The node writes the same floats either way.
+    const bool direct = input != nullptr && !processors.empty() &&
+                        processors.front().runner == nullptr && length > 0 &&
+                        start + length <= inputFrames;
     for (std::size_t c = 0; c < channelCount; ++c) {
       channels[c] = data + c * frames + start;
       if (input == nullptr) continue;
+      // The module's own buffer views need non-const pointers; the input is only read.
+      sources[c] = const_cast<float*>(input + c * inputFrames + start);
+      if (direct) continue;
       const std::size_t copied = start < inputFrames ? std::min(length, inputFrames - start) : 0;
       std::copy_n(input + c * inputFrames + start, copied, channels[c]);
       std::fill_n(channels[c] + copied, length - copied, 0.0f);
@@ -571,19 +581,27 @@ bool runItem(const std::vector<Stage>& processors, const float* input,
     AudioBuffer<float> buffer(channels.data(), busChannels, static_cast<unsigned int>(length),
                               rate);
     AudioBus bus(buffer);
-    for (const Stage& stage : processors) {
+    for (std::size_t s = 0; s < processors.size(); ++s) {
+      const Stage& stage = processors[s];
+      const bool fromInput = direct && s == 0;
       const bool active = stage.output.active();
-      for (std::size_t c = 0; active && c < channelCount; ++c) {
+      for (std::size_t c = 0; active && !fromInput && c < channelCount; ++c) {
         std::copy_n(channels[c], length, dry.data() + c * kChunkFrames);
       }
-      if (stage.runner != nullptr) {
+      if (fromInput) {
+        AudioBuffer<float> source(sources.data(), busChannels, static_cast<unsigned int>(length),
+                                  rate);
+        AudioBus sourceBus(source);
+        stage.processor->process(std::span<AudioBus>(&sourceBus, 1), std::span<AudioBus>(&bus, 1));
+      } else if (stage.runner != nullptr) {
         stage.runner->process(buffer, *stage.position);
       } else {
         stage.processor->process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
       }
       if (stage.position != nullptr) *stage.position += length;
       for (std::size_t c = 0; active && c < channelCount; ++c) {
-        stage.output.apply(dry.data() + c * kChunkFrames, channels[c], length);
+        stage.output.apply(fromInput ? sources[c] : dry.data() + c * kChunkFrames, channels[c],
+                           length);
       }
     }
     if (length == 0) break;
