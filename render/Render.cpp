@@ -351,21 +351,36 @@ RenderResult render(SignalSource& source, EffectChain& chain, SoundFileWriter& w
       const unsigned int count = chunk.frames;
       // The input as it came (a tail's silence is silence already).
       if (plot != nullptr) plot->addInput(pointers.data(), result.frames, chunk.input);
+      // Each block's peak is taken while the block is still in the cache, rather than in a
+      // second pass over the chunk.
+      float chunkPeak = 0.0f;
+      std::uint64_t chunkOver = 0;
       for (unsigned int offset = 0; offset < count; offset += block) {
+        const unsigned int frames = std::min(block, count - offset);
         for (unsigned int c = 0; c < channels; ++c) blockPointers[c] = pointers[c] + offset;
-        AudioBuffer<float> view(blockPointers.data(), channels, std::min(block, count - offset),
-                                source.sampleRate());
+        AudioBuffer<float> view(blockPointers.data(), channels, frames, source.sampleRate());
         chain.process(view);
+        for (unsigned int c = 0; c < channels; ++c) {
+          measurePeak(blockPointers[c], frames, chunkPeak, chunkOver);
+        }
       }
       // An automatic tail keeps what comes before its end, and asks the reader for no more.
       const unsigned int kept =
           options.autoTail ? autoTailEnd(pointers, chunk, quietNeeded, quietRun) : count;
-      if (kept < count) tailEnded = true;
+      if (kept < count) {  // the tail's last chunk: only what is kept counts
+        tailEnded = true;
+        chunkPeak = 0.0f;
+        chunkOver = 0;
+        for (unsigned int c = 0; c < channels; ++c) {
+          measurePeak(pointers[c], kept, chunkPeak, chunkOver);
+        }
+      }
+      result.peak = std::max(result.peak, chunkPeak);
+      result.overFullScale += chunkOver;
       chunk.frames = kept;
       result.tailFrames += kept - std::min(kept, chunk.input);
-      for (unsigned int c = 0; c < channels; ++c) {
-        measurePeak(pointers[c], kept, result.peak, result.overFullScale);
-        for (unsigned int f = 0; options.measureLevels && f < kept; ++f) {
+      for (unsigned int c = 0; options.measureLevels && c < channels; ++c) {
+        for (unsigned int f = 0; f < kept; ++f) {
           sumOfSquares += static_cast<double>(pointers[c][f]) * pointers[c][f];
         }
       }
