@@ -124,7 +124,11 @@ void readPositions(Instance& self) {
     lv2_atom_object_get(object, self.frame, &frame, self.speed, &speed, self.beatsPerMinute,
                         &tempo, 0);
     double value = 0.0;
-    if (numberOf(self, frame, value)) {
+    // A frame beyond what 62 bits hold (a host's garbage) is not converted: that would be
+    // undefined, and no transport gets there.
+    constexpr double kFarthestFrame = 4611686018427387904.0;  // 2^62
+    if (numberOf(self, frame, value) && std::abs(value) < kFarthestFrame &&
+        event->time.frames >= 0 && event->time.frames < kFarthestFrame) {
       self.transport.frame = static_cast<std::int64_t>(value) - event->time.frames;
     }
     if (numberOf(self, speed, value)) self.transport.rolling = value != 0.0;
