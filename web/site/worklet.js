@@ -45,7 +45,9 @@ class OrvaneChainProcessor extends AudioWorkletProcessor {
     this.port.onmessage = ({ data }) => {
       if (data.kind === "set") this.pending.push([data.effect, data.index, data.value]);
       if (data.kind === "dry") this.bypassAll = data.dry;
+      if (data.kind === "dispose") this.disposed = true;
     };
+    this.disposed = false;
   }
 
   // Sets effect `position`'s settings to its params' values at frame `frame` of the quantum;
@@ -68,6 +70,12 @@ class OrvaneChainProcessor extends AudioWorkletProcessor {
   }
 
   process(inputs, outputs, parameters) {
+    // A disposed node frees its effects and asks to be let go (its output is silence).
+    if (this.disposed) {
+      for (const effect of this.chain) effect.destroy();
+      this.chain = [];
+      return false;
+    }
     for (let i = 0; i < this.pending.length; ++i) {
       const change = this.pending[i];
       const position = change[0], index = change[1], value = change[2];
