@@ -12,6 +12,7 @@ WORK_DIR, and checks:
   demo signal through effects, chains and AudioParam steps in headless Chromium, served
   without COOP/COEP headers, and every sample equals orvane-fx's, bit for bit (but for
   denormal numbers, which WebAssembly keeps and the native build flushes);
+- the plain app renders two cases again in a live AudioContext, with the same samples;
 - the plain app's short loop: a 1 ms ping-pong repeats after 48 frames at 48 kHz, where a
   DelayNode in a loop waits a render quantum.
 Chromium and the server are stopped whatever happens.
@@ -55,6 +56,14 @@ CASES = [(t, [{"type": t}], [], [t]) for t in TYPES] + [
     ("Chain-steps", [{"type": "Chorus", "sweep-width": 0.01}, {"type": "PingPongDelay", "delay": 7}],
      [[1, "feedback", 24000, 0.6]],
      ["Chorus", "sweep-width=0.01", "PingPongDelay", "delay=7", "feedback=0.2@0,0.2@0.5s,0.6@0.5s"]),
+]
+# Rendered by the plain app in a live AudioContext, in real time: nodes that depend on nothing
+# but their input.
+LIVE_CASES = [
+    ("PingPongDelay-live", [{"type": "PingPongDelay", "delay": 7, "feedback": 0.5}], [],
+     ["PingPongDelay", "delay=7", "feedback=0.5"]),
+    ("Delay-live", [{"type": "Delay", "delay": 350, "feedback": 0.4}], [],
+     ["Delay", "delay=350", "feedback=0.4"]),
 ]
 # App name -> (page, the cases it renders: Tone.js renders the single effects).
 APP_PAGES = {
@@ -220,10 +229,11 @@ def expected_renders():
         for channel in channels:
             out.write(struct.pack(f"<{len(channel)}f", *channel))
     json.dump({"demo": {"rate": rate, "channels": len(channels)},
-               "cases": [{"name": n, "chain": c, "steps": s} for n, c, s, _ in CASES]},
+               "cases": [{"name": n, "chain": c, "steps": s} for n, c, s, _ in CASES],
+               "live": [{"name": n, "chain": c, "steps": s} for n, c, s, _ in LIVE_CASES]},
               open(os.path.join(WORK, "cases.json"), "w"))
     expected = {}
-    for name, _, _, arguments in CASES:
+    for name, _, _, arguments in CASES + LIVE_CASES:
         out = os.path.join(WORK, f"{name}.wav")
         subprocess.run([FX, "render", "-q", "--tail", "0", "-i", demo, "-o", out, *arguments], check=True)
         expected[name] = read_float_wav(out)[1]
@@ -262,7 +272,7 @@ def compare(rate, demo, expected):
             check(False, f"{app}: {problem}")
         check(not report["crossOriginIsolated"], f"{app}: runs without cross-origin isolation "
               f"(SharedArrayBuffer {'defined' if report['sharedArrayBuffer'] else 'undefined'})")
-        for name, chain, _, _ in CASES:
+        for name, chain, _, _ in CASES + (LIVE_CASES if app == "plain" else []):
             if app == "tone" and len(chain) != 1:
                 continue
             got, want = results.get((app, name)), expected[name]

@@ -20,7 +20,7 @@ export async function inputs() {
   const frames = raw.length / cases.demo.channels;
   const channels = Array.from({ length: cases.demo.channels },
                               (_, c) => raw.subarray(c * frames, (c + 1) * frames));
-  return { cases: cases.cases, demo: { rate: cases.demo.rate, frames, channels } };
+  return { cases: cases.cases, live: cases.live, demo: { rate: cases.demo.rate, frames, channels } };
 }
 
 // The node of a case, made as a user would: an effect's own class for one effect, Chain for
