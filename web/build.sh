@@ -32,6 +32,7 @@ em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
 mv "$out/generated/orvane-effects.wasm" "$out/orvane-effects.wasm"
 cp "$root"/web/site/* "$out/"
 cp "$settings" "$out/effect-settings.json"
-# The same description as a module, for the worklet's scope (which cannot fetch) and its
-# AudioParams.
+# The same description as a module, for the page's modules.
 { printf 'export default '; cat "$settings"; printf ';\n'; } > "$out/effect-settings.js"
+# The page runs its chains through the npm package, laid out beside it as a user would.
+node "$root/web/package/build.mjs" "$out" "$out/orvane-audioeffects" "$version"

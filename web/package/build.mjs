@@ -51,7 +51,7 @@ const worklet = [
   "// it needs, in one file.",
   `const catalogue = ${JSON.stringify(catalogue)};`,
   withoutExports(readFileSync(join(siteSources, "effects-module.js"), "utf8")),
-  withoutImports(readFileSync(join(siteSources, "worklet.js"), "utf8")),
+  withoutImports(readFileSync(join(here, "src", "worklet.js"), "utf8")),
 ].join("\n");
 if (/^\s*(import|export)\b/m.test(worklet)) throw new Error("the worklet still imports or exports");
 write("worklet.js", worklet);

@@ -1,7 +1,7 @@
 // The live page: a chain of the library's effects, a control for every setting (made from the
 // settings' description the build exports), sources, scopes and an offline render.
-import { AUTOMATED_EFFECTS, chainNode, encodeWav, headerSampleRate, noteValueMs, paramName, parseWav,
-  renderAutoTail, renderOffline, workletUrl } from "./audio.js";
+import { AUTOMATED_EFFECTS, chainNode, encodeWav, headerSampleRate, loadEffects, noteValueMs,
+  paramName, parseWav, renderAutoTail, renderOffline } from "./audio.js";
 
 // The note values a delay time offers at the page's tempo.
 const NOTE_VALUES = ["1/1", "1/2", "1/2.", "1/4", "1/4.", "1/4t", "1/8", "1/8.", "1/8t", "1/16",
@@ -183,7 +183,7 @@ async function startPlaying() {
   stopPlaying();
   if (!state.context) {
     state.context = new AudioContext({ sampleRate: 48000 });
-    await state.context.audioWorklet.addModule(workletUrl);
+    await loadEffects(state.context);
     state.analyser = state.context.createAnalyser();
     state.analyser.fftSize = 2048;
     state.analyser.connect(state.context.destination);
@@ -191,10 +191,8 @@ async function startPlaying() {
   }
   await state.context.resume();
   const context = state.context;
-  state.node = chainNode(context, state.wasm, chainSpec());
-  state.node.port.onmessage = ({ data }) => {
-    if (data.kind === "error") status(`the chain cannot run (${data.message}); you hear the input`);
-  };
+  state.node = chainNode(context, chainSpec());
+  state.node.onerror = (error) => status(`the chain cannot run (${error.message}); you hear the input`);
   state.node.port.postMessage({ kind: "dry", dry: $("dry").checked });
   state.node.connect(state.analyser);
   const choice = document.querySelector("input[name=source]:checked").value;

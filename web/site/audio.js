@@ -1,5 +1,6 @@
 import catalogue from "./effect-settings.js";
-import { AUTOMATED_EFFECTS, BLOCK, instantiate, paramName } from "./effects-module.js";
+import { BLOCK, instantiate } from "./effects-module.js";
+import { Chain, load } from "./orvane-audioeffects/index.js";
 
 export { AUTOMATED_EFFECTS, PIECE, noteValueMs, paramName } from "./effects-module.js";
 
@@ -111,41 +112,31 @@ export function encodeWav(channels, rate) {
   return view.buffer;
 }
 
-// The worklet node of a chain: [{ type, settings: [[index, value], ...] }, ...]. Each setting
-// of its first AUTOMATED_EFFECTS effects is an AudioParam ("0.feedback"; node.parameters) that
+// Makes a context ready for chainNode: the package's load().
+export const loadEffects = load;
+
+// The package's Chain node for the page's chain: [{ type, settings: [[index, value], ...] }, ...].
+// Each setting of its first eight effects is an AudioParam ("0.feedback"; node.parameters) that
 // starts at the setting's value, so setValueAtTime, linearRampToValueAtTime and
 // setTargetAtTime move it: a change shows at the next 32-frame piece.
-export function chainNode(context, wasmBytes, chain) {
-  const parameterData = {};
-  chain.slice(0, AUTOMATED_EFFECTS).forEach(({ type, settings }, position) => {
+export function chainNode(context, chain) {
+  return new Chain(context, chain.map(({ type, settings }) => {
     const info = catalogue.effects.find((effect) => effect.type === type);
-    if (!info) return;
-    const values = info.settings.map((setting) => setting.default);
-    for (const [index, value] of settings) values[index] = value;
-    info.settings.forEach((setting, index) => {
-      parameterData[paramName(position, setting.id)] = values[index];
-    });
-  });
-  return new AudioWorkletNode(context, "orvane-chain", {
-    numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
-    channelCount: 2, channelCountMode: "explicit", channelInterpretation: "speakers",
-    processorOptions: { wasm: wasmBytes.slice(0), chain }, parameterData,
-  });
+    return { type, ...Object.fromEntries(settings.map(([index, value]) => [info.settings[index].id, value])) };
+  }));
 }
-
-export const workletUrl = new URL("./worklet.js", import.meta.url);
 
 // Renders planar input through a chain offline, stereo out, with `tailFrames` of silence after;
 // `automate(node)`, where given, schedules the node's AudioParams first.
-export async function renderOffline(wasmBytes, chain, input, rate, tailFrames = 0, automate = null) {
+export async function renderOffline(chain, input, rate, tailFrames = 0, automate = null) {
   const frames = input[0].length;
   const context = new OfflineAudioContext(2, frames + tailFrames, rate);
-  await context.audioWorklet.addModule(workletUrl);
+  await load(context);
   const buffer = context.createBuffer(input.length, frames, rate);
   input.forEach((channel, c) => buffer.copyToChannel(channel, c));
   const source = context.createBufferSource();
   source.buffer = buffer;
-  const node = chainNode(context, wasmBytes, chain);
+  const node = chainNode(context, chain);
   if (automate) automate(node);
   source.connect(node).connect(context.destination);
   source.start(0);

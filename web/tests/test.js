@@ -2,7 +2,7 @@
 // the worklet with OfflineAudioContext and posts the floats back; then checks the live page in
 // the frame: a control for every setting with its unit and range, and a control change that
 // reaches the node.
-import { chainNode, paramName, parseWav, PIECE, renderAutoTail, renderOffline, workletUrl }
+import { chainNode, loadEffects, paramName, parseWav, PIECE, renderAutoTail, renderOffline }
   from "../audio.js";
 import { BLOCK, instantiate } from "../effects-module.js";
 
@@ -23,7 +23,7 @@ async function renderCases() {
     log(`rendering ${name}`);
     const [left, right] = tail === "auto"
       ? renderAutoTail(wasm, chain, demo.channels, demo.rate)
-      : await renderOffline(wasm, chain, demo.channels, demo.rate);
+      : await renderOffline(chain, demo.channels, demo.rate);
     const planar = new Float32Array(left.length * 2);
     planar.set(left, 0);
     planar.set(right, left.length);
@@ -46,7 +46,7 @@ async function renderAutomation(wasm, demo) {
   const problems = [];
   const rate = demo.rate;
   if (rate !== 48000) problems.push(`the demo signal is at ${rate} Hz, not 48000`);
-  const steps = await renderOffline(wasm, [{ type: "Delay", settings: [[3, 20]] }], demo.channels,
+  const steps = await renderOffline([{ type: "Delay", settings: [[3, 20]] }], demo.channels,
                                     rate, 0, (node) => {
     node.parameters.get(paramName(0, "feedback")).setValueAtTime(0.6, 12000 / rate);
     node.parameters.get(paramName(0, "wet-mix")).setValueAtTime(0.8, 24000 / rate);
@@ -59,7 +59,7 @@ async function renderAutomation(wasm, demo) {
     param.linearRampToValueAtTime(0.008, 0.6);
   };
   const chain = [{ type: "Flanger", settings: [] }];
-  const moved = await renderOffline(wasm, chain, demo.channels, rate, 0,
+  const moved = await renderOffline(chain, demo.channels, rate, 0,
                                     (node) => ramp(node.parameters.get(paramName(0, "sweep-width"))));
   // The param's own values, frame by frame, from the same timeline on a constant source.
   const timeline = new OfflineAudioContext(1, frames, rate);
@@ -91,7 +91,7 @@ async function renderAutomation(wasm, demo) {
                     `from frame ${first}`);
     }
   }
-  const still = await renderOffline(wasm, chain, demo.channels, rate);
+  const still = await renderOffline(chain, demo.channels, rate);
   if (still[0].every((v, i) => v === moved[0][i])) problems.push("the ramp changed nothing");
   return problems;
 }
@@ -143,7 +143,7 @@ async function checkPage() {
   slider.dispatchEvent(new Event("input", { bubbles: true }));
   const impulse = [new Float32Array(24000), new Float32Array(24000)];
   impulse[0][0] = 1;
-  const [left] = await page.renderOffline(page.state.wasm, page.chainSpec(), impulse, 48000);
+  const [left] = await page.renderOffline(page.chainSpec(), impulse, 48000);
   const echoes = [];
   left.forEach((v, i) => { if (v !== 0) echoes.push(i); });
   if (echoes.join() !== "0,4800,9600,14400,19200") problems.push(`echoes at ${echoes.join()}`);
@@ -162,7 +162,7 @@ async function checkPage() {
       problems.push(`1/8. at 120 BPM gave ${page.state.chain[0].values[delayIndex]} ms`);
     }
     const demo = parseWav(await (await fetch("../demo.wav")).arrayBuffer());
-    const rendered = await page.renderOffline(page.state.wasm, page.chainSpec(), demo.channels, demo.rate);
+    const rendered = await page.renderOffline(page.chainSpec(), demo.channels, demo.rate);
     await post("result/Delay-dotted-eighth", planar(rendered));
     const tempoBox = doc.getElementById("tempo");
     tempoBox.value = "100";
@@ -171,7 +171,7 @@ async function checkPage() {
       problems.push(`1/8. at 100 BPM gave ${page.state.chain[0].values[delayIndex]} ms`);
     }
   }
-  problems.push(...await checkMessagePort(page.state.wasm));
+  problems.push(...await checkMessagePort());
   const statusText = doc.getElementById("status").textContent;
   if (statusText) problems.push(`page status: ${statusText}`);
   return problems;
@@ -179,10 +179,10 @@ async function checkPage() {
 
 // A change posted to a running node (as the page's controls do) applies from the next quantum:
 // a Delay switched off half-way passes its input through from then on.
-async function checkMessagePort(wasm) {
+async function checkMessagePort() {
   const rate = 48000, frames = 48000, at = 0.5;
   const context = new OfflineAudioContext(2, frames, rate);
-  await context.audioWorklet.addModule(workletUrl);
+  await loadEffects(context);
   const buffer = context.createBuffer(2, frames, rate);
   const input = new Float32Array(frames);
   for (let f = 0; f < frames; f += 1000) input[f] = 1;
@@ -190,7 +190,7 @@ async function checkMessagePort(wasm) {
   buffer.copyToChannel(input, 1);
   const source = context.createBufferSource();
   source.buffer = buffer;
-  const node = chainNode(context, wasm, [{ type: "Delay", settings: [[3, 10]] }]);
+  const node = chainNode(context, [{ type: "Delay", settings: [[3, 10]] }]);
   source.connect(node).connect(context.destination);
   source.start(0);
   context.suspend(at).then(async () => {

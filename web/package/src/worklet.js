@@ -1,5 +1,5 @@
-// The live chain in the audio rendering thread. Built once, when the node is created: the
-// module is compiled from the bytes the page hands over and every effect's memory is set up
+// The chain in the audio rendering thread. Built once, when the node is created: the
+// module is compiled from the bytes the package hands over and every effect's memory is set up
 // then, so process() allocates nothing. Settings move through the node's AudioParams (one per
 // setting of the first AUTOMATED_EFFECTS effects, set every PIECE frames where they change)
 // or arrive on the message port, applied at the start of the next render quantum.
