@@ -5,9 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 site=$1
-out=$2
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
 version=$(sed -n 's/^project(OrvaneAudioEffects VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
-mkdir -p "$out"
 rm -f "$out"/orvane-audioeffects-*.tgz
 node "$here/build.mjs" "$site" "$out/package" "$version"
 (cd "$out/package" && npm pack --silent --pack-destination "$out" >/dev/null)
