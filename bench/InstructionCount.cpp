@@ -1,6 +1,7 @@
 // Runs stereo noise through one node in blocks, for bench/instructions to count the
 // instructions of with callgrind (which repeat exactly, unlike times).
-// Usage: orvane_instruction_count TYPE FRAMES BLOCK
+// Usage: orvane_instruction_count TYPE FRAMES BLOCK [separate]
+//   separate: the output goes to a buffer of its own, as most hosts hand it (else in place)
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,17 +15,19 @@ using namespace orvane;
 
 // Only this function is counted (callgrind --toggle-collect).
 extern "C" __attribute__((noinline)) void orvaneProcessBlocks(SingleBusAudioProcessorNode& node,
-                                                             AudioBuffer<float>& buffer,
+                                                             AudioBuffer<float>& input,
+                                                             AudioBuffer<float>& output,
                                                              unsigned int blocks) {
-  AudioBus bus(buffer);
+  AudioBus in(input);
+  AudioBus out(output);
   for (unsigned int i = 0; i < blocks; ++i) {
-    node.process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+    node.process(std::span<AudioBus>(&in, 1), std::span<AudioBus>(&out, 1));
   }
 }
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: orvane_instruction_count TYPE FRAMES BLOCK\n");
+  if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "separate")) {
+    std::fprintf(stderr, "usage: orvane_instruction_count TYPE FRAMES BLOCK [separate]\n");
     return 2;
   }
   const std::string type = argv[1];
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
   AudioBusFormat format(2), same(2);
   processor->setBusFormat(format, same);
   AudioBuffer<float> buffer(2, block, 48000);
+  AudioBuffer<float> separateOutput(2, block, 48000);
+  AudioBuffer<float>& output = argc == 5 ? separateOutput : buffer;
   std::mt19937 random(1);
   std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
   for (unsigned int c = 0; c < 2; ++c) {
@@ -46,6 +51,6 @@ int main(int argc, char** argv) {
   // lines (a one-off cost of a format change, not of processing).
   AudioBus warmUp(buffer);
   processor->process(std::span<AudioBus>(&warmUp, 1), std::span<AudioBus>(&warmUp, 1));
-  orvaneProcessBlocks(*processor, buffer, static_cast<unsigned int>(frames / block));
+  orvaneProcessBlocks(*processor, buffer, output, static_cast<unsigned int>(frames / block));
   return 0;
 }

@@ -22,11 +22,35 @@ bool overlaps(const float* a, std::size_t aLength, const float* b, std::size_t b
 // same address (in place), the two layouts in which copying part of a block leaves every input
 // sample the caller reads as it was. Beyond a few channels the pairwise check is not worth it and
 // the answer is simply no.
+// The addresses [low, high) a buffer's samples lie within (empty for no channel or no frame).
+struct Span {
+  std::uintptr_t low = 0;
+  std::uintptr_t high = 0;
+};
+
+[[gnu::always_inline]] inline Span spanOf(const AudioBuffer<float>& buffer) noexcept {
+  const unsigned int channels = buffer.getNumberOfChannels();
+  const std::size_t bytes = std::size_t{buffer.getNumberOfFrames()} * sizeof(float);
+  if (channels == 0 || bytes == 0) return {};
+  Span span{UINTPTR_MAX, 0};
+  for (unsigned int c = 0; c < channels; ++c) {
+    const auto start = reinterpret_cast<std::uintptr_t>(buffer.getChannel(c));
+    span.low = std::min(span.low, start);
+    span.high = std::max(span.high, start + bytes);
+  }
+  return span;
+}
+
 bool apartOrInPlace(const AudioBuffer<float>& to, const AudioBuffer<float>& from) noexcept {
   constexpr unsigned int kMaxPairsChecked = 64;
   const unsigned int toChannels = to.getNumberOfChannels();
   const unsigned int fromChannels = from.getNumberOfChannels();
   if (toChannels * static_cast<unsigned long long>(fromChannels) > kMaxPairsChecked) return false;
+  // Separate buffers, the usual case, lie in address ranges that do not meet: a pass over each
+  // buffer's channels settles it without comparing every pair.
+  const Span toSpan = spanOf(to);
+  const Span fromSpan = spanOf(from);
+  if (toSpan.high <= fromSpan.low || fromSpan.high <= toSpan.low) return true;
   const unsigned int toFrames = to.getNumberOfFrames();
   const unsigned int fromFrames = from.getNumberOfFrames();
   for (unsigned int c = 0; c < toChannels; ++c) {
