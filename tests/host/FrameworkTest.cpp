@@ -126,6 +126,20 @@ TEST(AudioBus, CopyFromExceptLeavesTheCallersPartOnlyWhenTheMemoryIsApart) {
     EXPECT_EQ(memory, viaCopyFrom);
     EXPECT_NE(memory, saved);
   }
+
+  // Channels of the two buses interleaved in one allocation: their address ranges meet, yet no
+  // channel shares memory with another, so they count as apart and the caller's part stays.
+  std::vector<float> interleaved(16, -1.0f);
+  float* fromChannels[2] = {interleaved.data(), interleaved.data() + 8};
+  float* toChannels[2] = {interleaved.data() + 4, interleaved.data() + 12};
+  for (unsigned f = 0; f < 4; ++f) fromChannels[0][f] = fromChannels[1][f] = static_cast<float>(f);
+  AudioBuffer<float> from(fromChannels, 2, 4, 48000);
+  AudioBuffer<float> to(toChannels, 2, 4, 48000);
+  AudioBus fromBus(from);
+  AudioBus toBus(to);
+  toBus.copyFromExcept(fromBus, 1, 2);
+  EXPECT_EQ(std::vector<float>(toChannels[0], toChannels[0] + 4), (std::vector<float>{-1, -1, 2, 3}));
+  EXPECT_EQ(std::vector<float>(toChannels[1], toChannels[1] + 4), (std::vector<float>{0, 1, 2, 3}));
 }
 
 TEST(AudioBusFormat, MatchesEqualNonEmptyChannelCounts) {
