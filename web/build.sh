@@ -21,15 +21,24 @@ sed -e "s/@PROJECT_VERSION@/$version/g" \
     -e "s/@PROJECT_VERSION_PATCH@/${version##*.}/g" \
     "$root/extension/include/orvane/audioeffects/Version.hpp.in" \
     > "$out/generated/orvane/audioeffects/Version.hpp"
-# The same flags as the native build where they matter to the samples: no fused multiply-add.
-em++ -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Wpedantic \
-  -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" -I"$root/nodes/src" \
-  -I"$out/generated" \
-  --no-entry -sSTANDALONE_WASM=1 -sINITIAL_MEMORY=16777216 \
-  -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=1073741824 -sABORTING_MALLOC=0 \
-  -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_reach,_oe_process,_oe_process_range,_malloc,_free \
-  "${sources[@]}" -o "$out/generated/orvane-effects.wasm"
-mv "$out/generated/orvane-effects.wasm" "$out/orvane-effects.wasm"
+# Two builds of the same sources, with the same flags as the native build where they matter
+# to the samples (no fused multiply-add): orvane-effects.wasm with SIMD128, whose delays run
+# four frames at a time (nodes/src/Lanes.hpp), and orvane-effects-portable.wasm without, for
+# browsers that have no SIMD. Both give the same floats.
+build() {  # output, extra flags...
+  local output=$1
+  shift
+  em++ -std=c++20 -O3 -ffp-contract=off -Wall -Wextra -Wpedantic "$@" \
+    -I"$root/host/include" -I"$root/nodes/include" -I"$root/extension/include" -I"$root/nodes/src" \
+    -I"$out/generated" \
+    --no-entry -sSTANDALONE_WASM=1 -sINITIAL_MEMORY=16777216 \
+    -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=1073741824 -sABORTING_MALLOC=0 \
+    -sEXPORTED_FUNCTIONS=_oe_create,_oe_destroy,_oe_channel,_oe_setting_count,_oe_set,_oe_get,_oe_reach,_oe_process,_oe_process_range,_malloc,_free \
+    "${sources[@]}" -o "$out/generated/$output"
+  mv "$out/generated/$output" "$out/$output"
+}
+build orvane-effects.wasm -msimd128
+build orvane-effects-portable.wasm
 cp "$root"/web/site/* "$out/"
 cp "$settings" "$out/effect-settings.json"
 # The same description as a module, for the page's modules.

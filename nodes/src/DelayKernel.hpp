@@ -1,24 +1,22 @@
 #pragma once
 
-// The delay's per-sample loop, eight frames at a time with AVX2. It mirrors, lane by lane, the
-// portable loop in DelayNode.cpp:
+// The delay's per-sample loop, a vector of frames at a time (Lanes.hpp: eight with AVX2, four
+// with WebAssembly SIMD128). It mirrors, lane by lane, the portable loop in DelayNode.cpp:
 //
 //   delayed = line.readSample();
 //   fedBack = x + feedbackLevel × delayed;
 //   y       = x × dryMix + delayed × wetMix;
 //   line.writeSample(storable(fedBack)); step both positions;
 //
-// with every setting loaded once per step of eight frames (see runDelayVector). A step of eight frames goes through the vector
+// with every setting loaded once per step (see runDelayVector). A step goes through the vector
 // only when, for every channel, neither position wraps within it and no read in it reaches a slot
-// written earlier in the same step (the read position is 0 or at least 8 behind the write
-// position); any other frame takes the portable per-sample code, `sample`, so the result is the
-// same floats either way.
+// written earlier in the same step (the read position is 0 or at least a step's frames behind
+// the write position); any other frame takes the portable per-sample code, `sample`, so the
+// result is the same floats either way.
 
-#include "VectorPath.hpp"
+#include "Lanes.hpp"
 
-#if ORVANE_VECTOR_KERNELS
-#include <immintrin.h>
-
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -26,7 +24,7 @@
 
 namespace orvane::extensions::audioeffects::support {
 
-inline constexpr int kVectorFrames = 8;
+inline constexpr int kVectorFrames = lanes::kCount;
 
 struct DelaySettings {
   std::atomic<float>& feedbackLevel;
@@ -34,8 +32,8 @@ struct DelaySettings {
   std::atomic<float>& wetMix;
 };
 
-// How many whole steps of eight frames this line can take as vectors from here: none when its
-// read lies 1 to 7 slots behind its write (a step would read what it writes), otherwise as many
+// How many whole steps this line can take as vectors from here: none when its read lies 1 to
+// kVectorFrames − 1 slots behind its write (a step would read what it writes), otherwise as many
 // as fit before either position reaches the ring's end. Read and write step together, so the
 // answer holds for all those steps.
 inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexcept {
@@ -45,6 +43,52 @@ inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexce
   const int room = line.size - std::max(line.readPointer, line.writePointer);
   return static_cast<std::uint32_t>(room / kVectorFrames);
 }
+
+template <int kChannels, typename Sample>
+ORVANE_KERNEL void runDelayVector(CircularBuffer::Cursor* lines, const float* const* inputs,
+                                  float* const* outputs, std::uint32_t frames,
+                                  const DelaySettings& settings, Sample& sample) {
+  std::uint32_t f = 0;
+  while (f < frames) {
+    std::uint32_t steps = (frames - f) / kVectorFrames;
+    for (int c = 0; c < kChannels; ++c) steps = std::min(steps, vectorStepsAhead(lines[c]));
+    if (steps == 0) {
+      for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, lines[c], inputs[c][f]);
+      ++f;
+      continue;
+    }
+    for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
+      // Each setting is loaded once per step and serves every channel of it, so the frames
+      // that see a value another thread has just stored come after every frame, on every
+      // channel, that saw the one before: the portable loop's frame-by-frame order, at a
+      // step's grain. A value stored between process calls applies from the first frame.
+      const lanes::Floats feedback = lanes::broadcast(settings.feedbackLevel);
+      const lanes::Floats dry = lanes::broadcast(settings.dryMix);
+      const lanes::Floats wet = lanes::broadcast(settings.wetMix);
+      for (int c = 0; c < kChannels; ++c) {
+        CircularBuffer::Cursor& line = lines[c];
+        const lanes::Floats x = lanes::load(inputs[c] + f);
+        const lanes::Floats delayed = lanes::load(line.samples + line.readPointer);
+        const lanes::Floats fedBack = lanes::add(x, lanes::mul(feedback, delayed));
+        const lanes::Floats y = lanes::add(lanes::mul(x, dry), lanes::mul(delayed, wet));
+        lanes::store(line.samples + line.writePointer, lanes::storable(fedBack));
+        lanes::store(outputs[c] + f, y);
+        line.readPointer += kVectorFrames;
+        if (line.readPointer == line.size) line.readPointer = 0;
+        line.writePointer += kVectorFrames;
+        if (line.writePointer == line.size) line.writePointer = 0;
+      }
+    }
+  }
+}
+
+}  // namespace orvane::extensions::audioeffects::support
+
+#endif  // ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
+
+#if ORVANE_VECTOR_KERNELS
+// AVX2 helpers of the modulated delays' kernels.
+namespace orvane::extensions::audioeffects::support {
 
 // A setting, loaded once (sequentially consistent, as every read of a setting is) and put in
 // every lane.
@@ -77,45 +121,6 @@ __attribute__((target("avx2"))) inline void neighbours8(const float* data, int r
 __attribute__((target("avx2"))) inline __m256 storable8(__m256 v) noexcept {
   const __m256 difference = _mm256_sub_ps(v, v);
   return _mm256_and_ps(v, _mm256_cmp_ps(difference, _mm256_setzero_ps(), _CMP_EQ_OQ));
-}
-
-template <int kChannels, typename Sample>
-__attribute__((target("avx2"))) void runDelayVector(CircularBuffer::Cursor* lines,
-                                                    const float* const* inputs,
-                                                    float* const* outputs, std::uint32_t frames,
-                                                    const DelaySettings& settings, Sample& sample) {
-  std::uint32_t f = 0;
-  while (f < frames) {
-    std::uint32_t steps = (frames - f) / kVectorFrames;
-    for (int c = 0; c < kChannels; ++c) steps = std::min(steps, vectorStepsAhead(lines[c]));
-    if (steps == 0) {
-      for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, lines[c], inputs[c][f]);
-      ++f;
-      continue;
-    }
-    for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
-      // Each setting is loaded once per step and serves every channel of it, so the frames
-      // that see a value another thread has just stored come after every frame, on every
-      // channel, that saw the one before: the portable loop's frame-by-frame order, at a
-      // step's grain. A value stored between process calls applies from the first frame.
-      const __m256 feedback = broadcast(settings.feedbackLevel);
-      const __m256 dry = broadcast(settings.dryMix);
-      const __m256 wet = broadcast(settings.wetMix);
-      for (int c = 0; c < kChannels; ++c) {
-        CircularBuffer::Cursor& line = lines[c];
-        const __m256 x = _mm256_loadu_ps(inputs[c] + f);
-        const __m256 delayed = _mm256_loadu_ps(line.samples + line.readPointer);
-        const __m256 fedBack = _mm256_add_ps(x, _mm256_mul_ps(feedback, delayed));
-        const __m256 y = _mm256_add_ps(_mm256_mul_ps(x, dry), _mm256_mul_ps(delayed, wet));
-        _mm256_storeu_ps(line.samples + line.writePointer, storable8(fedBack));
-        _mm256_storeu_ps(outputs[c] + f, y);
-        line.readPointer += kVectorFrames;
-        if (line.readPointer == line.size) line.readPointer = 0;
-        line.writePointer += kVectorFrames;
-        if (line.writePointer == line.size) line.writePointer = 0;
-      }
-    }
-  }
 }
 
 }  // namespace orvane::extensions::audioeffects::support

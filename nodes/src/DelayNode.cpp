@@ -138,7 +138,7 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
     line.stepReadPointer();
     return y;
   };
-#if ORVANE_VECTOR_KERNELS
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
   if (support::vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
     const support::DelaySettings settings{state.feedbackLevel, state.dryMix, state.wetMix};
     support::runMonoOrStereo(

@@ -222,7 +222,7 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
     own[writeIndex] = support::storable(x + feedback * crossed);
     out.setSample(c, f, y);
   };
-#if ORVANE_VECTOR_KERNELS
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
   const bool vector = support::vectorPathAvailable() && extent.channels == 2;
   const float* const inputs[2] = {vector ? in.getChannel(0) : nullptr,
                                   vector ? in.getChannel(1) : nullptr};
@@ -230,9 +230,9 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
                              vector ? out.getChannel(1) : nullptr};
 #endif
   for (std::uint32_t f = 0; f < extent.frames; ++f) {
-#if ORVANE_VECTOR_KERNELS
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
     if (vector && readIndex == writeIndex) {
-      // Whole steps of eight frames through the kernel while the position does not wrap.
+      // Whole vector steps through the kernel while the position does not wrap.
       std::uint32_t position = readIndex;
       f = support::runPingPongVector(left, right, inputs, outputs, f, extent.frames, position,
                                      length, dry, wet, feedback);

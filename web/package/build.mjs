@@ -38,7 +38,9 @@ const settingsModule = `export default ${JSON.stringify(catalogue, null, 1)};\n`
 write("settings.js", settingsModule);
 copyFileSync(join(siteSources, "effects-module.js"), join(out, "effects-module.js"));
 copyFileSync(join(here, "src", "core.js"), join(out, "core.js"));
-copyFileSync(join(site, "orvane-effects.wasm"), join(out, "orvane-effects.wasm"));
+for (const build of ["orvane-effects.wasm", "orvane-effects-portable.wasm"]) {
+  copyFileSync(join(site, build), join(out, build));
+}
 copyFileSync(join(here, "README.md"), join(out, "README.md"));
 
 // The worklet as one module with no imports: bundlers copy it as a file of its own (and the
@@ -57,8 +59,9 @@ if (/^\s*(import|export)\b/m.test(worklet)) throw new Error("the worklet still i
 write("worklet.js", worklet);
 
 const types = catalogue.effects.map((effect) => effect.type);
-const exportsLine = `export const { load, effects, Chain, ${types.join(", ")} } = OrvaneEffects;\n`;
-write("index.js", `// The package's default entry: the worklet and the WebAssembly module are files beside this
+const exportsLine =
+  `export const { load, effects, usesSimd, Chain, ${types.join(", ")} } = OrvaneEffects;\n`;
+write("index.js", `// The package's default entry: the worklet and the WebAssembly modules are files beside this
 // one, found through import.meta.url (bundlers that follow \`new URL(..., import.meta.url)\` copy
 // them); load()'s workletUrl and wasmUrl options say where they are when they were moved.
 import { define } from "./core.js";
@@ -67,8 +70,10 @@ export const OrvaneEffects = define({
   async workletUrl(url) {
     return { url: url ?? new URL("./worklet.js", import.meta.url) };
   },
-  async wasm(url) {
-    const where = url ?? new URL("./orvane-effects.wasm", import.meta.url);
+  async wasm(url, simd) {
+    // Both written out whole, so that bundlers see both files.
+    const where = url ?? (simd ? new URL("./orvane-effects.wasm", import.meta.url)
+                               : new URL("./orvane-effects-portable.wasm", import.meta.url));
     const response = await fetch(where);
     if (!response.ok) {
       throw new Error(\`cannot fetch the effects' WebAssembly module from \${where}: \${response.status}\`);
@@ -79,13 +84,14 @@ export const OrvaneEffects = define({
 ${exportsLine}export default OrvaneEffects;
 `);
 
-const wasmBase64 = readFileSync(join(site, "orvane-effects.wasm")).toString("base64");
-write("inline.js", `// The package's entry for bundlers that cannot follow a worklet's URL: the worklet and the
-// WebAssembly module are in this file, the worklet added from a Blob URL.
+const base64 = (name) => readFileSync(join(site, name)).toString("base64");
+write("inline.js", `// The package's entry for bundlers that cannot follow a worklet's URL: the worklet and both
+// WebAssembly builds are in this file, the worklet added from a Blob URL.
 import { define } from "./core.js";
 
 const WORKLET = ${JSON.stringify(worklet)};
-const WASM = "${wasmBase64}";
+const WASM_SIMD = "${base64("orvane-effects.wasm")}";
+const WASM_PORTABLE = "${base64("orvane-effects-portable.wasm")}";
 
 export const OrvaneEffects = define({
   async workletUrl(url) {
@@ -93,13 +99,13 @@ export const OrvaneEffects = define({
     const blob = URL.createObjectURL(new Blob([WORKLET], { type: "text/javascript" }));
     return { url: blob, release: () => URL.revokeObjectURL(blob) };
   },
-  async wasm(url) {
+  async wasm(url, simd) {
     if (url) {
       const response = await fetch(url);
       if (!response.ok) throw new Error(\`cannot fetch \${url}: \${response.status}\`);
       return response.arrayBuffer();
     }
-    const text = atob(WASM);
+    const text = atob(simd ? WASM_SIMD : WASM_PORTABLE);
     const bytes = new Uint8Array(text.length);
     for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
     return bytes.buffer;
@@ -138,8 +144,11 @@ export interface LoadOptions {
   createAudioWorkletNode?: (name: string, options: AudioWorkletNodeOptions) => AudioWorkletNode;
   /** Where the worklet module is served, if not beside the package's modules. */
   workletUrl?: string | URL;
-  /** Where orvane-effects.wasm is served, if not beside the package's modules. */
+  /** Where the WebAssembly build \`simd\` chooses is served, if not beside the package's modules
+   * (orvane-effects.wasm with SIMD, orvane-effects-portable.wasm without). */
   wasmUrl?: string | URL;
+  /** false: the portable build even where the engine has SIMD (the same samples, slower). */
+  simd?: boolean;
 }
 
 /** A setting as the library describes it. */
@@ -216,11 +225,16 @@ export declare const Chain: { new (context: EffectsContext, effects: ChainEntry[
 export declare const effects: readonly EffectDescription[];
 
 /** Makes the context ready for effects: adds the worklet module (once per context) and fetches
- * the WebAssembly module (once). Needs no SharedArrayBuffer and no COOP/COEP headers. */
+ * the WebAssembly module (once per build): with SIMD where the engine has it. Needs no
+ * SharedArrayBuffer and no COOP/COEP headers. */
 export declare function load(context: EffectsContext, options?: LoadOptions): Promise<typeof OrvaneEffects>;
+
+/** Whether load() gave the context the SIMD build (undefined before load()). */
+export declare function usesSimd(context: EffectsContext): boolean | undefined;
 
 export declare const OrvaneEffects: {
   load: typeof load;
+  usesSimd: typeof usesSimd;
   effects: typeof effects;
   Chain: typeof Chain;
 ${types.map((t) => `  ${t}: typeof ${t};`).join("\n")}

@@ -7,7 +7,9 @@
 // is handed a `sources` object with workletUrl() and wasm(), and makes the API over it.
 //
 // The worklet gets the module's bytes through processorOptions and compiles them itself, so
-// no SharedArrayBuffer and no cross-origin isolation (COOP/COEP headers) is needed.
+// no SharedArrayBuffer and no cross-origin isolation (COOP/COEP headers) is needed. There are
+// two builds of the module, the same floats from each: one with SIMD128 (the delays four
+// frames at a time), taken where the engine validates SIMD, and a portable one.
 import catalogue from "./settings.js";
 import { AUTOMATED_EFFECTS, paramName } from "./effects-module.js";
 
@@ -24,6 +26,18 @@ export const effects = Object.freeze(catalogue.effects.map((effect) => Object.fr
 export const propertyName = (id) => id.replace(/-([a-z0-9])/g, (_, c) => c.toUpperCase());
 
 const describe = (type) => effects.find((effect) => effect.type === type);
+
+// The smallest module that uses a SIMD128 instruction (i8x16.splat, i8x16.popcnt): whether the
+// engine has SIMD, asked without running anything.
+const SIMD_PROBE = [0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8,
+                    0, 65, 0, 253, 15, 253, 98, 11];
+export function simdSupported() {
+  try {
+    return typeof WebAssembly === "object" && WebAssembly.validate(new Uint8Array(SIMD_PROBE));
+  } catch {
+    return false;
+  }
+}
 
 // The value an option gives a setting: a number as it is (the library takes any number, as
 // every front end does), a boolean as 1 or 0 for the toggles.
@@ -80,14 +94,15 @@ export function define(sources) {
   // Per context: the promise of { wasm, createNode } once its worklet module is added.
   const loading = new WeakMap();
   const ready = new WeakMap();
-  let wasmBytes = null;  // the module's bytes, fetched once for every context
+  const wasmBytes = new Map();  // per build and URL: the module's bytes, fetched once
 
   // Makes the context ready for effects: adds the worklet module to it (once per context) and
   // fetches the WebAssembly module (once). Resolves to the API. Options:
   //   addAudioWorkletModule(url), createAudioWorkletNode(name, options): the context's own ways
   //     to add a worklet module and make a worklet node, for wrapped contexts;
   //   workletUrl, wasmUrl: where the files are served, when a bundler did not keep them beside
-  //     the package's modules.
+  //     the package's modules (wasmUrl: the build `simd` chooses);
+  //   simd: false for the portable build even where the engine has SIMD (the same floats).
   async function load(context, options = {}) {
     if (!context || typeof context !== "object") {
       throw new TypeError("load(context): an AudioContext, an OfflineAudioContext or a Tone.js context");
@@ -95,17 +110,22 @@ export function define(sources) {
     if (!loading.has(context)) {
       const hooks = contextHooks(context, options);
       const promise = (async () => {
-        wasmBytes ??= sources.wasm(options.wasmUrl).catch((error) => {
-          wasmBytes = null;  // a failed fetch may be tried again
-          throw error;
-        });
+        const simd = options.simd ?? simdSupported();
+        const key = `${simd} ${options.wasmUrl ?? ""}`;
+        if (!wasmBytes.has(key)) {
+          wasmBytes.set(key, sources.wasm(options.wasmUrl, simd).catch((error) => {
+            wasmBytes.delete(key);  // a failed fetch may be tried again
+            throw error;
+          }));
+        }
+        const bytes = wasmBytes.get(key);
         const worklet = await sources.workletUrl(options.workletUrl);
         try {
           await hooks.addModule(String(worklet.url));
         } finally {
           worklet.release?.();
         }
-        const state = { wasm: await wasmBytes, createNode: hooks.createNode };
+        const state = { wasm: await bytes, createNode: hooks.createNode, simd };
         ready.set(context, state);
         return state;
       })();
@@ -215,7 +235,9 @@ export function define(sources) {
   }
 
   const classes = Object.fromEntries(effects.map((info) => [info.type, effectClass(info)]));
-  const api = Object.freeze({ load, effects, Chain, ...classes });
+  // Whether load() gave this context the SIMD build; undefined before load().
+  const usesSimd = (context) => ready.get(context)?.simd;
+  const api = Object.freeze({ load, effects, usesSimd, Chain, ...classes });
   return api;
 }
 

@@ -39,6 +39,20 @@ test("load adds the worklet once per context and fetches the module once", async
   await assert.rejects(inline.load(null), TypeError);
 });
 
+test("load takes the SIMD build where the engine has it, the portable one when asked", async () => {
+  const [fast, plain] = [standIn(), standIn()];
+  await inline.load(fast);
+  await inline.load(plain, { simd: false });
+  assert.equal(inline.usesSimd(fast), true);  // node's engine has SIMD
+  assert.equal(inline.usesSimd(plain), false);
+  assert.equal(inline.usesSimd(standIn()), undefined);
+  const bytes = (context) => new Uint8Array(new inline.Delay(context).options.processorOptions.wasm);
+  const [simd, portable] = [bytes(fast), bytes(plain)];
+  assert.deepEqual([...simd.subarray(0, 4)], [0, 97, 115, 109]);
+  assert.deepEqual([...portable.subarray(0, 4)], [0, 97, 115, 109]);
+  assert.notDeepEqual(simd, portable);
+});
+
 test("every effect of the description is a class whose node has an AudioParam per setting", async () => {
   const context = standIn();
   await inline.load(context);

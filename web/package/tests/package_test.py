@@ -12,7 +12,8 @@ WORK_DIR, and checks:
   demo signal through effects, chains and AudioParam steps in headless Chromium, served
   without COOP/COEP headers, and every sample equals orvane-fx's, bit for bit (but for
   denormal numbers, which WebAssembly keeps and the native build flushes);
-- the plain app renders two cases again in a live AudioContext, with the same samples;
+- the plain app renders every case again on the portable build (no SIMD), and two cases in a
+  live AudioContext, with the same samples;
 - the plain app's short loop: a 1 ms ping-pong repeats after 48 frames at 48 kHz, where a
   DelayNode in a loop waits a render quantum.
 Chromium and the server are stopped whatever happens.
@@ -263,12 +264,13 @@ def browse():
 
 
 def compare(rate, demo, expected):
-    for app in APP_PAGES:
-        report = reports.get(app)
+    # "portable": the plain app's second rendering of every case, on the build without SIMD.
+    for app in [*APP_PAGES, "portable"]:
+        report = reports.get("plain" if app == "portable" else app)
         check(report is not None, f"{app}: the app reported back")
         if report is None:
             continue
-        for problem in report["problems"]:
+        for problem in report["problems"] if app != "portable" else []:
             check(False, f"{app}: {problem}")
         check(not report["crossOriginIsolated"], f"{app}: runs without cross-origin isolation "
               f"(SharedArrayBuffer {'defined' if report['sharedArrayBuffer'] else 'undefined'})")

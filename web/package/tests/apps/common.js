@@ -37,9 +37,11 @@ export function makeNode(api, context, { chain, steps = [] }, problems) {
   return node;
 }
 
-export async function renderCase(api, testCase, demo, problems) {
+// `loaded(context)`, where given, looks at the context once the effects are loaded on it.
+export async function renderCase(api, testCase, demo, problems, loaded = null) {
   const context = new OfflineAudioContext(2, demo.frames, demo.rate);
   await api.load(context);
+  loaded?.(context);
   const buffer = context.createBuffer(demo.channels.length, demo.frames, demo.rate);
   demo.channels.forEach((channel, c) => buffer.copyToChannel(channel, c));
   const source = context.createBufferSource();

@@ -3,7 +3,7 @@
 // quantum. An impulse through PingPongDelay at 1 ms, and through a DelayNode of 1 ms in a loop
 // with a gain: the frame of each one's first echo.
 import * as api from "@orvane/audioeffects";
-import { inputs, makeNode, planar, post, run } from "./common.js";
+import { inputs, makeNode, planar, post, renderCase, run } from "./common.js";
 
 // The frames where each of the first `count` echoes begins (a sound after silence).
 const echoes = (channels, count) => {
@@ -121,7 +121,25 @@ async function renderLive(testCase, demo, problems) {
   }
 }
 
+// Every case again through the portable build (load's simd: false), which must give the same
+// samples as the SIMD build the other cases ran on.
+async function portable(demo, problems) {
+  const { cases } = await inputs();
+  const loadPortable = (context) => api.load(context, { simd: false });
+  for (const testCase of cases) {
+    const rendered = await renderCase({ ...api, load: loadPortable }, testCase, demo, problems,
+                                      (context) => {
+      if (api.usesSimd(context) !== false) problems.push("simd: false did not load the portable build");
+    });
+    await post(`/result/portable/${encodeURIComponent(testCase.name)}`, planar(rendered));
+  }
+}
+
 async function extra(demo, problems) {
+  const probe = new OfflineAudioContext(2, 128, demo.rate);
+  await api.load(probe);
+  if (api.usesSimd(probe) !== true) problems.push("Chromium did not get the SIMD build");
+  await portable(demo, problems);
   const { live } = await inputs();
   for (const testCase of live) {
     await post(`/result/plain/${encodeURIComponent(testCase.name)}`,
