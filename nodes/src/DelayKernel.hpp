@@ -44,6 +44,48 @@ inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexce
   return static_cast<std::uint32_t>(room / kVectorFrames);
 }
 
+// The two neighbours of a vector of fractional positions: a = data[index], b = data[next],
+// where next is index + 1 (or, in a ring, 0 after the last slot). Where the indices lie within
+// one vector's width of the lowest lane's and the window and its successor fit below `readable`,
+// both come from two loads permuted in registers, which is how a slowly moving read position
+// always looks; elsewhere lane by lane (gathers with AVX2). The same floats either way.
+ORVANE_KERNEL inline void neighbours(const float* data, int readable, lanes::Ints index,
+                                     lanes::Ints next, lanes::Floats& a,
+                                     lanes::Floats& b) noexcept {
+#if ORVANE_VECTOR_KERNELS
+  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
+  const int base = std::min(first, _mm256_extract_epi32(index, kVectorFrames - 1));
+  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
+  if (base >= 0 && base + kVectorFrames < readable &&
+      _mm256_testz_si256(offsets, _mm256_set1_epi32(~(kVectorFrames - 1)))) {
+    a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base), offsets);
+    b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base + 1), offsets);
+  } else {
+    a = _mm256_i32gather_ps(data, index, 4);
+    b = _mm256_i32gather_ps(data, next, 4);
+  }
+#else
+  const int base = std::min(wasm_i32x4_extract_lane(index, 0),
+                            wasm_i32x4_extract_lane(index, kVectorFrames - 1));
+  const v128_t offsets = wasm_i32x4_sub(index, wasm_i32x4_splat(base));
+  if (base >= 0 && base + kVectorFrames < readable &&
+      !wasm_v128_any_true(wasm_v128_and(offsets, wasm_i32x4_splat(~(kVectorFrames - 1))))) {
+    // Lane k takes bytes 4 × offset_k to 4 × offset_k + 3 of the window.
+    constexpr int kByteSpread = 0x04040404;
+    constexpr int kByteOrder = 0x03020100;
+    const v128_t bytes = wasm_i32x4_add(wasm_i32x4_mul(offsets, wasm_i32x4_splat(kByteSpread)),
+                                        wasm_i32x4_splat(kByteOrder));
+    a = wasm_i8x16_swizzle(wasm_v128_load(data + base), bytes);
+    b = wasm_i8x16_swizzle(wasm_v128_load(data + base + 1), bytes);
+  } else {
+    a = wasm_f32x4_make(data[wasm_i32x4_extract_lane(index, 0)], data[wasm_i32x4_extract_lane(index, 1)],
+                        data[wasm_i32x4_extract_lane(index, 2)], data[wasm_i32x4_extract_lane(index, 3)]);
+    b = wasm_f32x4_make(data[wasm_i32x4_extract_lane(next, 0)], data[wasm_i32x4_extract_lane(next, 1)],
+                        data[wasm_i32x4_extract_lane(next, 2)], data[wasm_i32x4_extract_lane(next, 3)]);
+  }
+#endif
+}
+
 template <int kChannels, typename Sample>
 ORVANE_KERNEL void runDelayVector(CircularBuffer::Cursor* lines, const float* const* inputs,
                                   float* const* outputs, std::uint32_t frames,
@@ -85,44 +127,3 @@ ORVANE_KERNEL void runDelayVector(CircularBuffer::Cursor* lines, const float* co
 }  // namespace orvane::extensions::audioeffects::support
 
 #endif  // ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
-
-#if ORVANE_VECTOR_KERNELS
-// AVX2 helpers of the modulated delays' kernels.
-namespace orvane::extensions::audioeffects::support {
-
-// A setting, loaded once (sequentially consistent, as every read of a setting is) and put in
-// every lane.
-__attribute__((target("avx2"))) inline __m256 broadcast(const std::atomic<float>& setting) noexcept {
-  return _mm256_set1_ps(setting.load());
-}
-
-// The two neighbours of eight fractional positions: a = data[index], b = data[next], where
-// next is index + 1 (or, in a ring, 0 after the last slot). Where the eight indices lie within
-// eight slots of the lowest lane's and the window and its successor fit below `readable`, both
-// come from two loads permuted in registers, which is how a slowly moving read position
-// always looks; elsewhere from gathers. The same floats either way.
-__attribute__((target("avx2"))) inline void neighbours8(const float* data, int readable,
-                                                        __m256i index, __m256i next, __m256& a,
-                                                        __m256& b) noexcept {
-  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
-  const int base = std::min(first, _mm256_extract_epi32(index, kVectorFrames - 1));
-  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
-  if (base >= 0 && base + kVectorFrames < readable &&
-      _mm256_testz_si256(offsets, _mm256_set1_epi32(~(kVectorFrames - 1)))) {
-    a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base), offsets);
-    b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base + 1), offsets);
-  } else {
-    a = _mm256_i32gather_ps(data, index, 4);
-    b = _mm256_i32gather_ps(data, next, 4);
-  }
-}
-
-// storable(v) for eight lanes: v where v − v is 0 (finite), 0 elsewhere.
-__attribute__((target("avx2"))) inline __m256 storable8(__m256 v) noexcept {
-  const __m256 difference = _mm256_sub_ps(v, v);
-  return _mm256_and_ps(v, _mm256_cmp_ps(difference, _mm256_setzero_ps(), _CMP_EQ_OQ));
-}
-
-}  // namespace orvane::extensions::audioeffects::support
-
-#endif  // ORVANE_VECTOR_KERNELS

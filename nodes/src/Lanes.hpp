@@ -1,6 +1,6 @@
 #pragma once
 
-// The few vector operations the delays' kernels are written in, for the instruction set the
+// The vector operations the kernels are written in, for the instruction set the
 // build has: AVX2 on x86-64 (eight lanes, taken at run time where the CPU has it) or
 // WebAssembly SIMD128 (four lanes, chosen when the module is built with -msimd128; browsers
 // without SIMD load the portable build). Each operation is one IEEE operation per lane, the
@@ -35,6 +35,34 @@ ORVANE_KERNEL inline Floats mul(Floats a, Floats b) noexcept { return _mm256_mul
 ORVANE_KERNEL inline Floats storable(Floats v) noexcept {
   return _mm256_and_ps(v, _mm256_cmp_ps(_mm256_sub_ps(v, v), _mm256_setzero_ps(), _CMP_EQ_OQ));
 }
+ORVANE_KERNEL inline Floats sub(Floats a, Floats b) noexcept { return _mm256_sub_ps(a, b); }
+// Masks are all ones in the lanes where they hold.
+ORVANE_KERNEL inline Floats atLeast(Floats a, Floats b) noexcept {
+  return _mm256_cmp_ps(a, b, _CMP_GE_OQ);
+}
+ORVANE_KERNEL inline Floats below(Floats a, Floats b) noexcept {
+  return _mm256_cmp_ps(a, b, _CMP_LT_OQ);
+}
+ORVANE_KERNEL inline Floats both(Floats a, Floats b) noexcept { return _mm256_and_ps(a, b); }
+ORVANE_KERNEL inline bool all(Floats mask) noexcept { return _mm256_movemask_ps(mask) == 0xFF; }
+ORVANE_KERNEL inline Floats select(Floats mask, Floats ifSet, Floats otherwise) noexcept {
+  return _mm256_blendv_ps(otherwise, ifSet, mask);
+}
+
+using Ints = __m256i;
+ORVANE_KERNEL inline Ints splatInt(int value) noexcept { return _mm256_set1_epi32(value); }
+ORVANE_KERNEL inline Ints iota() noexcept { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+ORVANE_KERNEL inline Ints addInts(Ints a, Ints b) noexcept { return _mm256_add_epi32(a, b); }
+ORVANE_KERNEL inline Ints greater(Ints a, Ints b) noexcept { return _mm256_cmpgt_epi32(a, b); }
+ORVANE_KERNEL inline Ints equal(Ints a, Ints b) noexcept { return _mm256_cmpeq_epi32(a, b); }
+ORVANE_KERNEL inline Ints bothInts(Ints a, Ints b) noexcept { return _mm256_and_si256(a, b); }
+ORVANE_KERNEL inline Ints eitherInts(Ints a, Ints b) noexcept { return _mm256_or_si256(a, b); }
+// v where the mask does not hold, 0 where it does.
+ORVANE_KERNEL inline Ints unless(Ints mask, Ints v) noexcept { return _mm256_andnot_si256(mask, v); }
+ORVANE_KERNEL inline bool none(Ints mask) noexcept { return _mm256_testz_si256(mask, mask); }
+ORVANE_KERNEL inline Floats toFloats(Ints v) noexcept { return _mm256_cvtepi32_ps(v); }
+// Truncated toward zero; the kernels use it on positions already known to lie in the ring.
+ORVANE_KERNEL inline Ints truncate(Floats v) noexcept { return _mm256_cvttps_epi32(v); }
 #else
 using Floats = v128_t;
 inline constexpr int kCount = 4;
@@ -46,6 +74,27 @@ inline Floats mul(Floats a, Floats b) noexcept { return wasm_f32x4_mul(a, b); }
 inline Floats storable(Floats v) noexcept {
   return wasm_v128_and(v, wasm_f32x4_eq(wasm_f32x4_sub(v, v), wasm_f32x4_splat(0.0f)));
 }
+inline Floats sub(Floats a, Floats b) noexcept { return wasm_f32x4_sub(a, b); }
+inline Floats atLeast(Floats a, Floats b) noexcept { return wasm_f32x4_ge(a, b); }
+inline Floats below(Floats a, Floats b) noexcept { return wasm_f32x4_lt(a, b); }
+inline Floats both(Floats a, Floats b) noexcept { return wasm_v128_and(a, b); }
+inline bool all(Floats mask) noexcept { return wasm_i32x4_all_true(mask); }
+inline Floats select(Floats mask, Floats ifSet, Floats otherwise) noexcept {
+  return wasm_v128_bitselect(ifSet, otherwise, mask);
+}
+
+using Ints = v128_t;
+inline Ints splatInt(int value) noexcept { return wasm_i32x4_splat(value); }
+inline Ints iota() noexcept { return wasm_i32x4_make(0, 1, 2, 3); }
+inline Ints addInts(Ints a, Ints b) noexcept { return wasm_i32x4_add(a, b); }
+inline Ints greater(Ints a, Ints b) noexcept { return wasm_i32x4_gt(a, b); }
+inline Ints equal(Ints a, Ints b) noexcept { return wasm_i32x4_eq(a, b); }
+inline Ints bothInts(Ints a, Ints b) noexcept { return wasm_v128_and(a, b); }
+inline Ints eitherInts(Ints a, Ints b) noexcept { return wasm_v128_or(a, b); }
+inline Ints unless(Ints mask, Ints v) noexcept { return wasm_v128_andnot(v, mask); }
+inline bool none(Ints mask) noexcept { return !wasm_v128_any_true(mask); }
+inline Floats toFloats(Ints v) noexcept { return wasm_f32x4_convert_i32x4(v); }
+inline Ints truncate(Floats v) noexcept { return wasm_i32x4_trunc_sat_f32x4(v); }
 #endif
 
 // A setting, loaded once (sequentially consistent, as every read of a setting is) and put in

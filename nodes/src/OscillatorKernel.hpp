@@ -1,30 +1,37 @@
 #pragma once
 
-// Eight steps of an oscillator at once with AVX2, lane k holding what the k-th of eight
-// LFO::process() calls returns, through the same IEEE operations:
+// A vector's width of oscillator steps at once (eight with AVX2, four with WebAssembly SIMD128),
+// lane k holding what the k-th of that many LFO::process() calls returns, through the same
+// IEEE operations:
 //
 //   phase_k  = phase + k × increment                    (64-bit fixed point, modulo 2^64)
 //   index    = phase_k >> 52;  fraction = float(bits 51..20 of phase_k) × 2^-32
 //   sine     = table[index] + fraction × (table[index + 1] − table[index])
 //   value    = offset + amplitude × sine
 //
-// The rate is loaded once for the eight (LFO::beginRun). The table points come from one
-// eight-point window permuted in registers when the eight indices lie within it, which holds
-// for rates up to about one table step per sample (11.7 Hz at 48 kHz, 10.7 Hz at 44.1 kHz:
-// every default and the usual sweep rates), and from gathers otherwise.
+// The rate is loaded once for the run (LFO::beginRun). The table points come from one window
+// permuted in registers when the indices lie within it, which holds for rates up to about one
+// table step per sample (11.7 Hz at 48 kHz, 10.7 Hz at 44.1 kHz: every default and the usual
+// sweep rates), and lane by lane otherwise (neighbours).
 
-#include "VectorPath.hpp"
+#include "Lanes.hpp"
 
-#if ORVANE_VECTOR_KERNELS
-#include <immintrin.h>
-
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
 #include <algorithm>
 #include <cstdint>
 #include <orvane/sdk/LFO.hpp>
 
-#include "DelayKernel.hpp"  // neighbours8
+#include "DelayKernel.hpp"  // neighbours, kVectorFrames
 
 namespace orvane::extensions::audioeffects::support {
+
+// Shifted right by this, a phase's low 32 bits are its fraction bits and its high 32 bits its
+// table index (the top 12 bits of the phase).
+inline constexpr int kFractionShift = LFO::kFractionBits - 32;
+static_assert(LFO::kFractionBits - kFractionShift == 32);
+inline constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
+
+#if ORVANE_VECTOR_KERNELS
 
 // The lanes' distances from the first phase for one increment, kept while the rate stays:
 // lanes 0, 1, 4 and 5 in `near`, lanes 2, 3, 6 and 7 two steps further. In that order one
@@ -54,16 +61,10 @@ __attribute__((target("avx2"))) inline __m256 unsignedToFloat(__m256i bits) noex
 
 // `steps` belongs to this oscillator (start it default-constructed): it is refreshed whenever
 // the increment changes.
-__attribute__((target("avx2"))) inline __m256 oscillator8(LFO& lfo, int sampleRate,
-                                                          OscillatorSteps& steps) noexcept {
-  constexpr int kLanes = 8;
-  // Shifted right by 20, a phase's low 32 bits are its fraction bits and its high 32 bits its
-  // table index (the top 12 bits of the phase).
-  constexpr int kFractionShift = LFO::kFractionBits - 32;
-  static_assert(LFO::kFractionBits - kFractionShift == 32);
-  constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
+__attribute__((target("avx2"))) inline __m256 oscillatorLanes(LFO& lfo, int sampleRate,
+                                                              OscillatorSteps& steps) noexcept {
   const LFO::Run run = lfo.beginRun(sampleRate);
-  lfo.advance(kLanes);
+  lfo.advance(kVectorFrames);
   if (run.increment != steps.increment) [[unlikely]] setSteps(steps, run.increment);
   const __m256i phases0145 =
       _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run.phase)), steps.near);
@@ -80,13 +81,52 @@ __attribute__((target("avx2"))) inline __m256 oscillator8(LFO& lfo, int sampleRa
 
   __m256 a;
   __m256 b;
-  neighbours8(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
-              _mm256_add_epi32(index, _mm256_set1_epi32(1)), a, b);
+  neighbours(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
+             _mm256_add_epi32(index, _mm256_set1_epi32(1)), a, b);
   const __m256 sine = _mm256_add_ps(a, _mm256_mul_ps(fraction, _mm256_sub_ps(b, a)));
   return _mm256_add_ps(_mm256_set1_ps(run.offset),
                        _mm256_mul_ps(_mm256_set1_ps(run.amplitude), sine));
 }
 
+#else  // WebAssembly SIMD128
+
+// The lanes' distances from the first phase for one increment, kept while the rate stays:
+// lanes 0 and 1 in `near`, lanes 2 and 3 two steps further.
+struct OscillatorSteps {
+  std::uint64_t increment = 0;
+  v128_t near{};      // {0, 1} × increment
+  v128_t twoSteps{};  // 2 × increment in both lanes
+};
+
+inline v128_t oscillatorLanes(LFO& lfo, int sampleRate, OscillatorSteps& steps) noexcept {
+  const LFO::Run run = lfo.beginRun(sampleRate);
+  lfo.advance(kVectorFrames);
+  if (run.increment != steps.increment) [[unlikely]] {
+    steps.increment = run.increment;
+    steps.near = wasm_u64x2_make(0, run.increment);
+    steps.twoSteps = wasm_u64x2_splat(2 * run.increment);
+  }
+  const v128_t phases01 = wasm_i64x2_add(wasm_u64x2_splat(run.phase), steps.near);
+  const v128_t phases23 = wasm_i64x2_add(phases01, steps.twoSteps);
+  const v128_t halves01 = wasm_u64x2_shr(phases01, kFractionShift);
+  const v128_t halves23 = wasm_u64x2_shr(phases23, kFractionShift);
+  // The high 32-bit halves are the indices, the low ones the fraction bits.
+  const v128_t index = wasm_i32x4_shuffle(halves01, halves23, 1, 3, 5, 7);
+  // An unsigned conversion rounds once, as the scalar conversion does.
+  const v128_t fraction = wasm_f32x4_mul(
+      wasm_f32x4_convert_u32x4(wasm_i32x4_shuffle(halves01, halves23, 0, 2, 4, 6)),
+      wasm_f32x4_splat(kFractionScale));
+  v128_t a;
+  v128_t b;
+  neighbours(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
+             wasm_i32x4_add(index, wasm_i32x4_splat(1)), a, b);
+  const v128_t sine = wasm_f32x4_add(a, wasm_f32x4_mul(fraction, wasm_f32x4_sub(b, a)));
+  return wasm_f32x4_add(wasm_f32x4_splat(run.offset),
+                        wasm_f32x4_mul(wasm_f32x4_splat(run.amplitude), sine));
+}
+
+#endif
+
 }  // namespace orvane::extensions::audioeffects::support
 
-#endif  // ORVANE_VECTOR_KERNELS
+#endif  // ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS

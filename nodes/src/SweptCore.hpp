@@ -171,7 +171,7 @@ class SweptCore {
       ring.stepWritePointer();
       return x + wetMix.load() * delayed;
     };
-#if ORVANE_VECTOR_KERNELS
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
     if (vectorPathAvailable() && (extent.channels == 1 || extent.channels == 2)) {
       const SweptSettings settings{sweepWidth, wetMix,
                                    kTraits.feedsBack ? &feedbackLevel : nullptr,
@@ -210,7 +210,7 @@ class SweptCore {
       ring.stepWritePointer();
       return y;
     };
-#if ORVANE_VECTOR_KERNELS
+#if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
     if (vectorPathAvailable() && ringsInStep && (extent.channels == 1 || extent.channels == 2)) {
       runMonoOrStereo(
           circularBuffers, in, out, extent,

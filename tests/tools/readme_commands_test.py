@@ -32,6 +32,7 @@ NOT_RUN = {
     "jalv ": "needs a JACK server; the plugin host tests start one",
     "/usr/bin/python3 -m venv": "python_pip_install makes the venv and installs into it",
     "venv/bin/pip install": "python_pip_install makes the venv and installs into it",
+    "npm install ./orvane-audioeffects": "web_package_apps packs the tarball and installs it so",
 }
 
 
