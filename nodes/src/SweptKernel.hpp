@@ -83,10 +83,10 @@ ORVANE_KERNEL inline SweptStep loadStep(const SweptSettings& settings) noexcept 
 // One channel, one step of frames from `f`; the caller has made sure the step's writes do not
 // wrap the ring.
 template <bool kFeedsBack>
-[[gnu::always_inline]] ORVANE_KERNEL inline void sweptStep(CircularBuffer::Cursor& ring, LFO& lfo,
-                                    OscillatorSteps& steps, int lfoRate, const SweptLanes& shared,
-                                    float margin, const SweptStep& settings, const float* input,
-                                    float* output) {
+[[gnu::always_inline]] ORVANE_KERNEL inline void sweptStep(
+    CircularBuffer::Cursor& ring, LFO& lfo, OscillatorSteps& steps, int lfoRate,
+    const SweptLanes& shared, float margin, const SweptStep& settings, const float* input,
+    float* output) {
   using namespace lanes;
   const int write = ring.writePointer;
   const int size = ring.size;
