@@ -12,12 +12,12 @@ also checks the live page's controls. Chromium and the server are stopped whatev
 import http.server
 import json
 import os
-import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
+
+from headless import browse, console_errors, equal, read_float_wav
 
 SITE, FX, WORK = sys.argv[1], sys.argv[2], sys.argv[3]
 TESTS = os.path.dirname(os.path.abspath(__file__))
@@ -56,32 +56,6 @@ def page_chain(chain):
         ids = [s["id"] for s in next(e for e in SETTINGS if e["type"] == effect_type)["settings"]]
         out.append({"type": effect_type, "settings": [[ids.index(k), v] for k, v in values.items()]})
     return out
-
-
-def read_float_wav(path):
-    data = open(path, "rb").read()
-    position, channels, samples = 12, 0, b""
-    while position + 8 <= len(data):
-        chunk, size = data[position:position + 4], struct.unpack("<I", data[position + 4:position + 8])[0]
-        if chunk == b"fmt ":
-            channels = struct.unpack("<H", data[position + 10:position + 12])[0]
-        elif chunk == b"data":
-            samples = data[position + 8:position + 8 + size]
-        position += 8 + size + (size & 1)
-    values = struct.unpack(f"<{len(samples) // 4}f", samples)
-    return [values[c::channels] for c in range(channels)]
-
-
-# The native host layer runs nodes with denormal numbers flushed to zero (so decaying echoes cost
-# no more than sound); WebAssembly has no such mode and keeps them. The two can only differ where
-# a signal has decayed into or next to the denormal range: so every sample must be equal bit for
-# bit unless both lie below 2^-100 (about -600 dBFS, 10^-30).
-TINY = 2.0 ** -100
-
-
-def equal(browser, native):
-    same_bits = struct.pack("<f", browser) == struct.pack("<f", native)
-    return same_bits or (abs(browser) < TINY and abs(native) < TINY)
 
 
 results, report, finished = {}, {}, threading.Event()
@@ -125,35 +99,17 @@ def main():
         out = os.path.join(WORK, f"{name}.wav")
         subprocess.run([FX, "render", "-q", "--tail", tail, "-i", os.path.join(SITE, "demo.wav"),
                         "-o", out, *arguments], check=True)
-        expected[name] = read_float_wav(out)
+        expected[name] = read_float_wav(out)[1]
     for name, arguments in MOVING:
         out = os.path.join(WORK, f"{name}.wav")
         subprocess.run([FX, "render", "-q", "--tail", "0", "-i", os.path.join(SITE, "demo.wav"),
                         "-o", out, *arguments], check=True)
-        expected[name] = read_float_wav(out)
+        expected[name] = read_float_wav(out)[1]
     json.dump([{"name": n, "chain": page_chain(c)} for n, c in CASES] +
               [{"name": n, "chain": page_chain(c), "tail": "auto"} for n, c in AUTO_TAIL],
               open(os.path.join(WORK, "cases.json"), "w"))
 
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    url = f"http://127.0.0.1:{server.server_address[1]}/tests/test.html"
-    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
-    log = open(os.path.join(WORK, "chromium.log"), "w")
-    browser = subprocess.Popen(
-        [shutil.which("chromium") or "chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
-         "--disable-quic", "--no-first-run", "--disable-background-networking",
-         "--disable-component-update", "--disable-sync", "--enable-logging=stderr", "--v=0",
-         "--autoplay-policy=no-user-gesture-required", f"--user-data-dir={profile}",
-         "--remote-debugging-port=0", url],
-        stdout=log, stderr=subprocess.STDOUT)
-    try:
-        finished.wait(timeout=240)
-    finally:
-        browser.kill()
-        browser.wait()
-        server.shutdown()
-        shutil.rmtree(profile, ignore_errors=True)
+    browse(Handler, "/tests/test.html", os.path.join(WORK, "chromium.log"), finished, 240)
 
     passed = failed = 0
 
@@ -176,7 +132,7 @@ def main():
         if len(values) != 2 * frames:
             check(False, f"{name}: {len(values) // 2} frames from the browser, "
                          f"{frames} from orvane-fx")
-        heard = tuple(want[0]) != tuple(read_float_wav(os.path.join(SITE, "demo.wav"))[0])
+        heard = tuple(want[0]) != tuple(read_float_wav(os.path.join(SITE, "demo.wav"))[1][0])
         where = ""
         for c in range(2):
             for f in range(min(frames, len(values) // 2)):
@@ -192,9 +148,7 @@ def main():
         check(False, f"page: {problem}")
     if finished.is_set() and not report.get("problems"):
         check(True, "page: every control shows its unit and range; a control change reaches the node")
-    console = open(os.path.join(WORK, "chromium.log")).read()
-    errors = [line for line in console.splitlines()
-              if "CONSOLE" in line and ("Uncaught" in line or "Error" in line)]
+    errors = console_errors(os.path.join(WORK, "chromium.log"))
     check(not errors, "no console error" + ("".join("\n    " + e for e in errors[:5])))
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

@@ -26,9 +26,11 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 from urllib.parse import unquote
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+from headless import browse, console_errors, equal, read_float_wav  # noqa: E402
 
 TGZ, FX, WORK = (os.path.abspath(a) for a in sys.argv[1:4])
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -74,27 +76,6 @@ APP_PAGES = {
     "esbuild": "/esbuild/dist/index.html?app=esbuild",
     "tone": "/tone/dist/index.html",
 }
-TINY = 2.0 ** -100
-
-
-def equal(a, b):
-    return struct.pack("<f", a) == struct.pack("<f", b) or (abs(a) < TINY and abs(b) < TINY)
-
-
-def read_float_wav(path):
-    data = open(path, "rb").read()
-    position, channels, rate, samples = 12, 0, 0, b""
-    while position + 8 <= len(data):
-        chunk, size = data[position:position + 4], struct.unpack("<I", data[position + 4:position + 8])[0]
-        if chunk == b"fmt ":
-            channels, rate = struct.unpack("<HI", data[position + 10:position + 16])
-        elif chunk == b"data":
-            samples = data[position + 8:position + 8 + size]
-        position += 8 + size + (size & 1)
-    values = struct.unpack(f"<{len(samples) // 4}f", samples)
-    return rate, [values[c::channels] for c in range(channels)]
-
-
 def run(command, cwd, **kwargs):
     return subprocess.run(command, cwd=cwd, capture_output=True, text=True, **kwargs)
 
@@ -241,28 +222,6 @@ def expected_renders():
     return rate, channels, expected
 
 
-def browse():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    url = f"http://127.0.0.1:{server.server_address[1]}/runner.html"
-    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
-    log = open(os.path.join(WORK, "chromium.log"), "w")
-    browser = subprocess.Popen(
-        [shutil.which("chromium") or "chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
-         "--disable-quic", "--no-first-run", "--disable-background-networking",
-         "--disable-component-update", "--disable-sync", "--enable-logging=stderr", "--v=0",
-         "--autoplay-policy=no-user-gesture-required", f"--user-data-dir={profile}",
-         "--remote-debugging-port=0", url],
-        stdout=log, stderr=subprocess.STDOUT)
-    try:
-        everything.wait(timeout=300)
-    finally:
-        browser.kill()
-        browser.wait()
-        server.shutdown()
-        shutil.rmtree(profile, ignore_errors=True)
-
-
 def compare(rate, demo, expected):
     # "portable": the plain app's second rendering of every case, on the build without SIMD.
     for app in [*APP_PAGES, "portable"]:
@@ -309,11 +268,9 @@ def main():
     types()
     build_apps()
     rate, demo, expected = expected_renders()
-    browse()
+    browse(Handler, "/runner.html", os.path.join(WORK, "chromium.log"), everything, 300)
     compare(rate, demo, expected)
-    console = open(os.path.join(WORK, "chromium.log")).read()
-    errors = [line for line in console.splitlines()
-              if "CONSOLE" in line and ("Uncaught" in line or "Error" in line)]
+    errors = console_errors(os.path.join(WORK, "chromium.log"))
     check(not errors, "no console error" + "".join("\n    " + e for e in errors[:5]))
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
