@@ -22,7 +22,7 @@ sed -e "s/@PROJECT_VERSION@/$version/g" \
     "$root/extension/include/orvane/audioeffects/Version.hpp.in" \
     > "$out/generated/orvane/audioeffects/Version.hpp"
 # Two builds of the same sources, with the same flags as the native build where they matter
-# to the samples (no fused multiply-add): orvane-effects.wasm with SIMD128, whose delays run
+# to the samples (no fused multiply-add): orvane-effects.wasm with SIMD128, whose kernels run
 # four frames at a time (nodes/src/Lanes.hpp), and orvane-effects-portable.wasm without, for
 # browsers that have no SIMD. Both give the same floats.
 build() {  # output, extra flags...

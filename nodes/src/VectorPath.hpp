@@ -16,8 +16,8 @@
 #define ORVANE_VECTOR_KERNELS 0
 #endif
 
-// WebAssembly built with SIMD128 (-msimd128) runs the delays' kernels (Lanes.hpp) four frames at
-// a time; the choice is made when the module is built, and a page loads the portable build
+// WebAssembly built with SIMD128 (-msimd128) runs every kernel (Lanes.hpp) four frames at a
+// time; the choice is made when the module is built, and a page loads the portable build
 // where the browser has no SIMD.
 #if defined(__wasm_simd128__)
 #define ORVANE_WASM_KERNELS 1

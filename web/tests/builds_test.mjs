@@ -1,4 +1,4 @@
-// The two WebAssembly builds in node: the SIMD build (delays four frames at a time) and the
+// The two WebAssembly builds in node: the SIMD build (every kernel four frames at a time) and the
 // portable one must write the same bits for every effect, over settings that put the kernels at
 // their edges (delays of a few samples, the longest delay, strong feedback, rates far from
 // 48 kHz, settings moved between pieces, non-finite input) and blocks cut into pieces of

@@ -8,8 +8,8 @@
 //
 // The worklet gets the module's bytes through processorOptions and compiles them itself, so
 // no SharedArrayBuffer and no cross-origin isolation (COOP/COEP headers) is needed. There are
-// two builds of the module, the same floats from each: one with SIMD128 (the delays four
-// frames at a time), taken where the engine validates SIMD, and a portable one.
+// two builds of the module, the same floats from each: one with SIMD128 (every effect's
+// kernel four frames at a time), taken where the engine validates SIMD, and a portable one.
 import catalogue from "./settings.js";
 import { AUTOMATED_EFFECTS, paramName } from "./effects-module.js";
 
@@ -91,7 +91,7 @@ function contextHooks(context, options) {
 }
 
 export function define(sources) {
-  // Per context: the promise of { wasm, createNode } once its worklet module is added.
+  // Per context: the promise of its state once its worklet module is added, and the state.
   const loading = new WeakMap();
   const ready = new WeakMap();
   const wasmBytes = new Map();  // per build and URL: the module's bytes, fetched once
@@ -118,14 +118,17 @@ export function define(sources) {
             throw error;
           }));
         }
-        const bytes = wasmBytes.get(key);
-        const worklet = await sources.workletUrl(options.workletUrl);
-        try {
-          await hooks.addModule(String(worklet.url));
-        } finally {
-          worklet.release?.();
-        }
-        const state = { wasm: await bytes, createNode: hooks.createNode, simd };
+        const addWorklet = async () => {
+          const worklet = await sources.workletUrl(options.workletUrl);
+          try {
+            await hooks.addModule(String(worklet.url));
+          } finally {
+            worklet.release?.();
+          }
+        };
+        // Both at once; a failure of either is the call's.
+        const [wasm] = await Promise.all([wasmBytes.get(key), addWorklet()]);
+        const state = { wasm, createNode: hooks.createNode, simd };
         ready.set(context, state);
         return state;
       })();
