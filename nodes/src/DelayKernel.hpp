@@ -78,10 +78,13 @@ ORVANE_KERNEL inline void neighbours(const float* data, int readable, lanes::Int
     a = wasm_i8x16_swizzle(wasm_v128_load(data + base), bytes);
     b = wasm_i8x16_swizzle(wasm_v128_load(data + base + 1), bytes);
   } else {
-    a = wasm_f32x4_make(data[wasm_i32x4_extract_lane(index, 0)], data[wasm_i32x4_extract_lane(index, 1)],
-                        data[wasm_i32x4_extract_lane(index, 2)], data[wasm_i32x4_extract_lane(index, 3)]);
-    b = wasm_f32x4_make(data[wasm_i32x4_extract_lane(next, 0)], data[wasm_i32x4_extract_lane(next, 1)],
-                        data[wasm_i32x4_extract_lane(next, 2)], data[wasm_i32x4_extract_lane(next, 3)]);
+    const auto lanesOf = [data](v128_t slots) {
+      return wasm_f32x4_make(
+          data[wasm_i32x4_extract_lane(slots, 0)], data[wasm_i32x4_extract_lane(slots, 1)],
+          data[wasm_i32x4_extract_lane(slots, 2)], data[wasm_i32x4_extract_lane(slots, 3)]);
+    };
+    a = lanesOf(index);
+    b = lanesOf(next);
   }
 #endif
 }

@@ -58,7 +58,9 @@ ORVANE_KERNEL inline Ints equal(Ints a, Ints b) noexcept { return _mm256_cmpeq_e
 ORVANE_KERNEL inline Ints bothInts(Ints a, Ints b) noexcept { return _mm256_and_si256(a, b); }
 ORVANE_KERNEL inline Ints eitherInts(Ints a, Ints b) noexcept { return _mm256_or_si256(a, b); }
 // v where the mask does not hold, 0 where it does.
-ORVANE_KERNEL inline Ints unless(Ints mask, Ints v) noexcept { return _mm256_andnot_si256(mask, v); }
+ORVANE_KERNEL inline Ints unless(Ints mask, Ints v) noexcept {
+  return _mm256_andnot_si256(mask, v);
+}
 ORVANE_KERNEL inline bool none(Ints mask) noexcept { return _mm256_testz_si256(mask, mask); }
 ORVANE_KERNEL inline Floats toFloats(Ints v) noexcept { return _mm256_cvtepi32_ps(v); }
 // Truncated toward zero; the kernels use it on positions already known to lie in the ring.

@@ -1,8 +1,8 @@
 #pragma once
 
 // The vibrato's per-frame loop, a vector of frames at a time (Lanes.hpp: eight with AVX2, four
-// with WebAssembly SIMD128), for one or two channels whose rings stand at one write position. Lane by lane it does what the portable loop in
-// VibratoNode.cpp does:
+// with WebAssembly SIMD128), for one or two channels whose rings stand at one write position.
+// Lane by lane it does what the portable loop in VibratoNode.cpp does:
 //
 //   once per frame:  v = lfo.process(rate);  sweep = (sweepWidth × v) × rate;
 //   per channel:     ring.writeSample(storable(x));
@@ -12,11 +12,12 @@
 // The sweep width is loaded once per step (a value another thread stores mid-block lands on a
 // step's first frame, for every channel alike; one stored between process calls applies from
 // the first frame), the oscillator stepped a step's frames at once (OscillatorKernel.hpp: the
-// same values as that many process() calls). The writes of a step come before its reads, which is the same as the portable order as long as
-// no frame reads a slot that a later frame of the step writes (a negative sweep can); such a
-// step, one whose positions need more than the simple wrap, or one whose writes would wrap
-// the ring, takes the portable per-frame code. The two points of each interpolation come from
-// a window of the ring permuted in registers where the reads lie close together (neighbours).
+// same values as that many process() calls). The writes of a step come before its reads, which
+// is the same as the portable order as long as no frame reads a slot that a later frame of the
+// step writes (a negative sweep can); such a step, one whose positions need more than the
+// simple wrap, or one whose writes would wrap the ring, takes the portable per-frame code. The
+// two points of each interpolation come from a window of the ring permuted in registers where
+// the reads lie close together (neighbours).
 
 #include "Lanes.hpp"
 
@@ -69,7 +70,8 @@ ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* 
     const Ints next = unless(equal(following, splatInt(size)), following);
     // A slot written by a later frame of this step: index or next in (write + i, write + last].
     const Ints last = splatInt(write + kVectorFrames - 1);
-    const Ints later = eitherInts(writtenLater(index, writes, last), writtenLater(next, writes, last));
+    const Ints later =
+        eitherInts(writtenLater(index, writes, last), writtenLater(next, writes, last));
     if (!all(inRing) || !none(later)) {
       // The oscillator has moved on by a step: finish these frames the portable way with the
       // sweeps already worked out, exactly as beginFrame would have made them.

@@ -26,6 +26,9 @@ export const effects = Object.freeze(catalogue.effects.map((effect) => Object.fr
 export const propertyName = (id) => id.replace(/-([a-z0-9])/g, (_, c) => c.toUpperCase());
 
 const describe = (type) => effects.find((effect) => effect.type === type);
+// A setting of an effect by its property name or its id; -1 for neither.
+const settingIndex = (info, name) =>
+  info.settings.findIndex((s) => s.id === name || propertyName(s.id) === name);
 
 // The smallest module that uses a SIMD128 instruction (i8x16.splat, i8x16.popcnt): whether the
 // engine has SIMD, asked without running anything.
@@ -64,7 +67,7 @@ function chainSpecification(entries) {
     const settings = [];
     for (const [key, value] of Object.entries(entry)) {
       if (key === "type" || value === undefined) continue;
-      const index = info.settings.findIndex((s) => s.id === key || propertyName(s.id) === key);
+      const index = settingIndex(info, key);
       if (index < 0) {
         throw new TypeError(`${info.type} has no setting ${JSON.stringify(key)}: its settings ` +
                             `are ${info.settings.map((s) => propertyName(s.id)).join(", ")}`);
@@ -105,7 +108,8 @@ export function define(sources) {
   //   simd: false for the portable build even where the engine has SIMD (the same floats).
   async function load(context, options = {}) {
     if (!context || typeof context !== "object") {
-      throw new TypeError("load(context): an AudioContext, an OfflineAudioContext or a Tone.js context");
+      throw new TypeError(
+        "load(context): an AudioContext, an OfflineAudioContext or a Tone.js context");
     }
     if (!loading.has(context)) {
       const hooks = contextHooks(context, options);
@@ -184,7 +188,7 @@ export function define(sources) {
         value(position, name, value) {
           const info = describe(chain[position]?.type);
           if (!info) throw new RangeError(`the chain has no effect at position ${position}`);
-          const index = info.settings.findIndex((s) => s.id === name || propertyName(s.id) === name);
+          const index = settingIndex(info, name);
           if (index < 0) throw new TypeError(`${info.type} has no setting ${JSON.stringify(name)}`);
           const number = settingValue(info, info.settings[index], value);
           node.port.postMessage({ kind: "set", effect: position, index, value: number });
