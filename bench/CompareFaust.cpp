@@ -4,7 +4,7 @@
 // settings (the Faust versions' defaults are the nodes'), CPU time of this thread, the three
 // alternated in every round, medians. Delay and PingPongDelay must give Faust's samples bit for
 // bit: the program fails when they do not.
-// Usage: orvane_compare_faust [ROUNDS]
+// Usage: orvane_compare_faust [ROUNDS]   (default 31; a round takes about a second)
 #include <faust/dsp/dsp.h>
 #include <time.h>
 
@@ -145,7 +145,7 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
   bool identical = true;
   for (const char* type : {"Delay", "PingPongDelay"}) {
     const bool same = sameSamples(type);
