@@ -208,11 +208,20 @@ class QuietTail {
 // `quietRun`), or the chunk's end when there is none.
 unsigned int autoTailEnd(const std::vector<float*>& channels, const Chunk& chunk,
                          std::uint64_t quietNeeded, std::uint64_t& quietRun) {
-  for (unsigned int f = 0; f < chunk.frames; ++f) {
-    if (f >= chunk.input && quietRun >= quietNeeded) return f;
+  const auto quietAt = [&channels](unsigned int f) {
     bool quiet = true;
     for (const float* channel : channels) quiet = quiet && std::fabs(channel[f]) < kQuietLevel;
-    quietRun = quiet ? quietRun + 1 : 0;
+    return quiet;
+  };
+  // The input's own frames are all kept, so of them only the quiet run they end with counts:
+  // found from their end backwards (at once, for sound), not frame by frame from the start.
+  const unsigned int input = std::min(chunk.input, chunk.frames);
+  unsigned int f = input;
+  while (f > 0 && quietAt(f - 1)) --f;
+  quietRun = f == 0 ? quietRun + input : input - f;
+  for (f = input; f < chunk.frames; ++f) {
+    if (quietRun >= quietNeeded) return f;
+    quietRun = quietAt(f) ? quietRun + 1 : 0;
   }
   return chunk.frames;
 }

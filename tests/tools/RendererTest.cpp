@@ -2,6 +2,7 @@
 // chains, bad input, and block-size invariance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -139,6 +140,26 @@ TEST_F(Renderer, TailLengthensTheOutputAndSettingsApplyBeforeTheFirstBlock) {
   const Audio audio = read("t.wav");
   ASSERT_EQ(audio.samples[0].size(), 1000u);
   expectOnly(audio, 0, {{300, 1.0f}, {600, 0.5f}, {900, 0.25f}});
+}
+
+// An automatic tail ends at the output's last audible frame (above -90 dBFS), never before the
+// input's end, wherever the input's own silence falls among the reader's chunks: an impulse
+// followed by seconds of silence, through echoes that halve every 300 ms until the fifteenth
+// (0.5^14) is the last above the threshold.
+TEST_F(Renderer, AnAutomaticTailEndsAtTheLastAudibleFrameAfterTheInput) {
+  constexpr unsigned int kEchoFrames = 14400;  // 300 ms at 48 kHz
+  constexpr unsigned int kLastEcho = 15;
+  for (const char* seconds : {"3", "1", "6"}) {
+    ASSERT_EQ(run(std::string("render -q -s impulse --seconds ") + seconds +
+                  " --tail auto -o t.wav Delay delay=300 wet-mix=1 dry-mix=0 feedback=0.5")
+                  .status,
+              0);
+    const Audio audio = read("t.wav");
+    const auto input = static_cast<std::size_t>(std::stod(seconds) * 48000);
+    EXPECT_EQ(audio.samples[0].size(), std::max<std::size_t>(input, kLastEcho * kEchoFrames + 1))
+        << seconds << " s of input";
+    EXPECT_EQ(audio.samples[0][kLastEcho * kEchoFrames], std::ldexp(1.0f, -14)) << seconds;
+  }
 }
 
 // --- files in and out ----------------------------------------------------------------------
