@@ -31,6 +31,18 @@ inline constexpr int kFractionShift = LFO::kFractionBits - 32;
 static_assert(LFO::kFractionBits - kFractionShift == 32);
 inline constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
 
+// offset + amplitude × sine, the sine read from the table between point `index` and the next
+// at `fraction`: what each instruction set's oscillator does once it has the lanes' phases.
+[[gnu::always_inline]] ORVANE_KERNEL inline lanes::Floats oscillatorValue(
+    const LFO::Run& run, lanes::Ints index, lanes::Floats fraction) noexcept {
+  lanes::Floats a;
+  lanes::Floats b;
+  neighbours(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
+             lanes::addInts(index, lanes::splatInt(1)), a, b);
+  const lanes::Floats sine = lanes::add(a, lanes::mul(fraction, lanes::sub(b, a)));
+  return lanes::add(lanes::splat(run.offset), lanes::mul(lanes::splat(run.amplitude), sine));
+}
+
 #if ORVANE_VECTOR_KERNELS
 
 // The lanes' distances from the first phase for one increment, kept while the rate stays:
@@ -79,13 +91,7 @@ __attribute__((target("avx2"))) inline __m256 oscillatorLanes(LFO& lfo, int samp
           _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(2, 0, 2, 0)))),
       _mm256_set1_ps(kFractionScale));
 
-  __m256 a;
-  __m256 b;
-  neighbours(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
-             _mm256_add_epi32(index, _mm256_set1_epi32(1)), a, b);
-  const __m256 sine = _mm256_add_ps(a, _mm256_mul_ps(fraction, _mm256_sub_ps(b, a)));
-  return _mm256_add_ps(_mm256_set1_ps(run.offset),
-                       _mm256_mul_ps(_mm256_set1_ps(run.amplitude), sine));
+  return oscillatorValue(run, index, fraction);
 }
 
 #else  // WebAssembly SIMD128
@@ -116,13 +122,7 @@ inline v128_t oscillatorLanes(LFO& lfo, int sampleRate, OscillatorSteps& steps) 
   const v128_t fraction = wasm_f32x4_mul(
       wasm_f32x4_convert_u32x4(wasm_i32x4_shuffle(halves01, halves23, 0, 2, 4, 6)),
       wasm_f32x4_splat(kFractionScale));
-  v128_t a;
-  v128_t b;
-  neighbours(detail::kSineTable.data(), static_cast<int>(detail::kSineTable.size()), index,
-             wasm_i32x4_add(index, wasm_i32x4_splat(1)), a, b);
-  const v128_t sine = wasm_f32x4_add(a, wasm_f32x4_mul(fraction, wasm_f32x4_sub(b, a)));
-  return wasm_f32x4_add(wasm_f32x4_splat(run.offset),
-                        wasm_f32x4_mul(wasm_f32x4_splat(run.amplitude), sine));
+  return oscillatorValue(run, index, fraction);
 }
 
 #endif
