@@ -44,48 +44,63 @@ inline std::uint32_t vectorStepsAhead(const CircularBuffer::Cursor& line) noexce
   return static_cast<std::uint32_t>(room / kVectorFrames);
 }
 
+// The two neighbours of a vector of fractional positions from a window of the data permuted in
+// registers: a = data[index], b = data[index + 1], where every index lies within one vector's
+// width of `base`, the lower of the first and the last lane's, and the window and its successor
+// fit below `readable`, which is how a slowly moving read position always looks. False (a and b
+// unset) where that does not hold, whatever the indices (any int).
+ORVANE_KERNEL inline bool windowNeighbours(const float* data, int readable, lanes::Ints index,
+                                           lanes::Floats& a, lanes::Floats& b,
+                                           int& base) noexcept {
+#if ORVANE_VECTOR_KERNELS
+  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
+  base = std::min(first, _mm256_extract_epi32(index, kVectorFrames - 1));
+  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
+  if (base < 0 || base >= readable - kVectorFrames ||
+      !_mm256_testz_si256(offsets, _mm256_set1_epi32(~(kVectorFrames - 1)))) {
+    return false;
+  }
+  a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base), offsets);
+  b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base + 1), offsets);
+#else
+  base = std::min(wasm_i32x4_extract_lane(index, 0),
+                  wasm_i32x4_extract_lane(index, kVectorFrames - 1));
+  const v128_t offsets = wasm_i32x4_sub(index, wasm_i32x4_splat(base));
+  if (base < 0 || base >= readable - kVectorFrames ||
+      wasm_v128_any_true(wasm_v128_and(offsets, wasm_i32x4_splat(~(kVectorFrames - 1))))) {
+    return false;
+  }
+  // Lane k takes bytes 4 × offset_k to 4 × offset_k + 3 of the window.
+  constexpr int kByteSpread = 0x04040404;
+  constexpr int kByteOrder = 0x03020100;
+  const v128_t bytes = wasm_i32x4_add(wasm_i32x4_mul(offsets, wasm_i32x4_splat(kByteSpread)),
+                                      wasm_i32x4_splat(kByteOrder));
+  a = wasm_i8x16_swizzle(wasm_v128_load(data + base), bytes);
+  b = wasm_i8x16_swizzle(wasm_v128_load(data + base + 1), bytes);
+#endif
+  return true;
+}
+
 // The two neighbours of a vector of fractional positions: a = data[index], b = data[next],
-// where next is index + 1 (or, in a ring, 0 after the last slot). Where the indices lie within
-// one vector's width of the lowest lane's and the window and its successor fit below `readable`,
-// both come from two loads permuted in registers, which is how a slowly moving read position
-// always looks; elsewhere lane by lane (gathers with AVX2). The same floats either way.
+// where next is index + 1 (or, in a ring, 0 after the last slot). From the window where it
+// serves (windowNeighbours), lane by lane elsewhere (gathers with AVX2). The same floats
+// either way.
 ORVANE_KERNEL inline void neighbours(const float* data, int readable, lanes::Ints index,
                                      lanes::Ints next, lanes::Floats& a,
                                      lanes::Floats& b) noexcept {
+  int base = 0;
+  if (windowNeighbours(data, readable, index, a, b, base)) return;
 #if ORVANE_VECTOR_KERNELS
-  const int first = _mm_cvtsi128_si32(_mm256_castsi256_si128(index));
-  const int base = std::min(first, _mm256_extract_epi32(index, kVectorFrames - 1));
-  const __m256i offsets = _mm256_sub_epi32(index, _mm256_set1_epi32(base));
-  if (base >= 0 && base + kVectorFrames < readable &&
-      _mm256_testz_si256(offsets, _mm256_set1_epi32(~(kVectorFrames - 1)))) {
-    a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base), offsets);
-    b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(data + base + 1), offsets);
-  } else {
-    a = _mm256_i32gather_ps(data, index, 4);
-    b = _mm256_i32gather_ps(data, next, 4);
-  }
+  a = _mm256_i32gather_ps(data, index, 4);
+  b = _mm256_i32gather_ps(data, next, 4);
 #else
-  const int base = std::min(wasm_i32x4_extract_lane(index, 0),
-                            wasm_i32x4_extract_lane(index, kVectorFrames - 1));
-  const v128_t offsets = wasm_i32x4_sub(index, wasm_i32x4_splat(base));
-  if (base >= 0 && base + kVectorFrames < readable &&
-      !wasm_v128_any_true(wasm_v128_and(offsets, wasm_i32x4_splat(~(kVectorFrames - 1))))) {
-    // Lane k takes bytes 4 × offset_k to 4 × offset_k + 3 of the window.
-    constexpr int kByteSpread = 0x04040404;
-    constexpr int kByteOrder = 0x03020100;
-    const v128_t bytes = wasm_i32x4_add(wasm_i32x4_mul(offsets, wasm_i32x4_splat(kByteSpread)),
-                                        wasm_i32x4_splat(kByteOrder));
-    a = wasm_i8x16_swizzle(wasm_v128_load(data + base), bytes);
-    b = wasm_i8x16_swizzle(wasm_v128_load(data + base + 1), bytes);
-  } else {
-    const auto lanesOf = [data](v128_t slots) {
-      return wasm_f32x4_make(
-          data[wasm_i32x4_extract_lane(slots, 0)], data[wasm_i32x4_extract_lane(slots, 1)],
-          data[wasm_i32x4_extract_lane(slots, 2)], data[wasm_i32x4_extract_lane(slots, 3)]);
-    };
-    a = lanesOf(index);
-    b = lanesOf(next);
-  }
+  const auto lanesOf = [data](v128_t slots) {
+    return wasm_f32x4_make(
+        data[wasm_i32x4_extract_lane(slots, 0)], data[wasm_i32x4_extract_lane(slots, 1)],
+        data[wasm_i32x4_extract_lane(slots, 2)], data[wasm_i32x4_extract_lane(slots, 3)]);
+  };
+  a = lanesOf(index);
+  b = lanesOf(next);
 #endif
 }
 

@@ -20,6 +20,7 @@
 
 #if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
 #include <atomic>
+#include <cstdint>
 
 namespace orvane::extensions::audioeffects::support::lanes {
 
@@ -51,6 +52,9 @@ ORVANE_KERNEL inline Floats select(Floats mask, Floats ifSet, Floats otherwise) 
 
 using Ints = __m256i;
 ORVANE_KERNEL inline Ints splatInt(int value) noexcept { return _mm256_set1_epi32(value); }
+ORVANE_KERNEL inline void storeInts(std::int32_t* at, Ints v) noexcept {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v);
+}
 ORVANE_KERNEL inline Ints iota() noexcept { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
 ORVANE_KERNEL inline Ints addInts(Ints a, Ints b) noexcept { return _mm256_add_epi32(a, b); }
 ORVANE_KERNEL inline Ints greater(Ints a, Ints b) noexcept { return _mm256_cmpgt_epi32(a, b); }
@@ -87,6 +91,7 @@ inline Floats select(Floats mask, Floats ifSet, Floats otherwise) noexcept {
 
 using Ints = v128_t;
 inline Ints splatInt(int value) noexcept { return wasm_i32x4_splat(value); }
+inline void storeInts(std::int32_t* at, Ints v) noexcept { wasm_v128_store(at, v); }
 inline Ints iota() noexcept { return wasm_i32x4_make(0, 1, 2, 3); }
 inline Ints addInts(Ints a, Ints b) noexcept { return wasm_i32x4_add(a, b); }
 inline Ints greater(Ints a, Ints b) noexcept { return wasm_i32x4_gt(a, b); }

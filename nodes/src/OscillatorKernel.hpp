@@ -52,6 +52,7 @@ struct OscillatorSteps {
   std::uint64_t increment = 0;
   __m256i near{};      // {0, 1, 4, 5} × increment
   __m256i twoSteps{};  // 2 × increment in every lane
+  __m256i stride{};    // a step's frames × increment in every lane
 };
 
 __attribute__((target("avx2"))) inline void setSteps(OscillatorSteps& steps,
@@ -60,6 +61,7 @@ __attribute__((target("avx2"))) inline void setSteps(OscillatorSteps& steps,
   steps.increment = increment;
   steps.near = _mm256_setr_epi64x(0, lane(1), lane(4), lane(5));
   steps.twoSteps = _mm256_set1_epi64x(lane(2));
+  steps.stride = _mm256_set1_epi64x(lane(kVectorFrames));
 }
 
 // Unsigned 32-bit lanes to float, rounded once as a scalar conversion rounds: the two 16-bit
@@ -71,28 +73,46 @@ __attribute__((target("avx2"))) inline __m256 unsignedToFloat(__m256i bits) noex
   return _mm256_add_ps(_mm256_mul_ps(high, _mm256_set1_ps(kHalfScale)), low);
 }
 
-// `steps` belongs to this oscillator (start it default-constructed): it is refreshed whenever
-// the increment changes.
-__attribute__((target("avx2"))) inline __m256 oscillatorLanes(LFO& lfo, int sampleRate,
-                                                              OscillatorSteps& steps) noexcept {
-  const LFO::Run run = lfo.beginRun(sampleRate);
-  lfo.advance(kVectorFrames);
-  if (run.increment != steps.increment) [[unlikely]] setSteps(steps, run.increment);
-  const __m256i phases0145 =
-      _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run.phase)), steps.near);
-  const __m256i phases2367 = _mm256_add_epi64(phases0145, steps.twoSteps);
-  // 32-bit halves, per 128-bit half: {fraction, index} of lanes 0, 1 (4, 5) and of 2, 3 (6, 7).
-  const __m256 halves0145 = _mm256_castsi256_ps(_mm256_srli_epi64(phases0145, kFractionShift));
-  const __m256 halves2367 = _mm256_castsi256_ps(_mm256_srli_epi64(phases2367, kFractionShift));
-  const __m256i index = _mm256_castps_si256(
-      _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(3, 1, 3, 1)));
-  const __m256 fraction = _mm256_mul_ps(
-      unsignedToFloat(_mm256_castps_si256(
-          _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(2, 0, 2, 0)))),
-      _mm256_set1_ps(kFractionScale));
+// An oscillator stepped through a run of steps in registers: begin() loads the rate once
+// (LFO::beginRun), next() carries the phases from step to step. `steps` belongs to this
+// oscillator (start it default-constructed): it is refreshed whenever the increment changes.
+// The caller advances the LFO by the frames the run took (LFO::advance) when it ends.
+class OscillatorRun {
+ public:
+  __attribute__((target("avx2"))) void begin(LFO& lfo, int sampleRate,
+                                             OscillatorSteps& steps) noexcept {
+    run_ = lfo.beginRun(sampleRate);
+    if (run_.increment != steps.increment) [[unlikely]] setSteps(steps, run_.increment);
+    phases0145_ =
+        _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run_.phase)), steps.near);
+    phases2367_ = _mm256_add_epi64(phases0145_, steps.twoSteps);
+    stride_ = steps.stride;
+  }
 
-  return oscillatorValue(run, index, fraction);
-}
+  // The next step's values, lane k the k-th frame's.
+  [[gnu::always_inline]] __attribute__((target("avx2"))) inline __m256 next() noexcept {
+    // 32-bit halves, per 128-bit half: {fraction, index} of lanes 0, 1 (4, 5) and of 2, 3 (6, 7).
+    const __m256 halves0145 =
+        _mm256_castsi256_ps(_mm256_srli_epi64(phases0145_, kFractionShift));
+    const __m256 halves2367 =
+        _mm256_castsi256_ps(_mm256_srli_epi64(phases2367_, kFractionShift));
+    phases0145_ = _mm256_add_epi64(phases0145_, stride_);
+    phases2367_ = _mm256_add_epi64(phases2367_, stride_);
+    const __m256i index = _mm256_castps_si256(
+        _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m256 fraction = _mm256_mul_ps(
+        unsignedToFloat(_mm256_castps_si256(
+            _mm256_shuffle_ps(halves0145, halves2367, _MM_SHUFFLE(2, 0, 2, 0)))),
+        _mm256_set1_ps(kFractionScale));
+    return oscillatorValue(run_, index, fraction);
+  }
+
+ private:
+  LFO::Run run_{};
+  __m256i phases0145_{};
+  __m256i phases2367_{};
+  __m256i stride_{};
+};
 
 #else  // WebAssembly SIMD128
 
@@ -102,30 +122,56 @@ struct OscillatorSteps {
   std::uint64_t increment = 0;
   v128_t near{};      // {0, 1} × increment
   v128_t twoSteps{};  // 2 × increment in both lanes
+  v128_t stride{};    // a step's frames × increment in both lanes
 };
 
-inline v128_t oscillatorLanes(LFO& lfo, int sampleRate, OscillatorSteps& steps) noexcept {
-  const LFO::Run run = lfo.beginRun(sampleRate);
-  lfo.advance(kVectorFrames);
-  if (run.increment != steps.increment) [[unlikely]] {
-    steps.increment = run.increment;
-    steps.near = wasm_u64x2_make(0, run.increment);
-    steps.twoSteps = wasm_u64x2_splat(2 * run.increment);
+// As the AVX2 OscillatorRun above, four lanes.
+class OscillatorRun {
+ public:
+  void begin(LFO& lfo, int sampleRate, OscillatorSteps& steps) noexcept {
+    run_ = lfo.beginRun(sampleRate);
+    if (run_.increment != steps.increment) [[unlikely]] {
+      steps.increment = run_.increment;
+      steps.near = wasm_u64x2_make(0, run_.increment);
+      steps.twoSteps = wasm_u64x2_splat(2 * run_.increment);
+      steps.stride = wasm_u64x2_splat(kVectorFrames * run_.increment);
+    }
+    phases01_ = wasm_i64x2_add(wasm_u64x2_splat(run_.phase), steps.near);
+    phases23_ = wasm_i64x2_add(phases01_, steps.twoSteps);
+    stride_ = steps.stride;
   }
-  const v128_t phases01 = wasm_i64x2_add(wasm_u64x2_splat(run.phase), steps.near);
-  const v128_t phases23 = wasm_i64x2_add(phases01, steps.twoSteps);
-  const v128_t halves01 = wasm_u64x2_shr(phases01, kFractionShift);
-  const v128_t halves23 = wasm_u64x2_shr(phases23, kFractionShift);
-  // The high 32-bit halves are the indices, the low ones the fraction bits.
-  const v128_t index = wasm_i32x4_shuffle(halves01, halves23, 1, 3, 5, 7);
-  // An unsigned conversion rounds once, as the scalar conversion does.
-  const v128_t fraction = wasm_f32x4_mul(
-      wasm_f32x4_convert_u32x4(wasm_i32x4_shuffle(halves01, halves23, 0, 2, 4, 6)),
-      wasm_f32x4_splat(kFractionScale));
-  return oscillatorValue(run, index, fraction);
-}
+
+  [[gnu::always_inline]] inline v128_t next() noexcept {
+    const v128_t halves01 = wasm_u64x2_shr(phases01_, kFractionShift);
+    const v128_t halves23 = wasm_u64x2_shr(phases23_, kFractionShift);
+    phases01_ = wasm_i64x2_add(phases01_, stride_);
+    phases23_ = wasm_i64x2_add(phases23_, stride_);
+    // The high 32-bit halves are the indices, the low ones the fraction bits.
+    const v128_t index = wasm_i32x4_shuffle(halves01, halves23, 1, 3, 5, 7);
+    // An unsigned conversion rounds once, as the scalar conversion does.
+    const v128_t fraction = wasm_f32x4_mul(
+        wasm_f32x4_convert_u32x4(wasm_i32x4_shuffle(halves01, halves23, 0, 2, 4, 6)),
+        wasm_f32x4_splat(kFractionScale));
+    return oscillatorValue(run_, index, fraction);
+  }
+
+ private:
+  LFO::Run run_{};
+  v128_t phases01_{};
+  v128_t phases23_{};
+  v128_t stride_{};
+};
 
 #endif
+
+// One step's values, the oscillator advanced past it.
+ORVANE_KERNEL inline lanes::Floats oscillatorLanes(LFO& lfo, int sampleRate,
+                                                   OscillatorSteps& steps) noexcept {
+  OscillatorRun run;
+  run.begin(lfo, sampleRate, steps);
+  lfo.advance(kVectorFrames);
+  return run.next();
+}
 
 }  // namespace orvane::extensions::audioeffects::support
 
