@@ -114,7 +114,9 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   // places every read position D behind its write position.
   const bool rateChanged = sampleRate != state.lastSampleRate;
   if (rateChanged || channelCount != state.lastNumberOfChannels) {
-    for (CircularBuffer& ring : state.circularBuffers) ring.reset();
+    if (support::ringsMayHoldSound(state.lastSampleRate, state.lastNumberOfChannels)) {
+      for (CircularBuffer& ring : state.circularBuffers) ring.reset();
+    }
     state.lastSampleRate = sampleRate;
     state.lastNumberOfChannels = channelCount;
   }

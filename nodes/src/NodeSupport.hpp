@@ -122,6 +122,15 @@ inline int oscillatorRate(std::uint32_t sampleRate) noexcept {
   return static_cast<int>(std::min(sampleRate, kMax));
 }
 
+// Whether a node that has tracked (lastSampleRate, lastNumberOfChannels) may have written its
+// rings: not while both are still 0, as constructed (a block of no channels writes nothing),
+// so the first block need not silence rings the constructor left silent. A node made for one
+// short clip (the Python module's augmentation makes one per item) is spared that clearing.
+inline bool ringsMayHoldSound(std::uint32_t lastSampleRate,
+                              std::uint32_t lastNumberOfChannels) noexcept {
+  return lastSampleRate != 0 || lastNumberOfChannels != 0;
+}
+
 // Format tracking of the modulated delays: a block whose sample rate or channel count differs
 // from the last processed one silences every ring, also those of channels the block does not
 // use. Oscillators keep their phase.
@@ -130,7 +139,9 @@ void resetRingsOnFormatChange(std::uint32_t sampleRate, std::uint32_t channelCou
                               std::uint32_t& lastSampleRate, std::uint32_t& lastNumberOfChannels,
                               Rings& rings) noexcept {
   if (sampleRate == lastSampleRate && channelCount == lastNumberOfChannels) return;
-  for (CircularBuffer& ring : rings) ring.reset();
+  if (ringsMayHoldSound(lastSampleRate, lastNumberOfChannels)) {
+    for (CircularBuffer& ring : rings) ring.reset();
+  }
   lastSampleRate = sampleRate;
   lastNumberOfChannels = channelCount;
 }
