@@ -11,9 +11,9 @@
 //
 // The sweep width is loaded once per step (a value another thread stores mid-block lands on a
 // step's first frame, for every channel alike; one stored between process calls applies from
-// the first frame), the oscillator stepped a step's frames at once (OscillatorKernel.hpp: the
-// same values as that many process() calls). The writes of a step come before its reads, which
-// is the same as the portable order as long as no frame reads a slot that a later frame of the
+// the first frame), the oscillator carried in registers through a run of steps, its rate read
+// once per run (OscillatorKernel.hpp: the same values as that many process() calls). The
+// writes of a step come before its reads, which is the same as the portable order as long as no frame reads a slot that a later frame of the
 // step writes (a negative sweep can); such a step, one whose positions need more than the
 // simple wrap, or one whose writes would wrap the ring, takes the portable per-frame code. The
 // two points of each interpolation come from a window of the ring permuted in registers where
@@ -22,6 +22,7 @@
 #include "Lanes.hpp"
 
 #if ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <orvane/sdk/CircularBuffer.hpp>
@@ -38,6 +39,61 @@ ORVANE_KERNEL inline lanes::Ints writtenLater(lanes::Ints slot, lanes::Ints writ
   return lanes::unless(lanes::greater(slot, last), lanes::greater(slot, writes));
 }
 
+// One step of frames for every channel, the rings standing at one write position that the
+// step's writes do not wrap.
+template <int kChannels>
+[[gnu::always_inline]] ORVANE_KERNEL inline void vibratoStep(
+    CircularBuffer::Cursor* rings, const float* const* inputs, float* const* outputs,
+    std::uint32_t f, OscillatorRun& oscillator, const std::atomic<float>& sweepWidth, float rate,
+    lanes::Floats length, lanes::Floats marginLanes, float margin) {
+  using namespace lanes;
+  const int size = rings[0].size;
+  const int write = rings[0].writePointer;
+  // The oscillator and the sweep, frame by frame.
+  const Floats v = oscillator.next();
+  const Floats sweep = mul(mul(broadcast(sweepWidth), v), splat(rate));
+  // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
+  const Ints writes = addInts(splatInt(write), iota());
+  const Floats raw = add(sub(sub(toFloats(writes), sweep), marginLanes), length);
+  const Floats position = select(atLeast(raw, length), sub(raw, length), raw);
+  const Floats inRing = both(atLeast(position, splat(0.0f)), below(position, length));
+  const Ints index = truncate(position);
+  const Ints following = addInts(index, splatInt(1));
+  const Ints next = unless(equal(following, splatInt(size)), following);
+  // A slot written by a later frame of this step: index or next in (write + i, write + last].
+  const Ints last = splatInt(write + kVectorFrames - 1);
+  const Ints later =
+      eitherInts(writtenLater(index, writes, last), writtenLater(next, writes, last));
+  if (!all(inRing) || !none(later)) [[unlikely]] {
+    // Finish these frames the portable way with the sweeps already worked out, exactly as
+    // beginFrame would have made them.
+    float sweeps[kVectorFrames];
+    store(sweeps, sweep);
+    for (int i = 0; i < kVectorFrames; ++i) {
+      for (int c = 0; c < kChannels; ++c) {
+        CircularBuffer::Cursor& ring = rings[c];
+        ring.writeSample(support::storable(inputs[c][f + i]));
+        const float p = readPosition(ring, sweeps[i], margin);
+        outputs[c][f + i] = ring.interpolate(p);
+        ring.stepWritePointer();
+      }
+    }
+    return;
+  }
+  const Floats fraction = sub(position, toFloats(index));
+  const Floats rest = sub(splat(1.0f), fraction);
+#pragma GCC unroll 2
+  for (int c = 0; c < kChannels; ++c) {
+    CircularBuffer::Cursor& ring = rings[c];
+    store(ring.samples + write, lanes::storable(load(inputs[c] + f)));
+    Floats a;
+    Floats b;
+    neighbours(ring.samples, size, index, next, a, b);
+    store(outputs[c] + f, add(mul(a, rest), mul(b, fraction)));
+    ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
+  }
+}
+
 template <int kChannels, typename BeginFrame, typename Sample>
 ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* const* inputs,
                                     float* const* outputs, std::uint32_t frames, LFO& lfo,
@@ -47,60 +103,27 @@ ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* 
   const int size = rings[0].size;
   const Floats length = splat(static_cast<float>(size));
   const Floats marginLanes = splat(margin);
-  OscillatorSteps steps;
+  OscillatorSteps oscillatorSteps;
   std::uint32_t f = 0;
   while (f < frames) {
-    const int write = rings[0].writePointer;
-    if (f + kVectorFrames > frames || write + kVectorFrames > size) {
+    // A run: as many whole steps as fit before the block ends or the rings' writes wrap, with
+    // the oscillator in registers (its rate read once per run).
+    const std::uint32_t steps =
+        std::min((frames - f) / kVectorFrames,
+                 static_cast<std::uint32_t>(size - rings[0].writePointer) / kVectorFrames);
+    if (steps == 0) {
       beginFrame();
       for (int c = 0; c < kChannels; ++c) outputs[c][f] = sample(c, rings[c], inputs[c][f]);
       ++f;
       continue;
     }
-    // The oscillator and the sweep, frame by frame.
-    const Floats v = oscillatorLanes(lfo, lfoRate, steps);
-    const Floats sweep = mul(mul(broadcast(sweepWidth), v), splat(rate));
-    // readPosition: ((write − sweep) − margin) + size, then the one-subtraction wrap.
-    const Ints writes = addInts(splatInt(write), iota());
-    const Floats raw = add(sub(sub(toFloats(writes), sweep), marginLanes), length);
-    const Floats position = select(atLeast(raw, length), sub(raw, length), raw);
-    const Floats inRing = both(atLeast(position, splat(0.0f)), below(position, length));
-    const Ints index = truncate(position);
-    const Ints following = addInts(index, splatInt(1));
-    const Ints next = unless(equal(following, splatInt(size)), following);
-    // A slot written by a later frame of this step: index or next in (write + i, write + last].
-    const Ints last = splatInt(write + kVectorFrames - 1);
-    const Ints later =
-        eitherInts(writtenLater(index, writes, last), writtenLater(next, writes, last));
-    if (!all(inRing) || !none(later)) {
-      // The oscillator has moved on by a step: finish these frames the portable way with the
-      // sweeps already worked out, exactly as beginFrame would have made them.
-      float sweeps[kVectorFrames];
-      store(sweeps, sweep);
-      for (int i = 0; i < kVectorFrames; ++i) {
-        for (int c = 0; c < kChannels; ++c) {
-          CircularBuffer::Cursor& ring = rings[c];
-          ring.writeSample(support::storable(inputs[c][f + i]));
-          const float p = readPosition(ring, sweeps[i], margin);
-          outputs[c][f + i] = ring.interpolate(p);
-          ring.stepWritePointer();
-        }
-      }
-      f += kVectorFrames;
-      continue;
+    OscillatorRun oscillator;
+    oscillator.begin(lfo, lfoRate, oscillatorSteps);
+    for (const std::uint32_t end = f + steps * kVectorFrames; f < end; f += kVectorFrames) {
+      vibratoStep<kChannels>(rings, inputs, outputs, f, oscillator, sweepWidth, rate, length,
+                             marginLanes, margin);
     }
-    const Floats fraction = sub(position, toFloats(index));
-    const Floats rest = sub(splat(1.0f), fraction);
-    for (int c = 0; c < kChannels; ++c) {
-      CircularBuffer::Cursor& ring = rings[c];
-      store(ring.samples + write, lanes::storable(load(inputs[c] + f)));
-      Floats a;
-      Floats b;
-      neighbours(ring.samples, size, index, next, a, b);
-      store(outputs[c] + f, add(mul(a, rest), mul(b, fraction)));
-      ring.writePointer = write + kVectorFrames == size ? 0 : write + kVectorFrames;
-    }
-    f += kVectorFrames;
+    lfo.advance(std::uint64_t{steps} * kVectorFrames);
   }
 }
 
