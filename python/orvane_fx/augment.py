@@ -16,6 +16,7 @@ import statistics as _statistics
 import sys as _sys
 
 import numpy as _numpy
+from numpy.random.bit_generator import ISeedSequence as _ISeedSequence
 
 from . import _core
 
@@ -230,6 +231,57 @@ def _item_rng(seed: _numpy.random.SeedSequence, key: int) -> _numpy.random.Gener
     return _numpy.random.Generator(_numpy.random.PCG64(child))
 
 
+_MASK32 = 0xFFFFFFFF
+_MAX_KEY = 2 ** 64 - 1
+
+
+def _words(value):
+    """A whole number, or a tuple or list of them, spread over 32-bit words as numpy's
+    SeedSequence spreads it (least significant first; one word 0 for 0); None for anything
+    else, which then goes numpy's own way."""
+    if isinstance(value, _numbers.Integral) and not isinstance(value, (bool, _numpy.bool_)):
+        number = int(value)
+        if number < 0:
+            return None
+        words = [] if number else [0]
+        while number:
+            words.append(number & _MASK32)
+            number >>= 32
+        return words
+    if isinstance(value, (tuple, list)):
+        words = []
+        for part in value:
+            part_words = _words(part)
+            if part_words is None:
+                return None
+            words.extend(part_words)
+        return words
+    return None
+
+
+class _WorkedOutSeed(_ISeedSequence):
+    """A seed sequence whose state is already worked out: all PCG64 asks of it."""
+
+    def __init__(self, state):
+        self._state = state
+
+    def generate_state(self, n_words, dtype=_numpy.uint32):
+        if n_words != len(self._state) or _numpy.dtype(dtype) != _numpy.uint64:
+            raise ValueError("this seed holds the state of one PCG64 only")
+        return self._state
+
+
+def _item_rngs(seed: _numpy.random.SeedSequence, keys) -> list:
+    """_item_rng(seed, key) for each key: the same streams, their seed states worked out for
+    the whole batch in one call (numpy's SeedSequence costs about 10 µs an item)."""
+    entropy, spawn_key = _words(seed.entropy), _words(tuple(seed.spawn_key))
+    if entropy is None or spawn_key is None or any(key > _MAX_KEY for key in keys):
+        return [_item_rng(seed, key) for key in keys]
+    states = _core.item_seed_states(entropy, spawn_key, seed.pool_size, keys)
+    return [_numpy.random.Generator(_numpy.random.PCG64(_WorkedOutSeed(state)))
+            for state in states]
+
+
 def worker_rng(seed, epoch: int = 0) -> _numpy.random.Generator:
     """A Generator for this process's share of a data set: in a PyTorch DataLoader worker it
     is keyed by the seed, the epoch and the worker's id, so no two workers (and no two epochs)
@@ -342,7 +394,7 @@ class Augment:
         else:
             seed = _seed_sequence(rng)
             item_keys = _keys(keys, count)
-            streams = [_item_rng(seed, key) for key in item_keys]
+            streams = _item_rngs(seed, item_keys)
         # Items are rendered on the renderer's threads while the next ones are drawn here.
         renderer = _core.ItemRenderer(items, sample_rate, self.tail_s, workers)
         records = []

@@ -27,6 +27,7 @@
 
 #include "Batch.hpp"
 #include "Chain.hpp"
+#include "ItemSeeds.hpp"
 #include "OutputStage.hpp"
 #include "Render.hpp"
 #include "SoundFiles.hpp"
@@ -1528,6 +1529,24 @@ PYBIND11_MODULE(_core, m) {
     return py::make_tuple(array, tensor);
   }, py::arg("audio"), py::arg("name"));
   m.def("as_tensor", &arrayAsTensor, py::arg("array"));
+  m.def(
+      "item_seed_states",
+      [](const std::vector<std::uint32_t>& entropy, const std::vector<std::uint32_t>& spawnKey,
+         std::size_t poolSize, const std::vector<std::uint64_t>& keys) {
+        if (poolSize == 0) throw py::value_error("a seed pool holds at least one word");
+        const auto states = orvane::fx::seeds::itemStates(entropy, spawnKey, poolSize, keys);
+        py::array_t<std::uint64_t> out(
+            {static_cast<py::ssize_t>(states.size()),
+             static_cast<py::ssize_t>(orvane::fx::seeds::kStateWords)});
+        auto view = out.mutable_unchecked<2>();
+        for (std::size_t i = 0; i < states.size(); ++i) {
+          for (std::size_t w = 0; w < orvane::fx::seeds::kStateWords; ++w) {
+            view(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(w)) = states[i][w];
+          }
+        }
+        return out;
+      },
+      py::arg("entropy"), py::arg("spawn_key"), py::arg("pool_size"), py::arg("keys"));
   m.def("read", &readFile, py::arg("path"));
   py::class_<SoundFileStream>(m, "SoundFileStream")
       .def(py::init<const std::string&>(), py::arg("path"))

@@ -7,9 +7,11 @@ import random
 
 import numpy
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import orvane_fx
 from orvane_fx import Augment, choice, log_uniform, normal, uniform
+from orvane_fx import augment as augment_module
 
 
 def noise(shape, seed=1):
@@ -45,6 +47,23 @@ def test_same_seed_same_items_across_splits_and_threads():
     rng = numpy.random.default_rng(5)
     assert numpy.array_equal(first, numpy.concatenate([aug(items[:4], 16000, rng=rng),
                                                        aug(items[4:], 16000, rng=rng)]))
+
+
+# An item's stream is numpy's PCG64 seeded by SeedSequence(entropy, spawn_key + (key,)); the
+# batch works those seeds out in one call of its own, which must give numpy's very streams.
+whole_numbers = st.one_of(st.integers(0, 2 ** 32 + 5), st.integers(0, 2 ** 200))
+
+
+@settings(max_examples=300, deadline=None)
+@given(entropy=st.one_of(whole_numbers, st.lists(whole_numbers, min_size=1, max_size=6)),
+       spawn_key=st.lists(whole_numbers, max_size=3),
+       pool_size=st.integers(4, 9),
+       keys=st.lists(st.one_of(st.integers(0, 40), st.integers(0, 2 ** 64 + 1)), max_size=4))
+def test_item_streams_are_numpys_seed_sequence_streams(entropy, spawn_key, pool_size, keys):
+    seed = numpy.random.SeedSequence(entropy, spawn_key=tuple(spawn_key), pool_size=pool_size)
+    streams = augment_module._item_rngs(seed, keys)
+    assert [g.bit_generator.state for g in streams] == \
+        [augment_module._item_rng(seed, key).bit_generator.state for key in keys]
 
 
 def test_items_of_a_batch_get_their_own_draws_and_other_seeds_other_draws():
