@@ -117,7 +117,19 @@ ORVANE_KERNEL void runDelayVector(CircularBuffer::Cursor* lines, const float* co
       ++f;
       continue;
     }
-    for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
+    // The steps' pointers in locals, which no store of a sample can change, so that they stay
+    // in registers; neither position reaches the ring's end before the last step.
+    const float* in[kChannels];
+    float* out[kChannels];
+    const float* read[kChannels];
+    float* write[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+      in[c] = inputs[c] + f;
+      out[c] = outputs[c] + f;
+      read[c] = lines[c].samples + lines[c].readPointer;
+      write[c] = lines[c].samples + lines[c].writePointer;
+    }
+    for (std::uint32_t s = 0; s < steps; ++s) {
       // Each setting is loaded once per step and serves every channel of it, so the frames
       // that see a value another thread has just stored come after every frame, on every
       // channel, that saw the one before: the portable loop's frame-by-frame order, at a
@@ -125,20 +137,29 @@ ORVANE_KERNEL void runDelayVector(CircularBuffer::Cursor* lines, const float* co
       const lanes::Floats feedback = lanes::broadcast(settings.feedbackLevel);
       const lanes::Floats dry = lanes::broadcast(settings.dryMix);
       const lanes::Floats wet = lanes::broadcast(settings.wetMix);
+#pragma GCC unroll 2
       for (int c = 0; c < kChannels; ++c) {
-        CircularBuffer::Cursor& line = lines[c];
-        const lanes::Floats x = lanes::load(inputs[c] + f);
-        const lanes::Floats delayed = lanes::load(line.samples + line.readPointer);
+        const lanes::Floats x = lanes::load(in[c]);
+        const lanes::Floats delayed = lanes::load(read[c]);
         const lanes::Floats fedBack = lanes::add(x, lanes::mul(feedback, delayed));
         const lanes::Floats y = lanes::add(lanes::mul(x, dry), lanes::mul(delayed, wet));
-        lanes::store(line.samples + line.writePointer, lanes::storable(fedBack));
-        lanes::store(outputs[c] + f, y);
-        line.readPointer += kVectorFrames;
-        if (line.readPointer == line.size) line.readPointer = 0;
-        line.writePointer += kVectorFrames;
-        if (line.writePointer == line.size) line.writePointer = 0;
+        lanes::store(write[c], lanes::storable(fedBack));
+        lanes::store(out[c], y);
+        in[c] += kVectorFrames;
+        out[c] += kVectorFrames;
+        read[c] += kVectorFrames;
+        write[c] += kVectorFrames;
       }
     }
+    const int advance = static_cast<int>(steps) * kVectorFrames;
+    for (int c = 0; c < kChannels; ++c) {
+      CircularBuffer::Cursor& line = lines[c];
+      line.readPointer += advance;
+      if (line.readPointer == line.size) line.readPointer = 0;
+      line.writePointer += advance;
+      if (line.writePointer == line.size) line.writePointer = 0;
+    }
+    f += steps * kVectorFrames;
   }
 }
 
