@@ -189,6 +189,16 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
     }
     OscillatorRun oscillators[kChannels];
     for (int c = 0; c < kChannels; ++c) oscillators[c].begin(*lfos[c], lfoRate, oscillatorSteps[c]);
+    // The run's cursors and channel pointers in locals, which no store of a sample can change,
+    // so that they stay in registers; the cursors are stored back when the run ends.
+    CircularBuffer::Cursor cursors[kChannels];
+    const float* in[kChannels];
+    float* out[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+      cursors[c] = rings[c];
+      in[c] = inputs[c] + f;
+      out[c] = outputs[c] + f;
+    }
     for (const std::uint32_t last = f + steps * kVectorFrames; f < last; f += kVectorFrames) {
       // One load of each setting serves every channel of the step, so the frames that see a
       // value another thread has just stored come after every frame, on every channel, that
@@ -198,11 +208,16 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
       // Unrolled, so that every channel's oscillator stays in registers through the run.
 #pragma GCC unroll 2
       for (int c = 0; c < kChannels; ++c) {
-        sweptStep<kFeedsBack>(rings[c], oscillators[c], shared, settings.margin, step,
-                              inputs[c] + f, outputs[c] + f);
+        sweptStep<kFeedsBack>(cursors[c], oscillators[c], shared, settings.margin, step, in[c],
+                              out[c]);
+        in[c] += kVectorFrames;
+        out[c] += kVectorFrames;
       }
     }
-    for (int c = 0; c < kChannels; ++c) lfos[c]->advance(std::uint64_t{steps} * kVectorFrames);
+    for (int c = 0; c < kChannels; ++c) {
+      rings[c] = cursors[c];
+      lfos[c]->advance(std::uint64_t{steps} * kVectorFrames);
+    }
   }
 }
 
