@@ -119,10 +119,15 @@ ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* 
     }
     OscillatorRun oscillator;
     oscillator.begin(lfo, lfoRate, oscillatorSteps);
+    // The run's cursors in locals, which no store of a sample can change, so that their
+    // positions stay in registers; stored back when the run ends.
+    CircularBuffer::Cursor cursors[kChannels];
+    for (int c = 0; c < kChannels; ++c) cursors[c] = rings[c];
     for (const std::uint32_t end = f + steps * kVectorFrames; f < end; f += kVectorFrames) {
-      vibratoStep<kChannels>(rings, inputs, outputs, f, oscillator, sweepWidth, rate, length,
+      vibratoStep<kChannels>(cursors, inputs, outputs, f, oscillator, sweepWidth, rate, length,
                              marginLanes, margin);
     }
+    for (int c = 0; c < kChannels; ++c) rings[c] = cursors[c];
     lfo.advance(std::uint64_t{steps} * kVectorFrames);
   }
 }
