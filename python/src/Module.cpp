@@ -28,6 +28,7 @@
 #include "Batch.hpp"
 #include "Chain.hpp"
 #include "ItemSeeds.hpp"
+#include "ResultPool.hpp"
 #include "OutputStage.hpp"
 #include "Render.hpp"
 #include "SoundFiles.hpp"
@@ -702,9 +703,10 @@ class ItemRenderer {
     if (channels_ == 0) throw py::value_error("audio has no channels");
     if (inputFrames_ + tail > kMaxFrames) throw py::value_error("audio is longer than a block can be");
     frames_ = inputFrames_ + tail;
-    result_ = py::array_t<float>({static_cast<py::ssize_t>(batch_),
-                                  static_cast<py::ssize_t>(channels_),
-                                  static_cast<py::ssize_t>(frames_)});
+    // Every element is written: each item's frames by its chain, or copied and padded.
+    result_ = orvane::fx::ResultPool::array({static_cast<py::ssize_t>(batch_),
+                                             static_cast<py::ssize_t>(channels_),
+                                             static_cast<py::ssize_t>(frames_)});
     input_ = source_.data();
     output_ = result_.mutable_data();
     chains_.resize(batch_);

@@ -113,6 +113,27 @@ def test_probability_zero_passes_through_and_one_is_the_plain_effect():
         [r["effects"][0]["settings"] for r in every]
 
 
+def test_batches_reuse_dropped_results_and_never_a_live_one():
+    # A dropped result's memory serves the next batch of about its size, with none of its
+    # samples left over (a tail, a pass-through and an effect each write every element).
+    loud, quiet = noise((6, 2, 5000)), noise((6, 2, 4000), seed=3) * 0.01
+    delay = Augment([orvane_fx.Delay(delay_ms=uniform(5, 20), feedback=0.7)], tail_s=0.02)
+    first = delay(loud, 16000, rng=1)
+    address = first.__array_interface__["data"][0]
+    del first
+    again = delay(quiet, 16000, rng=1)
+    assert again.__array_interface__["data"][0] == address
+    assert numpy.array_equal(again, delay(quiet.copy(), 16000, rng=1))
+    passed = Augment([orvane_fx.Chorus()], p=0, tail_s=0.02)(quiet, 16000, rng=2)
+    assert numpy.array_equal(passed[..., :4000], quiet) and not passed[..., 4000:].any()
+    # Arrays alive at once never share memory, whatever is dropped around them.
+    alive = [delay(loud, 16000, rng=k) for k in range(4)]
+    del alive[1]
+    alive.append(delay(loud, 16000, rng=9))
+    assert len({a.__array_interface__["data"][0] for a in alive}) == len(alive)
+    assert numpy.array_equal(alive[0], delay(loud, 16000, rng=0))
+
+
 def test_draws_stay_within_their_distributions():
     rng = numpy.random.default_rng(0)
     effect = orvane_fx.Delay(delay_ms=log_uniform(1, 1000), feedback=normal(0.5, 5.0, 0.1, 0.2),
