@@ -55,6 +55,13 @@ def _real(value) -> bool:
             and _math.isfinite(float(value)))
 
 
+def _uniform(rng, low, high) -> float:
+    """rng.uniform(low, high), the same double from the same draw (numpy works it out as
+    low + (high − low) × a draw of random()), for a fifth of the call's cost."""
+    low, high = float(low), float(high)
+    return low + (high - low) * rng.random()
+
+
 def _text(value) -> str:
     return f"{value:.7g}" if isinstance(value, float) else repr(value)
 
@@ -86,7 +93,7 @@ class Uniform(Distribution):
     def draw(self, rng, setting):
         if setting["kind"] == "integer":
             return int(rng.integers(int(self.low), int(self.high), endpoint=True))
-        return min(max(float(rng.uniform(self.low, self.high)), self.low), self.high)
+        return min(max(_uniform(rng, self.low, self.high), self.low), self.high)
 
     def __repr__(self):
         return f"uniform({_text(self.low)}, {_text(self.high)})"
@@ -105,7 +112,7 @@ class LogUniform(Distribution):
         return _bounds_problem(self.low, self.high, setting, refused)
 
     def draw(self, rng, setting):
-        value = _math.exp(rng.uniform(_math.log(self.low), _math.log(self.high)))
+        value = _math.exp(_uniform(rng, _math.log(self.low), _math.log(self.high)))
         # exp(log(x)) may land an ulp outside the bounds, and so outside the setting's range.
         value = min(max(value, self.low), self.high)
         if setting["kind"] == "integer":
@@ -182,7 +189,7 @@ class Normal(Distribution):
         low, high = self._span(setting)
         bell = _statistics.NormalDist(self.mean, self.sd)
         below, above = bell.cdf(low), bell.cdf(high)
-        u = float(rng.uniform(below, above))
+        u = _uniform(rng, below, above)
         value = bell.inv_cdf(u) if 0.0 < u < 1.0 and below < above else \
             min(max(self.mean, low), high)
         value = min(max(value, low), high)

@@ -66,6 +66,16 @@ def test_item_streams_are_numpys_seed_sequence_streams(entropy, spawn_key, pool_
         [augment_module._item_rng(seed, key).bit_generator.state for key in keys]
 
 
+@settings(max_examples=300, deadline=None)
+@given(low=st.one_of(st.integers(-10 ** 6, 10 ** 6), st.floats(-1e6, 1e6)),
+       span=st.one_of(st.integers(0, 10 ** 6), st.floats(0, 1e6)), seed=st.integers(0, 2 ** 64))
+def test_uniform_draws_are_numpys_uniform(low, span, seed):
+    # Drawn through random() for speed: the very doubles Generator.uniform gives.
+    high = low + span
+    assert augment_module._uniform(numpy.random.default_rng(seed), low, high) == \
+        numpy.random.default_rng(seed).uniform(low, high)
+
+
 def test_items_of_a_batch_get_their_own_draws_and_other_seeds_other_draws():
     aug, items = random_chain(), numpy.repeat(noise((1, 2, 2000)), 8, axis=0)
     out, records = aug(items, 16000, rng=3, return_params=True)
