@@ -164,15 +164,6 @@ class OscillatorRun {
 
 #endif
 
-// One step's values, the oscillator advanced past it.
-ORVANE_KERNEL inline lanes::Floats oscillatorLanes(LFO& lfo, int sampleRate,
-                                                   OscillatorSteps& steps) noexcept {
-  OscillatorRun run;
-  run.begin(lfo, sampleRate, steps);
-  lfo.advance(kVectorFrames);
-  return run.next();
-}
-
 }  // namespace orvane::extensions::audioeffects::support
 
 #endif  // ORVANE_VECTOR_KERNELS || ORVANE_WASM_KERNELS
