@@ -359,20 +359,29 @@ class Augment:
         order, are the stream's contract: the order (if shuffled), then per effect whether it
         applies and its settings (drawn whether it applies or not, so p does not shift the
         other effects' values)."""
-        order = list(range(len(self.effects)))
-        if self.shuffle:
-            order = [int(i) for i in rng.permutation(len(self.effects))]
         plans = _plans or [effect._draw_plan() for effect in self.effects]
+        return self._draw(rng, plans, True)
+
+    def _draw(self, rng, plans, recorded):
+        """draw(), with the record only when `recorded` (a batch's call builds none unless
+        return_params asks): the same draws in the same order either way. The node takes any
+        number or switch as the double it is, so the values go over unconverted."""
+        effects, p = self.effects, self.p
+        order = range(len(effects))
+        if self.shuffle:
+            order = [int(i) for i in rng.permutation(len(effects))]
+        random = rng.random
         chain, entries = [], []
         for index in order:
-            applied = bool(rng.random() < self.p[index])
-            template = self.effects[index]
+            applied = random() < p[index]
+            template = effects[index]
             values = template._draw_values(rng, plans[index])
-            entries.append({"effect": template.type, "applied": applied,
-                            "settings": dict(zip(template._names, values))})
+            if recorded:
+                entries.append({"effect": template.type, "applied": bool(applied),
+                                "settings": dict(zip(template._names, values))})
             if applied:
-                chain.append((template.type, [float(v) for v in values]))
-        return chain, {"effects": entries}
+                chain.append((template.type, values))
+        return chain, ({"effects": entries} if recorded else None)
 
     def __call__(self, audio, sample_rate, *, rng=None, keys=None, return_params=False,
                  workers=1):
@@ -407,11 +416,10 @@ class Augment:
         records = []
         plans = [effect._draw_plan() for effect in self.effects]
         for index, (key, stream) in enumerate(zip(item_keys, streams)):
-            chain, record = self.draw(stream, plans)
-            if key is not None:
-                record = {"key": key, **record}
+            chain, record = self._draw(stream, plans, return_params)
             renderer.submit(index, chain)
-            records.append(record)
+            if return_params:
+                records.append(record if key is None else {"key": key, **record})
         result = renderer.finish()
         result = result.reshape(array.shape[:-1] + (result.shape[-1],))
         if was_tensor:
