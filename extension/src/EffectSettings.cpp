@@ -163,6 +163,8 @@ void EffectSettings::setPosition(Node& node, std::uint64_t frames,
   }
 }
 
+void EffectSettings::restart(Node& node) const { entry_->node.restart(node); }
+
 std::vector<std::string> EffectSettings::cautions(Node& node, unsigned int sampleRate) const {
   std::vector<std::string> found;
   entry_->node.cautions(node, sampleRate, found);

@@ -67,6 +67,7 @@ class ORVANE_AUDIOEFFECTS_HIDDEN DelayNode::Internals {
 
   // One delay line per channel of capacity; never resized.
   std::vector<CircularBuffer> circularBuffers;
+  support::WrittenFrames written;  // what restart() must silence
 };
 
 DelayNode::DelayNode(unsigned int numberOfChannels)
@@ -91,6 +92,14 @@ unsigned int DelayNode::getDelayMs() { return internals->delayMs.load(); }
 void DelayNode::setDelayMs(unsigned int delayMs) { internals->delayMs.store(delayMs); }
 float DelayNode::getFeedbackLevel() { return internals->feedbackLevel.load(); }
 void DelayNode::setFeedbackLevel(float level) { internals->feedbackLevel.store(level); }
+
+void DelayNode::restart() {
+  Internals& state = *internals;
+  support::restartRings(state.circularBuffers, state.written);
+  state.lastDelayMs = 0;
+  state.lastSampleRate = 0;
+  state.lastNumberOfChannels = 0;
+}
 
 bool DelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
   if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
@@ -129,6 +138,7 @@ bool DelayNode::process(AudioBus& input, AudioBus& output) {
   }
 
   const support::BlockExtent extent = support::processableExtent(in, out, state.numberOfChannels);
+  state.written.add(extent.frames);
   // Every processed sample is written below; only the rest of the block is copied.
   output.copyFromExcept(input, extent.channels, extent.frames);
   auto sample = [&state](std::uint32_t, CircularBuffer::Cursor& line, float x) {
@@ -214,7 +224,8 @@ const NodeDescription& describeNode<DelayNode>() {
         const std::uint32_t delay = delayInSamples(sampleRate, describe::as<DelayNode>(node).getDelayMs());
         return std::min<std::uint64_t>(delay, support::kRingLength);
       },
-      nullptr};
+      nullptr,
+      describe::restartNode<DelayNode>};
   return description;
 }
 

@@ -40,6 +40,9 @@ using ReachFunction = std::uint64_t (*)(Node& node, unsigned int sampleRate);
 using PositionFunction = void (*)(Node& node, std::uint64_t frames,
                                             unsigned int sampleRate);
 
+// The node as it was made, its settings kept (its restart()).
+using RestartFunction = void (*)(Node& node);
+
 struct NodeDescription {
   std::string nodeTypeName;  // what the node's type-name string holds: "DelayNode"
   unsigned int minimumChannels;
@@ -49,6 +52,7 @@ struct NodeDescription {
   CautionsFunction cautions;
   ReachFunction reach;
   PositionFunction position;
+  RestartFunction restart;
 };
 
 // Defined beside each node class: the node's description, built on first use and kept for the
@@ -87,6 +91,11 @@ inline unsigned int toWhole(double value, unsigned int current) noexcept {
 template <typename N>
 N& as(Node& node) {
   return dynamic_cast<N&>(node);  // std::bad_cast for a node of another type
+}
+
+template <typename N>
+void restartNode(Node& node) {
+  as<N>(node).restart();
 }
 
 // ---- Accessors through a node's own getters and setters ----

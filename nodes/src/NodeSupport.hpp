@@ -131,6 +131,40 @@ inline bool ringsMayHoldSound(std::uint32_t lastSampleRate,
   return lastSampleRate != 0 || lastNumberOfChannels != 0;
 }
 
+// How far a node's delay lines may have been written since they were last silent from their
+// first slot on: lines that start at slot 0 and advance one slot per frame have written at most
+// slots [0, frames) of themselves after `frames` frames, so a restart need silence only those,
+// not the whole line (48000 samples, where a short clip writes a few thousand). A node whose
+// write positions were moved elsewhere (setPosition) counts as written throughout.
+class WrittenFrames {
+ public:
+  // Audio thread: a block of `frames` frames may have written that many more slots.
+  void add(std::uint32_t frames) noexcept {
+    written_ = frames > kEverything - written_ ? kEverything : written_ + frames;
+  }
+  void everything() noexcept { written_ = kEverything; }
+  // The slots [0, slotsIn(length)) of a line of `length` samples may hold sound.
+  std::size_t slotsIn(std::size_t length) const noexcept {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(written_, length));
+  }
+  void clear() noexcept { written_ = 0; }
+
+ private:
+  static constexpr std::uint64_t kEverything = UINT64_MAX;
+  std::uint64_t written_ = 0;
+};
+
+// Silences what `written` says the rings may hold, and puts their positions back at slot 0,
+// as constructed.
+inline void restartRings(std::vector<CircularBuffer>& rings, WrittenFrames& written) noexcept {
+  for (CircularBuffer& ring : rings) {
+    std::fill_n(ring.samples.begin(), written.slotsIn(ring.samples.size()), 0.0f);
+    ring.writePointer = 0;
+    ring.readPointer = 0;
+  }
+  written.clear();
+}
+
 // Format tracking of the modulated delays: a block whose sample rate or channel count differs
 // from the last processed one silences every ring, also those of channels the block does not
 // use. Oscillators keep their phase.

@@ -78,6 +78,7 @@ class ORVANE_AUDIOEFFECTS_HIDDEN PingPongDelayNode::Internals {
   DelayLine rightBuffer = allocateDelayLine();
   std::uint32_t readIndex = 0;
   std::uint32_t writeIndex = 0;
+  support::WrittenFrames written;  // what restart() must silence
 
   // The node's own parameters, typed, for process(): the values the getters read, without a
   // trip through the parameter list per setting per block. Set once the list is built.
@@ -172,6 +173,21 @@ void PingPongDelayNode::setFeedbackLevel(float feedbackLevel) {
   setParameterValue<FloatStoredParameter, float>(Parameters::Feedback, feedbackLevel);
 }
 
+void PingPongDelayNode::restart() {
+  Internals& state = *internals;
+  // The shared position starts at 0 and wraps below the line's length, so the slots written
+  // since are among the first `written` ones.
+  const std::size_t written = state.written.slotsIn(kLineLength);
+  std::fill_n(state.leftBuffer.get(), written, 0.0f);
+  std::fill_n(state.rightBuffer.get(), written, 0.0f);
+  state.written.clear();
+  state.readIndex = 0;
+  state.writeIndex = 0;
+  state.lastDelayMs = 0;
+  state.delaySamples = 0;
+  state.lastSampleRate = 0;
+}
+
 bool PingPongDelayNode::setBusFormat(AudioBusFormat& inputFormat, AudioBusFormat& outputFormat) {
   if (!AudioBusFormat::matchBusFormats(inputFormat, outputFormat)) return false;
   return inputFormat.getNumberOfChannels() == 2;
@@ -207,6 +223,7 @@ bool PingPongDelayNode::process(AudioBus& input, AudioBus& output) {
   const std::uint32_t length = state.delaySamples;
   // Every position stays below the longest wrap length ever used, which is at most the arrays'.
   const support::BlockExtent extent = support::processableExtent(in, out, in.getNumberOfChannels());
+  state.written.add(extent.frames);
   // Every processed sample is written below; only the rest of the block is copied.
   output.copyFromExcept(input, extent.channels, extent.frames);
   // The positions are kept in locals for the block and stored back after it.
@@ -293,7 +310,8 @@ const NodeDescription& describeNode<PingPongDelayNode>() {
             delayInSamples(sampleRate, describe::as<PingPongDelayNode>(node).getDelayMs());
         return 2 * std::min<std::uint64_t>(delay, support::kRingLength);
       },
-      nullptr};
+      nullptr,
+      describe::restartNode<PingPongDelayNode>};
   return description;
 }
 

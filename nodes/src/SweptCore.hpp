@@ -105,6 +105,7 @@ class SweptCore {
   // ring's write position where they leave it (the read positions are worked out in float from
   // it, so it shapes the samples too). What the rings hold stays.
   void setPosition(std::uint64_t frames, unsigned int sampleRate) noexcept {
+    written.everything();  // the lines are now written from wherever this puts them
     for (CircularBuffer& ring : circularBuffers) {
       ring.writePointer = static_cast<int>(frames % static_cast<std::uint64_t>(ring.size));
     }
@@ -114,6 +115,19 @@ class SweptCore {
     } else {
       oscillators.seek(frames, rate);
     }
+  }
+
+  // Audio thread (or while no process call runs). As constructed, the settings kept: the
+  // oscillators back at phase 0 (each keeps its phase offset), the lines silent from slot 0.
+  void restart() noexcept {
+    restartRings(circularBuffers, written);
+    if constexpr (kPerChannel) {
+      for (const auto& lfo : oscillators) lfo->seek(0, 0);
+    } else {
+      oscillators.seek(0, 0);
+    }
+    lastSampleRate = 0;
+    lastNumberOfChannels = 0;
   }
 
   // Audio thread.
@@ -128,6 +142,7 @@ class SweptCore {
     resetRingsOnFormatChange(sampleRate, in.getNumberOfChannels(), lastSampleRate,
                              lastNumberOfChannels, circularBuffers);
     const BlockExtent extent = processableExtent(in, out, numberOfChannels);
+    written.add(extent.frames);
     // Every processed sample is written by the effect; only the rest of the block is copied.
     output.copyFromExcept(input, extent.channels, extent.frames);
     const int lfoRate = oscillatorRate(sampleRate);
@@ -147,6 +162,7 @@ class SweptCore {
   // Format tracking, audio thread only.
   std::uint32_t lastSampleRate = 0;
   std::uint32_t lastNumberOfChannels = 0;
+  WrittenFrames written;  // what restart() must silence
 
   // Settings, written by any thread.
   std::atomic<bool> isEnabled{true};
@@ -283,7 +299,8 @@ NodeDescription sweptDescription(const SweptNodeInfo& info) {
           sweptReach<N, kTraits>,
           [](Node& node, std::uint64_t frames, unsigned int sampleRate) {
             describe::as<N>(node).setPosition(frames, sampleRate);
-          }};
+          },
+          describe::restartNode<N>};
 }
 
 }  // namespace orvane::extensions::audioeffects::support
@@ -308,6 +325,7 @@ NodeDescription sweptDescription(const SweptNodeInfo& info) {
   void Node::setSweepWidth(float sweepWidth) { internals->sweepWidth.store(sweepWidth); }     \
   float Node::getFrequency() { return internals->frequency(); }                               \
   void Node::setFrequency(float frequency) { internals->setFrequency(frequency); }            \
+  void Node::restart() { internals->restart(); }                                              \
   void Node::setPosition(std::uint64_t frames, unsigned int sampleRate) {           \
     internals->setPosition(frames, sampleRate);                                     \
   }                                                                                           \

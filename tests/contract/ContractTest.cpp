@@ -148,6 +148,50 @@ TEST_P(EveryEffect, SettingsTheDescriptionSetsAreTheOnesTheNodeUses) {
   }
 }
 
+// A restarted node is a new one: whatever it went through (a short clip, more than its rings
+// hold, a change of format, a jump of its position), after restart() and new settings it gives
+// a new node's samples bit for bit, including from the far ends of its lines (a long delay, a
+// tail of silence).
+TEST_P(EveryEffect, ARestartedNodeGivesWhatANewOneGives) {
+  const EffectSettings& effect = *GetParam();
+  const Signal clip = [] {
+    Signal signal = noise(2, 6000, 38);
+    for (auto& channel : signal) channel.resize(60000, 0.0f);
+    return signal;
+  }();
+  const std::vector<std::pair<std::string, std::function<void(SingleBusAudioProcessorNode&)>>>
+      histories = {
+          {"a short clip", [](auto& node) { render(node, noise(2, 3000, 39), 48000, 512); }},
+          {"more than a ring holds",
+           [](auto& node) { render(node, noise(2, 70000, 40), 48000, 4096); }},
+          {"mono, then another rate",
+           [](auto& node) {
+             render(node, noise(1, 2000, 41), 44100, 100);
+             render(node, noise(2, 50000, 42), 96000, 1000);
+           }},
+          {"a jump of position",
+           [&effect](auto& node) {
+             effect.setPosition(node, 40000, 48000);
+             render(node, noise(2, 9000, 43), 48000, 333);
+           }},
+      };
+  for (const auto& [history, run] : histories) {
+    SCOPED_TRACE(history);
+    for (double time : {0.9, 0.1}) {
+      const auto used = make(0.3);
+      NodeControls(*used).set("frequency", 3.0);
+      run(*used);
+      effect.restart(*used);
+      NodeControls(*used).setDelayOrSweep(time);
+      NodeControls(*used).set("frequency", 0.5);
+      const auto fresh = make(time);
+      NodeControls(*fresh).set("frequency", 0.5);
+      ASSERT_EQ(render(*used, clip, 48000, 512), render(*fresh, clip, 48000, 512))
+          << "time " << time;
+    }
+  }
+}
+
 TEST(EveryEffectHostile, SettingsFarBeyondTheRingsNeverBreakANode) {
   struct Setting {
     double delayMs;

@@ -124,6 +124,12 @@ class ORVANE_AUDIOEFFECTS_API EffectSettings {
   // delay-line positions; what the lines hold stays), so that a host can lock the sweep to
   // its transport; nothing for an effect without oscillators.
   void setPosition(Node& node, std::uint64_t frames, unsigned int sampleRate) const;
+  // Audio thread, or any thread while no process call runs; no allocation. `node` as it was
+  // made, its settings kept: silent delay lines, positions and oscillators at their start, no
+  // format remembered; the samples it gives next are a new node's. Clears only what the node
+  // wrote since it was made or last restarted: a node reused clip after clip costs less than a
+  // new one, which allocates and clears whole delay lines.
+  void restart(Node& node) const;
 
   // The library builds one per entry of its list; nobody else needs to.
   explicit EffectSettings(const EffectEntry& entry) noexcept : entry_(&entry) {}

@@ -41,6 +41,12 @@ class ORVANE_AUDIOEFFECTS_API DelayNode : public orvane::SingleBusAudioProcessor
   float getFeedbackLevel();
   void setFeedbackLevel(float feedbackLevel);
 
+  // Audio thread, or any thread while no process call runs. The node as it was made, its
+  // settings kept: silent delay lines, positions at their start, no format remembered. Only
+  // the part of the lines written since it was made or last restarted is cleared, so a node
+  // reused for many short clips costs little more per clip than their samples.
+  void restart();
+
   // Any thread, while no process call runs. Accepts matching formats of up to the capacity.
   bool setBusFormat(orvane::AudioBusFormat& inputFormat,
                     orvane::AudioBusFormat& outputFormat) override;

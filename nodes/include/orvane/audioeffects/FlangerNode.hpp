@@ -46,6 +46,13 @@ class ORVANE_AUDIOEFFECTS_API FlangerNode : public orvane::SingleBusAudioProcess
   // transport by giving the transport's frame when it starts or jumps.
   void setPosition(std::uint64_t frames, unsigned int sampleRate);
 
+  // Audio thread, or any thread while no process call runs. The node as it was made, its
+  // settings kept: silent delay lines, positions and oscillators at their start, no format
+  // remembered. Only the part of the lines written since it was made or last restarted is
+  // cleared, so a node reused for many short clips costs little more per clip than their
+  // samples.
+  void restart();
+
   // Any thread, while no process call runs. Accepts matching formats of 1 or 2 channels.
   bool setBusFormat(orvane::AudioBusFormat& inputFormat,
                     orvane::AudioBusFormat& outputFormat) override;

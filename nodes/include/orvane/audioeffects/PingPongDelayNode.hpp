@@ -51,6 +51,13 @@ class ORVANE_AUDIOEFFECTS_API PingPongDelayNode : public orvane::SingleBusAudioP
   float getFeedbackLevel() const;
   void setFeedbackLevel(float feedbackLevel);
 
+  // Audio thread, or any thread while no process call runs. The node as it was made, its
+  // settings kept: silent delay lines, its position at the start, no format
+  // remembered. Only the part of the lines written since it was made or last restarted is
+  // cleared, so a node reused for many short clips costs little more per clip than their
+  // samples.
+  void restart();
+
   // Any thread, while no process call runs. Accepts matching stereo formats only.
   bool setBusFormat(orvane::AudioBusFormat& inputFormat,
                     orvane::AudioBusFormat& outputFormat) override;
