@@ -678,8 +678,9 @@ std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
 // items. They are its own even for one worker: a thread's own allocator arena keeps the
 // memory of the nodes it makes and frees item after item, where Python's main thread
 // (measured) gave it back to the system and faulted it in again, ten times slower.
-// Each item gets new nodes, made by the thread that runs it and freed when it is done, so
-// memory stays at one chain per thread. The samples do not depend on the number of threads or
+// Each item gets nodes as new: the thread that runs it restarts the nodes of its item before
+// that have the same effects and makes the others, so memory stays at about one chain per
+// thread. The samples do not depend on the number of threads or
 // the order items are submitted in. Destroyed unfinished (the caller's drawing failed), it
 // stops its threads and drops the result.
 class ItemRenderer {
@@ -803,12 +804,12 @@ class ItemRenderer {
   // A worker: takes submitted items in turn until every item is done or the renderer stops.
   void work(std::size_t worker) {
     try {
-      std::vector<std::unique_ptr<Node>> nodes;
-      // The last item's nodes, freed only once the next item's are made: freed first, their
-      // memory lay at the top of the thread's heap and went back to the system, and every item
-      // faulted its rings in again (page faults and page clearing, about a sixth of a short
-      // item's time).
-      std::vector<std::unique_ptr<Node>> previous;
+      // The nodes of the item before, each restarted for the next item that has its effect:
+      // a restart clears only what the clip wrote, where a new node allocates and clears whole
+      // delay lines (and, made and freed item after item, had its memory go back to the system
+      // and fault in again). A restarted node gives a new node's samples.
+      std::vector<std::pair<const EffectSettings*, std::unique_ptr<Node>>> nodes;
+      std::vector<std::pair<const EffectSettings*, std::unique_ptr<Node>>> spare;
       std::vector<Stage> processors;
       const auto stopAsked = [this] { return stop_.load(std::memory_order_relaxed); };
       for (;;) {
@@ -821,21 +822,30 @@ class ItemRenderer {
           queue_.pop_front();
           ++taken_;
         }
-        previous.clear();
-        previous.swap(nodes);
+        spare.swap(nodes);
+        nodes.clear();
         processors.clear();
         for (const DrawnEffect& effect : chains_[b]) {
-          nodes.push_back(factory().createNode(effect.settings->type()));
-          for (std::size_t i = 0; i < effect.values.size(); ++i) {
-            effect.settings->set(*nodes.back(), i, effect.values[i]);
+          const auto reusable = std::find_if(spare.begin(), spare.end(), [&](const auto& entry) {
+            return entry.first == effect.settings && entry.second != nullptr;
+          });
+          if (reusable != spare.end()) {
+            effect.settings->restart(*reusable->second);
+            nodes.emplace_back(effect.settings, std::move(reusable->second));
+          } else {
+            nodes.emplace_back(effect.settings, factory().createNode(effect.settings->type()));
           }
-          for (std::string& caution : effect.settings->cautions(*nodes.back(), rate_)) {
+          Node& node = *nodes.back().second;
+          for (std::size_t i = 0; i < effect.values.size(); ++i) {
+            effect.settings->set(node, i, effect.values[i]);
+          }
+          for (std::string& caution : effect.settings->cautions(node, rate_)) {
             auto& seen = cautions_[worker];
             if (std::find(seen.begin(), seen.end(), caution) == seen.end()) {
               seen.push_back(std::move(caution));
             }
           }
-          auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(*nodes.back());
+          auto& processor = dynamic_cast<SingleBusAudioProcessorNode&>(node);
           AudioBusFormat in(static_cast<unsigned int>(channels_)),
               out(static_cast<unsigned int>(channels_));
           processor.setBusFormat(in, out);
