@@ -248,6 +248,17 @@ class Effect {
     untouched_.store(true);
   }
 
+  // For the call that holds the effect, which alone processes its node: the node as new, by
+  // restarting it where it is (it clears only what the last item wrote; a new node allocates
+  // and clears whole delay lines, item after item of a batch). reset() makes a new node
+  // instead, as it may be called while another thread's call still runs the old one.
+  void restartForCall() {
+    if (untouched_.load()) return;
+    const std::lock_guard lock(mutex_);
+    settings_->restart(*node_);
+    untouched_.store(true);
+  }
+
   // Why the effect cannot process as it stands (settings that are still distributions to draw
   // from), or empty.
   const std::string& unprocessable() const { return unprocessable_; }
@@ -279,7 +290,7 @@ class Effect {
     using orvane::extensions::audioeffects::AutomationSchedule;
     using orvane::extensions::audioeffects::Breakpoint;
     using orvane::extensions::audioeffects::Envelope;
-    if (fresh) reset();
+    if (fresh) restartForCall();
     const std::lock_guard lock(mutex_);
     if (untouched_.load()) position_ = 0;
     processing_ = node_;

@@ -105,10 +105,12 @@ def test_chunks_with_reset_false_equal_the_whole(cls):
 
 @pytest.mark.parametrize("cls", ALL)
 def test_a_batch_equals_its_items_one_by_one(cls):
-    batch = noise((3, 2, 5000), seed=4)
+    # Items longer than a delay line (48000 samples), so that what one item leaves in the
+    # lines would reach the next if its node were not as new.
+    batch = noise((3, 2, 50000), seed=4)
     effect = cls()
     out = effect(batch, 48000, tail_s=0.01)
-    assert out.shape == (3, 2, 5480)
+    assert out.shape == (3, 2, 50480)
     for item in range(3):
         assert numpy.array_equal(out[item], cls()(batch[item], 48000, tail_s=0.01))
     with pytest.raises(ValueError, match="batch"):
