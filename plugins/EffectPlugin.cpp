@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -199,6 +200,26 @@ void EffectPlugin::run(std::uint32_t frames) noexcept {
   frame_ += frames;
 }
 
+namespace {
+
+// Whether every output port lies apart from every input port but its own channel's, which it
+// may be exactly. Addresses compared as integers: the ports are separate arrays.
+bool apartOrInPlace(float* const* inputs, float* const* outputs, unsigned int channels,
+                    std::uint32_t frames) noexcept {
+  const std::uintptr_t bytes = std::uintptr_t{frames} * sizeof(float);
+  for (unsigned int o = 0; o < channels; ++o) {
+    const auto out = reinterpret_cast<std::uintptr_t>(outputs[o]);
+    for (unsigned int i = 0; i < channels; ++i) {
+      const auto in = reinterpret_cast<std::uintptr_t>(inputs[i]);
+      if (o == i && in == out) continue;
+      if (out < in + bytes && in < out + bytes) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void EffectPlugin::processPiece(std::uint32_t offset, std::uint32_t frames) noexcept {
   float* inputs[kMaxChannels] = {};
   float* outputs[kMaxChannels] = {};
@@ -206,12 +227,18 @@ void EffectPlugin::processPiece(std::uint32_t offset, std::uint32_t frames) noex
     inputs[c] = inputs_[c] + offset;
     outputs[c] = outputs_[c] + offset;
   }
-  // The runner processes in place, so the input goes to the output first (in-place hosts
-  // have it there already).
+  AudioBuffer<float> block(outputs, variant_.channels, frames, sampleRate_);
+  // Ports apart, or the same channel for channel (in place), are the layouts the node reads
+  // from and writes into directly. Any other sharing (an output over another channel's input)
+  // goes the safe way: the input copied over first, then processed in place.
+  if (apartOrInPlace(inputs, outputs, variant_.channels, frames)) {
+    AudioBuffer<float> source(inputs, variant_.channels, frames, sampleRate_);
+    runner_->process(source, block, frame_ + offset);
+    return;
+  }
   for (unsigned int c = 0; c < variant_.channels; ++c) {
     if (outputs[c] != inputs[c]) std::memmove(outputs[c], inputs[c], frames * sizeof(float));
   }
-  AudioBuffer<float> block(outputs, variant_.channels, frames, sampleRate_);
   runner_->process(block, frame_ + offset);
 }
 

@@ -127,15 +127,20 @@ void AutomationRunner::setFirstFrame(std::uint64_t frame) noexcept {
 }
 
 void AutomationRunner::process(AudioBuffer<float>& block, std::uint64_t startFrame) noexcept {
+  process(block, block, startFrame);
+}
+
+void AutomationRunner::process(AudioBuffer<float>& input, AudioBuffer<float>& output,
+                               std::uint64_t startFrame) noexcept {
   const AutomationSchedule* schedule = schedule_.load(std::memory_order_acquire);
-  const std::size_t frames = block.getNumberOfFrames();
+  const std::size_t frames = output.getNumberOfFrames();
   if (!started_) {
     started_ = true;
     firstFrame_ = startFrame;
   }
   if (schedule == nullptr || schedule->envelopes.empty() ||
-      block.getNumberOfChannels() > kMaxChannels) {
-    processPiece(block, 0, frames);
+      output.getNumberOfChannels() > kMaxChannels) {
+    processPiece(input, output, 0, frames);
     return;
   }
   const std::uint64_t end = startFrame + frames;
@@ -146,24 +151,37 @@ void AutomationRunner::process(AudioBuffer<float>& block, std::uint64_t startFra
       }
     }
     const std::uint64_t next = std::min(end, schedule->nextSetPointAfter(at));
-    processPiece(block, static_cast<std::size_t>(at - startFrame), static_cast<std::size_t>(next - at));
+    processPiece(input, output, static_cast<std::size_t>(at - startFrame),
+                 static_cast<std::size_t>(next - at));
     at = next;
   }
 }
 
-void AutomationRunner::processPiece(AudioBuffer<float>& block, std::size_t offset,
-                                    std::size_t frames) noexcept {
-  const unsigned int channels = block.getNumberOfChannels();
-  if (offset == 0 && frames == block.getNumberOfFrames()) {
-    AudioBus bus(block);
-    processor_.process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+void AutomationRunner::processPiece(AudioBuffer<float>& input, AudioBuffer<float>& output,
+                                    std::size_t offset, std::size_t frames) noexcept {
+  if (offset == 0 && frames == output.getNumberOfFrames()) {
+    AudioBus in(input);
+    AudioBus out(output);
+    processor_.process(std::span<AudioBus>(&in, 1), std::span<AudioBus>(&out, 1));
     return;
   }
-  std::array<float*, kMaxChannels> pointers{};
-  for (unsigned int c = 0; c < channels; ++c) pointers[c] = block.getChannel(c) + offset;
-  AudioBuffer<float> piece(pointers.data(), channels, frames, block.getSampleRate());
-  AudioBus bus(piece);
-  processor_.process(std::span<AudioBus>(&bus, 1), std::span<AudioBus>(&bus, 1));
+  // Views on the piece; one view serves both buses when the call is in place.
+  const auto pieceOf = [&](AudioBuffer<float>& block, std::array<float*, kMaxChannels>& pointers) {
+    const unsigned int channels = block.getNumberOfChannels();
+    for (unsigned int c = 0; c < channels; ++c) pointers[c] = block.getChannel(c) + offset;
+    return AudioBuffer<float>(pointers.data(), channels, frames, block.getSampleRate());
+  };
+  std::array<float*, kMaxChannels> outPointers{};
+  AudioBuffer<float> outPiece = pieceOf(output, outPointers);
+  AudioBus out(outPiece);
+  if (&input == &output) {
+    processor_.process(std::span<AudioBus>(&out, 1), std::span<AudioBus>(&out, 1));
+    return;
+  }
+  std::array<float*, kMaxChannels> inPointers{};
+  AudioBuffer<float> inPiece = pieceOf(input, inPointers);
+  AudioBus in(inPiece);
+  processor_.process(std::span<AudioBus>(&in, 1), std::span<AudioBus>(&out, 1));
 }
 
 double noteValueMilliseconds(std::string_view text, double beatsPerMinute) noexcept {

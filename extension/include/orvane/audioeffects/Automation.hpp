@@ -91,9 +91,15 @@ class ORVANE_AUDIOEFFECTS_API AutomationRunner {
   // points, setting every envelope's value at each piece's first frame that is a set point.
   // `startFrame` is the block's first frame from the start of the render; blocks come in order.
   void process(AudioBuffer<float>& block, std::uint64_t startFrame) noexcept;
+  // Audio thread, as above, from `input` (only read) into `output`, a block of the same shape
+  // whose memory is apart from the input's or the same channel for channel: the samples the
+  // in-place call gives, without copying the input over first.
+  void process(AudioBuffer<float>& input, AudioBuffer<float>& output,
+               std::uint64_t startFrame) noexcept;
 
  private:
-  void processPiece(AudioBuffer<float>& block, std::size_t offset, std::size_t frames) noexcept;
+  void processPiece(AudioBuffer<float>& input, AudioBuffer<float>& output, std::size_t offset,
+                    std::size_t frames) noexcept;
 
   const EffectSettings& settings_;
   Node& node_;
