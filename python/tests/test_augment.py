@@ -230,7 +230,7 @@ def test_tensors_elsewhere_than_the_cpu_are_refused():
             call()
 
 
-def test_transform_in_a_two_worker_dataloader_repeats_itself():
+def test_transform_in_a_two_worker_dataloader_repeats_itself(forks_workers):
     torch = pytest.importorskip("torch")
     from orvane_fx.torch import Transform
 
@@ -262,7 +262,7 @@ def test_transform_in_a_two_worker_dataloader_repeats_itself():
         assert numpy.array_equal(replayed, two[index][0])
 
 
-def test_worker_streams_differ_by_worker_and_epoch():
+def test_worker_streams_differ_by_worker_and_epoch(forks_workers):
     torch = pytest.importorskip("torch")
 
     class Draws(torch.utils.data.Dataset):

@@ -13,7 +13,7 @@ import orvane_fx
 EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "augment_dataset.py")
 
 
-def test_example_reruns_give_the_same_files_and_records(tmp_path):
+def test_example_reruns_give_the_same_files_and_records(tmp_path, forks_workers):
     pytest.importorskip("torch")
     inputs = tmp_path / "in"
     inputs.mkdir()
