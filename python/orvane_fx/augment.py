@@ -278,15 +278,17 @@ class _WorkedOutSeed(_ISeedSequence):
         return self._state
 
 
-def _item_rngs(seed: _numpy.random.SeedSequence, keys) -> list:
-    """_item_rng(seed, key) for each key: the same streams, their seed states worked out for
-    the whole batch in one call (numpy's SeedSequence costs about 10 µs an item)."""
+def _item_rngs(seed: _numpy.random.SeedSequence, keys):
+    """_item_rng(seed, key) for each key, in order: the same streams, their seed states worked
+    out for the whole batch in one call (numpy's SeedSequence costs about 10 µs an item). Each
+    Generator is made only when it is asked for (about 1 µs), so that a batch's renderer is
+    already working on the first items while the later ones are made."""
     entropy, spawn_key = _words(seed.entropy), _words(tuple(seed.spawn_key))
     if entropy is None or spawn_key is None or any(key > _MAX_KEY for key in keys):
-        return [_item_rng(seed, key) for key in keys]
+        return (_item_rng(seed, key) for key in keys)
     states = _core.item_seed_states(entropy, spawn_key, seed.pool_size, keys)
-    return [_numpy.random.Generator(_numpy.random.PCG64(_WorkedOutSeed(state)))
-            for state in states]
+    return (_numpy.random.Generator(_numpy.random.PCG64(_WorkedOutSeed(state)))
+            for state in states)
 
 
 def worker_rng(seed, epoch: int = 0) -> _numpy.random.Generator:

@@ -61,7 +61,7 @@ whole_numbers = st.one_of(st.integers(0, 2 ** 32 + 5), st.integers(0, 2 ** 200))
        keys=st.lists(st.one_of(st.integers(0, 40), st.integers(0, 2 ** 64 + 1)), max_size=4))
 def test_item_streams_are_numpys_seed_sequence_streams(entropy, spawn_key, pool_size, keys):
     seed = numpy.random.SeedSequence(entropy, spawn_key=tuple(spawn_key), pool_size=pool_size)
-    streams = augment_module._item_rngs(seed, keys)
+    streams = list(augment_module._item_rngs(seed, keys))
     assert [g.bit_generator.state for g in streams] == \
         [augment_module._item_rng(seed, key).bit_generator.state for key in keys]
 
