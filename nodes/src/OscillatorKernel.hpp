@@ -45,25 +45,6 @@ inline constexpr float kFractionScale = 1.0f / static_cast<float>(1ULL << 32);
 
 #if ORVANE_VECTOR_KERNELS
 
-// The lanes' distances from the first phase for one increment, kept while the rate stays:
-// lanes 0, 1, 4 and 5 in `near`, lanes 2, 3, 6 and 7 two steps further. In that order one
-// shuffle takes every phase's index and fraction bits back into frame order (see below).
-struct OscillatorSteps {
-  std::uint64_t increment = 0;
-  __m256i near{};      // {0, 1, 4, 5} × increment
-  __m256i twoSteps{};  // 2 × increment in every lane
-  __m256i stride{};    // a step's frames × increment in every lane
-};
-
-__attribute__((target("avx2"))) inline void setSteps(OscillatorSteps& steps,
-                                                     std::uint64_t increment) noexcept {
-  auto lane = [increment](std::uint64_t k) { return static_cast<long long>(k * increment); };
-  steps.increment = increment;
-  steps.near = _mm256_setr_epi64x(0, lane(1), lane(4), lane(5));
-  steps.twoSteps = _mm256_set1_epi64x(lane(2));
-  steps.stride = _mm256_set1_epi64x(lane(kVectorFrames));
-}
-
 // Unsigned 32-bit lanes to float, rounded once as a scalar conversion rounds: the two 16-bit
 // halves convert exactly, the high one scales exactly, and their sum is the one rounding.
 __attribute__((target("avx2"))) inline __m256 unsignedToFloat(__m256i bits) noexcept {
@@ -74,19 +55,22 @@ __attribute__((target("avx2"))) inline __m256 unsignedToFloat(__m256i bits) noex
 }
 
 // An oscillator stepped through a run of steps in registers: begin() loads the rate once
-// (LFO::beginRun), next() carries the phases from step to step. `steps` belongs to this
-// oscillator (start it default-constructed): it is refreshed whenever the increment changes.
-// The caller advances the LFO by the frames the run took (LFO::advance) when it ends.
+// (LFO::beginRun), next() carries the phases from step to step. The caller advances the LFO by
+// the frames the run took (LFO::advance) when it ends. The lanes hold phases 0, 1, 4 and 5 in
+// one register and 2, 3, 6 and 7 in the other: in that order one shuffle takes every phase's
+// index and fraction bits back into frame order (see next()).
+// Nothing is initialised before begin(), which sets every member: a block of 16 frames would
+// otherwise pay for clearing registers it is about to fill, a tenth of its cost.
 class OscillatorRun {
  public:
-  __attribute__((target("avx2"))) void begin(LFO& lfo, int sampleRate,
-                                             OscillatorSteps& steps) noexcept {
+  __attribute__((target("avx2"))) void begin(LFO& lfo, int sampleRate) noexcept {
     run_ = lfo.beginRun(sampleRate);
-    if (run_.increment != steps.increment) [[unlikely]] setSteps(steps, run_.increment);
-    phases0145_ =
-        _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run_.phase)), steps.near);
-    phases2367_ = _mm256_add_epi64(phases0145_, steps.twoSteps);
-    stride_ = steps.stride;
+    const std::uint64_t increment = run_.increment;
+    auto lane = [increment](std::uint64_t k) { return static_cast<long long>(k * increment); };
+    phases0145_ = _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(run_.phase)),
+                                   _mm256_setr_epi64x(0, lane(1), lane(4), lane(5)));
+    phases2367_ = _mm256_add_epi64(phases0145_, _mm256_set1_epi64x(lane(2)));
+    stride_ = _mm256_set1_epi64x(lane(kVectorFrames));
   }
 
   // The next step's values, lane k the k-th frame's.
@@ -108,37 +92,23 @@ class OscillatorRun {
   }
 
  private:
-  LFO::Run run_{};
-  __m256i phases0145_{};
-  __m256i phases2367_{};
-  __m256i stride_{};
+  LFO::Run run_;
+  __m256i phases0145_;
+  __m256i phases2367_;
+  __m256i stride_;
 };
 
 #else  // WebAssembly SIMD128
 
-// The lanes' distances from the first phase for one increment, kept while the rate stays:
-// lanes 0 and 1 in `near`, lanes 2 and 3 two steps further.
-struct OscillatorSteps {
-  std::uint64_t increment = 0;
-  v128_t near{};      // {0, 1} × increment
-  v128_t twoSteps{};  // 2 × increment in both lanes
-  v128_t stride{};    // a step's frames × increment in both lanes
-};
-
 // As the AVX2 OscillatorRun above, four lanes.
 class OscillatorRun {
  public:
-  void begin(LFO& lfo, int sampleRate, OscillatorSteps& steps) noexcept {
+  void begin(LFO& lfo, int sampleRate) noexcept {
     run_ = lfo.beginRun(sampleRate);
-    if (run_.increment != steps.increment) [[unlikely]] {
-      steps.increment = run_.increment;
-      steps.near = wasm_u64x2_make(0, run_.increment);
-      steps.twoSteps = wasm_u64x2_splat(2 * run_.increment);
-      steps.stride = wasm_u64x2_splat(kVectorFrames * run_.increment);
-    }
-    phases01_ = wasm_i64x2_add(wasm_u64x2_splat(run_.phase), steps.near);
-    phases23_ = wasm_i64x2_add(phases01_, steps.twoSteps);
-    stride_ = steps.stride;
+    const std::uint64_t increment = run_.increment;
+    phases01_ = wasm_i64x2_add(wasm_u64x2_splat(run_.phase), wasm_u64x2_make(0, increment));
+    phases23_ = wasm_i64x2_add(phases01_, wasm_u64x2_splat(2 * increment));
+    stride_ = wasm_u64x2_splat(kVectorFrames * increment);
   }
 
   [[gnu::always_inline]] inline v128_t next() noexcept {
@@ -156,10 +126,10 @@ class OscillatorRun {
   }
 
  private:
-  LFO::Run run_{};
-  v128_t phases01_{};
-  v128_t phases23_{};
-  v128_t stride_{};
+  LFO::Run run_;
+  v128_t phases01_;
+  v128_t phases23_;
+  v128_t stride_;
 };
 
 #endif

@@ -169,7 +169,6 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
                                   const float* const* inputs, float* const* outputs,
                                   std::uint32_t frames, int lfoRate, float rate,
                                   const SweptSettings& settings, Sample& sample) {
-  OscillatorSteps oscillatorSteps[kChannels];
   // Every ring of a node has the same size.
   const SweptLanes shared{lanes::splat(rate), lanes::splat(static_cast<float>(rings[0].size)),
                           lanes::splat(settings.margin)};
@@ -188,7 +187,7 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
       continue;
     }
     OscillatorRun oscillators[kChannels];
-    for (int c = 0; c < kChannels; ++c) oscillators[c].begin(*lfos[c], lfoRate, oscillatorSteps[c]);
+    for (int c = 0; c < kChannels; ++c) oscillators[c].begin(*lfos[c], lfoRate);
     // The run's cursors and channel pointers in locals, which no store of a sample can change,
     // so that they stay in registers; the cursors are stored back when the run ends.
     CircularBuffer::Cursor cursors[kChannels];

@@ -103,7 +103,6 @@ ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* 
   const int size = rings[0].size;
   const Floats length = splat(static_cast<float>(size));
   const Floats marginLanes = splat(margin);
-  OscillatorSteps oscillatorSteps;
   std::uint32_t f = 0;
   while (f < frames) {
     // A run: as many whole steps as fit before the block ends or the rings' writes wrap, with
@@ -118,7 +117,7 @@ ORVANE_KERNEL void runVibratoVector(CircularBuffer::Cursor* rings, const float* 
       continue;
     }
     OscillatorRun oscillator;
-    oscillator.begin(lfo, lfoRate, oscillatorSteps);
+    oscillator.begin(lfo, lfoRate);
     // The run's cursors in locals, which no store of a sample can change, so that their
     // positions stay in registers; stored back when the run ends.
     CircularBuffer::Cursor cursors[kChannels];
