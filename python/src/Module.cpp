@@ -691,9 +691,9 @@ std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
 // (measured) gave it back to the system and faulted it in again, ten times slower.
 // Each item gets nodes as new: the thread that runs it restarts the nodes of its item before
 // that have the same effects and makes the others, so memory stays at about one chain per
-// thread. The samples do not depend on the number of threads or
-// the order items are submitted in. Destroyed unfinished (the caller's drawing failed), it
-// stops its threads and drops the result.
+// thread. The samples do not depend on the number of threads or the order items are submitted
+// in. Destroyed unfinished (the caller's drawing failed), it stops its threads and drops the
+// result.
 class ItemRenderer {
  public:
   ItemRenderer(const py::object& audioObject, const py::object& sampleRate,
