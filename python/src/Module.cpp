@@ -1118,7 +1118,8 @@ py::array processArrays(const std::vector<Effect*>& effects, const py::object& a
       throw py::value_error("out overlaps audio without being audio itself");
     }
   } else {
-    result = py::array_t<float>(dims);
+    // Every element is written below: each item's frames by its chain, or copied and padded.
+    result = orvane::fx::ResultPool::array(dims);
   }
   // float32 in C order is read where it lies; anything else is converted once.
   py::array_t<float, py::array::c_style | py::array::forcecast> source;

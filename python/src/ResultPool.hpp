@@ -25,12 +25,18 @@ class ResultPool {
  public:
   static constexpr std::size_t kKeptBlocks = 2;
   static constexpr std::size_t kKeptBytes = std::size_t{256} << 20;
+  // Smaller arrays come from the allocator's heap, which keeps their pages between calls: in
+  // the pool they would only push out the large blocks it is for (a stream processed a block
+  // per call would take a new one each time).
+  static constexpr std::size_t kSmallestPooledBytes = std::size_t{1} << 20;
 
-  // Any thread holding the GIL. A float32 array of this shape (C order), its memory the pool's:
-  // its contents are left as they are. Allocates when no kept block fits.
+  // Any thread holding the GIL. A float32 array of this shape (C order), its memory the pool's
+  // from kSmallestPooledBytes up: its contents are left as they are. Allocates when no kept
+  // block fits.
   static pybind11::array_t<float> array(const std::vector<pybind11::ssize_t>& shape) {
     std::size_t count = 1;
     for (const pybind11::ssize_t extent : shape) count *= static_cast<std::size_t>(extent);
+    if (count * sizeof(float) < kSmallestPooledBytes) return pybind11::array_t<float>(shape);
     Block* block = instance().take(count);
     const pybind11::capsule owner(block, [](void* released) {
       instance().give(static_cast<Block*>(released));

@@ -198,6 +198,24 @@ def test_out_may_be_another_array_of_the_output_shape():
 
 # --- settings, pickling, chains ----------------------------------------------------------------
 
+def test_a_dropped_results_memory_serves_the_next_call_with_nothing_left_over():
+    # Large results reuse the memory of the last one dropped (no page faults each call), so
+    # every element must be written again: by the effect, a bypass, or the tail's silence.
+    loud, quiet = noise((4, 2, 40000)), noise((4, 2, 36000), seed=3) * 0.01
+    delay = orvane_fx.Delay(delay_ms=5, feedback=0.7)
+    first = delay(loud, 48000, tail_s=0.05)
+    address = first.__array_interface__["data"][0]
+    del first
+    again = delay(quiet, 48000, tail_s=0.05)
+    assert again.__array_interface__["data"][0] == address
+    assert numpy.array_equal(again, delay(quiet.copy(), 48000, tail_s=0.05))
+    del again
+    bypassed = orvane_fx.Chorus(enabled=False)(quiet, 48000, tail_s=0.05)
+    assert numpy.array_equal(bypassed[..., :36000], quiet) and not bypassed[..., 36000:].any()
+    del bypassed
+    assert numpy.array_equal(orvane_fx.Chain([])(quiet, 48000), quiet)
+
+
 def test_settings_are_keywords_and_properties_under_the_renderers_policy():
     delay = orvane_fx.Delay(delay_ms=350, dry_mix=0.5)
     assert delay.delay_ms == 350 and delay.dry_mix == 0.5 and delay.enabled is True
