@@ -12,7 +12,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <orvane/audioeffects/AudioEffects.hpp>
+#include <orvane/sdk/Denormals.hpp>
 #include <set>
 #include <random>
 #include <string>
@@ -119,16 +121,23 @@ void setCounters(benchmark::State& state, unsigned int frames) {
       static_cast<double>(state.iterations()) * frames / kRate, benchmark::Counter::kIsRate);
 }
 
-// A node per sample; with `busList`, as a plugin host calls it: the bus-list process (which
-// also sets the floating-point mode for the call). Separate input and output buffers, noise in.
-void nodeBenchmark(benchmark::State& state, std::string type, bool busList) {
+// How a benchmark calls a node: its own process(in, out); the bus-list process, as a plugin
+// host calls it, which sets the floating-point mode for the call and restores it; or the same
+// from a thread that flushes denormals already, as real-time hosts set their audio threads, so
+// that each call only reads the mode.
+enum class Caller { Node, Host, FlushingHost };
+
+// A node per sample, called as `caller` says. Separate input and output buffers, noise in.
+void nodeBenchmark(benchmark::State& state, std::string type, Caller caller) {
   const auto frames = static_cast<unsigned int>(state.range(0));
   auto node = makeNode(type);
   Block block(frames);
   AudioBus inBus(block.in);
   AudioBus outBus(block.out);
+  std::optional<ScopedFlushDenormals> hostThreadFlushes;
+  if (caller == Caller::FlushingHost) hostThreadFlushes.emplace();
   for (auto _ : state) {
-    if (busList) {
+    if (caller != Caller::Node) {
       node->process(std::span<AudioBus>(&inBus, 1), std::span<AudioBus>(&outBus, 1));
     } else {
       node->process(inBus, outBus);
@@ -265,15 +274,19 @@ constexpr double kHostSmallBlockLimit = 1.5;
 int main(int argc, char** argv) {
   checkPlainLoopsMatchTheNodes();
   for (const char* type : kTypes) {
-    benchmark::RegisterBenchmark((std::string("node/") + type).c_str(), nodeBenchmark, type, false)
+    benchmark::RegisterBenchmark((std::string("node/") + type).c_str(), nodeBenchmark, type,
+                                 Caller::Node)
         ->Arg(16)
         ->Arg(512)
         ->Arg(4096);
-    benchmark::RegisterBenchmark((std::string("host/") + type).c_str(), nodeBenchmark, type, true)
-        ->Arg(16)
-        ->Arg(64)
-        ->Arg(128)
-        ->Arg(4096);
+    for (const auto& [group, caller] : {std::pair{"host/", Caller::Host},
+                                        std::pair{"flushing/", Caller::FlushingHost}}) {
+      benchmark::RegisterBenchmark((std::string(group) + type).c_str(), nodeBenchmark, type, caller)
+          ->Arg(16)
+          ->Arg(64)
+          ->Arg(128)
+          ->Arg(4096);
+    }
     benchmark::RegisterBenchmark((std::string("plain/") + type).c_str(), plainBenchmark, type)
         ->Arg(16)
         ->Arg(512)
@@ -327,16 +340,21 @@ int main(int argc, char** argv) {
                 target.nsPerSample, at512 / target.nsPerSample, small,
                 small <= kSmallBlockLimit ? " " : "!", large, large <= kLargeBlockLimit ? " " : "!");
   }
-  // What a call costs beyond its samples, at the blocks plugin hosts and browsers use.
-  std::printf("\n%-14s %12s %12s %12s %12s\n", "host calls", "ns/smp@4096", "64/4096",
-              "128/4096 (1.1)", "16/4096 (1.5)");
-  for (const char* type : kTypes) {
-    const double at4096 = get("host", type, 4096);
-    const double at64 = get("host", type, 64) / at4096;
-    const double at128 = get("host", type, 128) / at4096;
-    const double at16 = get("host", type, 16) / at4096;
-    std::printf("%-14s %12.3f %12.2f %13.2f%s %12.2f%s\n", type, at4096, at64, at128,
-                at128 <= kHostBlockLimit ? " " : "!", at16, at16 <= kHostSmallBlockLimit ? " " : "!");
+  // What a call costs beyond its samples, at the blocks plugin hosts and browsers use: from a
+  // thread that leaves denormals alone, and from one that flushes them already.
+  for (const auto& [group, title] : {std::pair{"host", "host calls"},
+                                     std::pair{"flushing", "flushing host"}}) {
+    std::printf("\n%-14s %12s %12s %12s %12s\n", title, "ns/smp@4096", "64/4096",
+                "128/4096 (1.1)", "16/4096 (1.5)");
+    for (const char* type : kTypes) {
+      const double at4096 = get(group, type, 4096);
+      const double at64 = get(group, type, 64) / at4096;
+      const double at128 = get(group, type, 128) / at4096;
+      const double at16 = get(group, type, 16) / at4096;
+      std::printf("%-14s %12.3f %12.2f %13.2f%s %12.2f%s\n", type, at4096, at64, at128,
+                  at128 <= kHostBlockLimit ? " " : "!", at16,
+                  at16 <= kHostSmallBlockLimit ? " " : "!");
+    }
   }
   std::printf("\n%-14s %16s %16s %12s\n", "tail", "tail ns/smp", "audible ns/smp", "tail/audible");
   for (const char* type : {"Delay", "PingPongDelay", "Flanger"}) {
