@@ -121,9 +121,12 @@ class PluginHosts : public orvane::testing::ScratchFolderTest {
       // and reused is taken over cleanly where fresh names would fill it. Its shared-memory
       // registry can keep servers that were stopped (a new one then hangs or says "already
       // active"); with no JACK server running at all (a stopped one may linger as a zombie
-      // until it is reaped), what it holds is stale and goes.
+      // until it is reaped), what it holds is stale and goes. A server still on its way out
+      // (the test before's, on a loaded machine) is waited for first.
       started_ = test_.script(
           kClientEnvironment +
+          "for i in $(seq 100); do ps -C jackd -o stat= | grep -q '^[^Z]' || break; "
+          "sleep 0.1; done; "
           "ps -C jackd -o stat= | grep -q '^[^Z]' || rm -rf /dev/shm/jack-* /dev/shm/jack_* "
           "2> /dev/null; jackd --no-realtime -n orvane-test -d dummy -r 48000 -p 256 "
           "> jackd.log 2>&1 & echo $! > jackd.pid; jack_wait -w -t 10 > /dev/null && "
@@ -131,13 +134,16 @@ class PluginHosts : public orvane::testing::ScratchFolderTest {
           .status == 0;
     }
     // Stops the source, then the server, and waits until the server has gone (it unregisters
-    // itself on the way out), whatever happened, assertions included.
+    // itself on the way out), whatever happened, assertions included. A server that has not
+    // gone after five seconds is killed outright, so that it cannot hold the name.
     ~JackServer() {
       test_.script(
           kClientEnvironment +
           "kill $(cat source.pid 2>/dev/null) 2>/dev/null; kill $(cat jackd.pid 2>/dev/null) "
           "2>/dev/null; for i in $(seq 50); do ps -p $(cat jackd.pid) -o stat= | "
-          "grep -q '^[^Z]' || break; sleep 0.1; done; true");
+          "grep -q '^[^Z]' || break; sleep 0.1; done; "
+          "ps -p $(cat jackd.pid) -o stat= | grep -q '^[^Z]' && "
+          "{ kill -9 $(cat jackd.pid); sleep 0.5; }; true");
     }
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
