@@ -19,6 +19,17 @@ def forks_workers():
         pytest.skip("forking with threads running can hang under a preloaded AddressSanitizer")
 
 
+def reuses_dropped_memory(first_call, second_call):
+    """second_call()'s result, made after first_call()'s was dropped; asserts that it took the
+    dropped result's memory (large results are pooled rather than handed back to the system)."""
+    first = first_call()
+    address = first.__array_interface__["data"][0]
+    del first
+    again = second_call()
+    assert again.__array_interface__["data"][0] == address
+    return again
+
+
 @pytest.fixture
 def fx():
     """Runs orvane-fx with arguments; fails the test with its output when it fails."""
