@@ -79,14 +79,22 @@ def test_a_folder_renders_as_single_renders_and_lists_its_failures(fx, tmp_path)
 
 def test_killed_batches_resume_and_never_redo_a_finished_file(tmp_path):
     inputs, outputs = tmp_path / "in", tmp_path / "out"
-    names = make_inputs(inputs, 80, seconds=2.0, seed=1)  # about a second's work
-    command = [binary(), "batch", "-q", "-i", inputs, "-o", outputs, "-r", "-j", "2", "--tail",
-               "0.5", *CHAIN]
+    names = make_inputs(inputs, 80, seconds=6.0, seed=1)
+    def into(folder):
+        return [binary(), "batch", "-q", "-i", inputs, "-o", folder, "-r", "-j", "2", "--tail",
+                "0.5", *CHAIN]
+    command = into(outputs)
+    # The kills come at fractions of what the whole batch takes on this machine (timed into a
+    # folder of its own), five of them adding up to at most half of it: fixed moments let a
+    # fast machine finish the batch within the first two or three.
+    started = time.perf_counter()
+    subprocess.run(into(tmp_path / "timed"), check=True)
+    whole = time.perf_counter() - started
     finished = {}  # output → (inode, mtime) of every output seen complete after a kill
     moments, cut_short = random.Random(7), 0
     for _ in range(5):
         batch = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(moments.uniform(0.01, 0.2))
+        time.sleep(whole * moments.uniform(0.03, 0.1))
         batch.send_signal(signal.SIGKILL)
         batch.wait()
         cut_short += not all((outputs / name).exists() for name in names)
