@@ -67,9 +67,18 @@ struct SweptStep {
   float feedbackLevel;  // 0 for the chorus, which never reads it
 };
 
-ORVANE_KERNEL inline SweptStep loadStep(const SweptSettings& settings) noexcept {
-  return {settings.sweepWidth.load(), settings.wetMix.load(),
-          settings.feedbackLevel != nullptr ? settings.feedbackLevel->load() : 0.0f};
+// Where a step's settings are read, held in the kernel's locals: read through the settings
+// struct, each of its references would be loaded again after every setting's load.
+struct SweptSources {
+  const std::atomic<float>* sweepWidth;
+  const std::atomic<float>* wetMix;
+  const std::atomic<float>* feedbackLevel;
+};
+
+template <bool kFeedsBack>
+ORVANE_KERNEL inline SweptStep loadStep(const SweptSources& sources) noexcept {
+  return {sources.sweepWidth->load(), sources.wetMix->load(),
+          kFeedsBack ? sources.feedbackLevel->load() : 0.0f};
 }
 
 // Whether no read of a step can reach a slot the step writes first, when every read index lies
@@ -84,6 +93,7 @@ ORVANE_KERNEL inline bool clearOfWrites(int base, int write) noexcept {
 template <bool kFeedsBack>
 [[gnu::always_inline]] ORVANE_KERNEL inline void sweptStep(CircularBuffer::Cursor& ring,
                                                            OscillatorRun& oscillator,
+                                                           lanes::Floats& writeAt,
                                                            const SweptLanes& shared, float margin,
                                                            const SweptStep& settings,
                                                            const float* input, float* output) {
@@ -96,7 +106,8 @@ template <bool kFeedsBack>
   const Floats sweep = mul(mul(splat(settings.sweepWidth), v), shared.rate);
   const Ints first = splatInt(write);
   const Ints writes = addInts(first, iota());
-  const Floats raw = add(sub(sub(toFloats(writes), sweep), shared.margin), length);
+  const Floats raw = add(sub(sub(writeAt, sweep), shared.margin), length);
+  writeAt = add(writeAt, splat(static_cast<float>(kVectorFrames)));
   const Floats position = select(atLeast(raw, length), sub(raw, length), raw);
   const Ints index = truncate(position);
   Floats a;
@@ -172,6 +183,8 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
   // Every ring of a node has the same size.
   const SweptLanes shared{lanes::splat(rate), lanes::splat(static_cast<float>(rings[0].size)),
                           lanes::splat(settings.margin)};
+  const SweptSources sources{&settings.sweepWidth, &settings.wetMix, settings.feedbackLevel};
+  const float margin = settings.margin;
   std::uint32_t f = 0;
   while (f < frames) {
     // A run: as many whole steps as fit before the block ends or any ring's writes wrap, taken
@@ -191,10 +204,16 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
     // The run's cursors and channel pointers in locals, which no store of a sample can change,
     // so that they stay in registers; the cursors are stored back when the run ends.
     CircularBuffer::Cursor cursors[kChannels];
+    // Each lane's write position as a float, stepped on within the run rather than converted
+    // at every step: whole numbers below the ring's length, which adding keeps exact.
+    static_assert(kRingLength + kVectorFrames < (1 << 24));
+    lanes::Floats writeAt[kChannels];
     const float* in[kChannels];
     float* out[kChannels];
     for (int c = 0; c < kChannels; ++c) {
       cursors[c] = rings[c];
+      writeAt[c] =
+          lanes::toFloats(lanes::addInts(lanes::splatInt(cursors[c].writePointer), lanes::iota()));
       in[c] = inputs[c] + f;
       out[c] = outputs[c] + f;
     }
@@ -203,11 +222,11 @@ ORVANE_KERNEL void runSweptVector(CircularBuffer::Cursor* rings,
       // value another thread has just stored come after every frame, on every channel, that
       // saw the one before: the portable loop's frame-by-frame order, at a step's grain. A
       // value stored between process calls applies from the first frame.
-      const SweptStep step = loadStep(settings);
+      const SweptStep step = loadStep<kFeedsBack>(sources);
       // Unrolled, so that every channel's oscillator stays in registers through the run.
 #pragma GCC unroll 2
       for (int c = 0; c < kChannels; ++c) {
-        sweptStep<kFeedsBack>(cursors[c], oscillators[c], shared, settings.margin, step, in[c],
+        sweptStep<kFeedsBack>(cursors[c], oscillators[c], writeAt[c], shared, margin, step, in[c],
                               out[c]);
         in[c] += kVectorFrames;
         out[c] += kVectorFrames;
