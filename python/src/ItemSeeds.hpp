@@ -9,6 +9,7 @@
 // and item keys.
 
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -119,6 +120,63 @@ inline std::vector<std::array<std::uint64_t, kStateWords>> itemStates(
     states.push_back(generateState(mixPool(assembled, poolSize)));
   }
   return states;
+}
+
+// numpy's PCG64 bit generator seeded with a state from generateState, and Generator.random()
+// drawn from it: a 128-bit linear congruential step, the XSL-RR output of the new state, and
+// its top 53 bits as a double in [0, 1). The Python tests hold its draws, through Augment,
+// to numpy's own.
+class Pcg64 {
+ public:
+  explicit Pcg64(const std::array<std::uint64_t, kStateWords>& seed) noexcept {
+    // As numpy seeds it: words 0 and 1 the initial state (high, low), words 2 and 3 the
+    // stream (the increment is that times two, plus one).
+    increment_ = (wide(seed[2], seed[3]) << 1U) | 1U;
+    state_ = 0;
+    step();
+    state_ += wide(seed[0], seed[1]);
+    step();
+  }
+
+  std::uint64_t next() noexcept {
+    step();
+    const auto high = static_cast<std::uint64_t>(state_ >> 64U);
+    const auto low = static_cast<std::uint64_t>(state_);
+    const auto rotation = static_cast<unsigned>(state_ >> kRotationShift);
+    const std::uint64_t mixed = high ^ low;
+    return (mixed >> rotation) | (mixed << ((64U - rotation) & 63U));
+  }
+
+  double random() noexcept {
+    constexpr double kUnit = 1.0 / 9007199254740992.0;  // 2^-53
+    return static_cast<double>(next() >> 11U) * kUnit;
+  }
+
+ private:
+  __extension__ using Wide = unsigned __int128;
+  static constexpr unsigned kRotationShift = 122;
+  static Wide wide(std::uint64_t high, std::uint64_t low) noexcept {
+    return (static_cast<Wide>(high) << 64U) | low;
+  }
+  void step() noexcept {
+    constexpr Wide kMultiplier =
+        (static_cast<Wide>(2549297995355413924ULL) << 64U) | 4865540595714422341ULL;
+    state_ = state_ * kMultiplier + increment_;
+  }
+
+  Wide state_;
+  Wide increment_;
+};
+
+// A drawn number as a setting keeps it: narrowed to float32, then the shortest decimal that
+// reads back as that float32, read as a double. Records then show 0.0015, not
+// 0.001500000013038516, and set again to the very value drawn.
+inline double asFloat32Decimal(double value) noexcept {
+  char digits[64];
+  const auto written = std::to_chars(digits, digits + sizeof digits, static_cast<float>(value));
+  double decimal = 0.0;
+  std::from_chars(digits, written.ptr, decimal);
+  return decimal;
 }
 
 }  // namespace orvane::fx::seeds

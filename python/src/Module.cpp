@@ -648,40 +648,59 @@ struct DrawnEffect {
   orvane::fx::OutputStage stage;
 };
 
-// A list of (effect type, [value of each setting]) from Python, checked as every front end
-// checks a value.
+// An effect type and a value for each of its settings, then the mix and the level, checked as
+// every front end checks a value.
+DrawnEffect drawnEffect(const std::pair<std::string, std::vector<double>>& pair) {
+  const EffectSettings* settings = EffectSettings::forType(pair.first);
+  if (settings == nullptr) throw py::value_error("unknown effect type '" + pair.first + "'");
+  // The node's settings, then the mix and the level in dB.
+  const std::size_t count = settings->settings().size();
+  if (pair.second.size() != count + 2) {
+    throw py::value_error(pair.first + " takes " + std::to_string(count) +
+                          " settings, then a mix and a level");
+  }
+  orvane::fx::OutputStage stage;
+  stage.mix = static_cast<float>(pair.second[count]);
+  stage.levelDb = pair.second[count + 1];
+  if (!(stage.mix >= 0.0f && stage.mix <= 1.0f) ||
+      !(stage.levelDb >= orvane::fx::OutputStage::kLowestLevelDb &&
+        stage.levelDb <= orvane::fx::OutputStage::kHighestLevelDb)) {
+    throw py::value_error(pair.first + ": a mix from 0 to 1 and a level from -120 to 24 dB");
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string why = settings->refusal(i, pair.second[i]);
+    if (!why.empty()) {
+      throw py::value_error(pair.first + "." + pythonName(settings->settings()[i]) + " = " +
+                            number(pair.second[i]) + " is " + why);
+    }
+  }
+  return {settings, std::vector<double>(pair.second.begin(), pair.second.begin() + count), stage};
+}
+
+// A list of (effect type, [value of each setting, mix, level]) from Python.
 std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
   std::vector<DrawnEffect> out;
   for (const py::handle& entry : chain) {
-    const auto pair = entry.cast<std::pair<std::string, std::vector<double>>>();
-    const EffectSettings* settings = EffectSettings::forType(pair.first);
-    if (settings == nullptr) throw py::value_error("unknown effect type '" + pair.first + "'");
-    // The node's settings, then the mix and the level in dB.
-    const std::size_t count = settings->settings().size();
-    if (pair.second.size() != count + 2) {
-      throw py::value_error(pair.first + " takes " + std::to_string(count) +
-                            " settings, then a mix and a level");
-    }
-    orvane::fx::OutputStage stage;
-    stage.mix = static_cast<float>(pair.second[count]);
-    stage.levelDb = pair.second[count + 1];
-    if (!(stage.mix >= 0.0f && stage.mix <= 1.0f) ||
-        !(stage.levelDb >= orvane::fx::OutputStage::kLowestLevelDb &&
-          stage.levelDb <= orvane::fx::OutputStage::kHighestLevelDb)) {
-      throw py::value_error(pair.first + ": a mix from 0 to 1 and a level from -120 to 24 dB");
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::string why = settings->refusal(i, pair.second[i]);
-      if (!why.empty()) {
-        throw py::value_error(pair.first + "." + pythonName(settings->settings()[i]) + " = " +
-                              number(pair.second[i]) + " is " + why);
-      }
-    }
-    out.push_back({settings, std::vector<double>(pair.second.begin(), pair.second.begin() + count),
-                   stage});
+    out.push_back(drawnEffect(entry.cast<std::pair<std::string, std::vector<double>>>()));
   }
   return out;
 }
+
+// What Augment draws for each item when every random setting is a uniform or log-uniform
+// number and the order is fixed: per effect, whether it applies (a draw below p), then each
+// random setting in turn. The values are Python's (Augment._draw) to the bit, without an
+// interpreter's microseconds per item.
+struct PlannedDraw {
+  std::size_t index;  // of the setting among the effect's values
+  bool logUniform;    // else uniform
+  double low;
+  double high;
+};
+struct PlannedEffect {
+  std::pair<std::string, std::vector<double>> fixed;  // the type, every value (drawn ones 0)
+  double p;
+  std::vector<PlannedDraw> draws;
+};
 
 // Renders the items of a (batch, channels, frames) array, each through the chain drawn for it:
 // submit() hands an item over, finish() waits for the last and returns (batch, channels,
@@ -737,23 +756,76 @@ class ItemRenderer {
   // Item `index` through `chain`, a list of (effect type, [value of each setting]).
   void submit(std::size_t index, const py::list& chain) {
     if (index >= batch_) throw py::index_error("no item " + std::to_string(index));
-    std::vector<DrawnEffect> drawn = drawnChain(chain);
-    for (const DrawnEffect& effect : drawn) {
-      const EffectSettings& s = *effect.settings;
-      if (channels_ < s.minimumChannels() || channels_ > s.maximumChannels()) {
-        throw py::value_error(s.type() + " takes " + std::to_string(s.minimumChannels()) +
-                              " to " + std::to_string(s.maximumChannels()) +
-                              " channels; the audio has " + std::to_string(channels_));
+    enqueue(index, drawnChain(chain));
+  }
+
+  // Every item, in order, through what `plan` draws from its stream (`states`: one seed state
+  // per item, as item_seed_states gives them). Returns, per item, whether each effect applies
+  // and every drawn value in plan order, from which the caller builds records.
+  // plan: per effect (type, [every value, drawn ones 0], p, [(index, log-uniform, low, high)]).
+  py::tuple submitDrawn(
+      const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& states,
+      const py::list& planned) {
+    namespace seeds = orvane::fx::seeds;
+    std::vector<PlannedEffect> plan;
+    for (const py::handle& entry : planned) {
+      const auto [type, fixed, p, draws] =
+          entry.cast<std::tuple<std::string, std::vector<double>, double,
+                                std::vector<std::tuple<std::size_t, bool, double, double>>>>();
+      PlannedEffect effect{{type, fixed}, p, {}};
+      for (const auto& [index, logUniform, low, high] : draws) {
+        if (index >= fixed.size()) throw py::value_error("a drawn setting beyond the values");
+        effect.draws.push_back({index, logUniform, low, high});
       }
+      plan.push_back(std::move(effect));
     }
-    {
-      const std::lock_guard lock(mutex_);
-      if (finished_ || submitted_[index]) throw py::value_error("item submitted twice");
-      submitted_[index] = true;
-      chains_[index] = std::move(drawn);
-      queue_.push_back(index);
+    if (states.ndim() != 2 || static_cast<std::size_t>(states.shape(0)) != batch_ ||
+        states.shape(1) != static_cast<py::ssize_t>(seeds::kStateWords)) {
+      throw py::value_error("one seed state of four words per item");
     }
-    ready_.notify_one();
+    std::size_t drawCount = 0;
+    for (const PlannedEffect& effect : plan) drawCount += effect.draws.size();
+    py::array_t<bool> applied(
+        {static_cast<py::ssize_t>(batch_), static_cast<py::ssize_t>(plan.size())});
+    py::array_t<double> values(
+        {static_cast<py::ssize_t>(batch_), static_cast<py::ssize_t>(drawCount)});
+    auto seed = states.unchecked<2>();
+    auto appliedOut = applied.mutable_unchecked<2>();
+    auto valuesOut = values.mutable_unchecked<2>();
+    for (std::size_t item = 0; item < batch_; ++item) {
+      const auto row = static_cast<py::ssize_t>(item);
+      std::array<std::uint64_t, seeds::kStateWords> state{};
+      for (std::size_t w = 0; w < state.size(); ++w)
+        state[w] = seed(row, static_cast<py::ssize_t>(w));
+      seeds::Pcg64 stream(state);
+      std::vector<DrawnEffect> chain;
+      py::ssize_t column = 0;
+      for (std::size_t e = 0; e < plan.size(); ++e) {
+        const PlannedEffect& effect = plan[e];
+        const bool applies = stream.random() < effect.p;
+        appliedOut(row, static_cast<py::ssize_t>(e)) = applies;
+        std::pair<std::string, std::vector<double>> drawn = effect.fixed;
+        for (const PlannedDraw& draw : effect.draws) {
+          // As augment.py draws: low + (high − low) × random(), on the logarithms for a
+          // log-uniform, then kept within the bounds as max(value, low), min(value, high).
+          double value = 0.0;
+          if (draw.logUniform) {
+            const double low = std::log(draw.low);
+            value = std::exp(low + (std::log(draw.high) - low) * stream.random());
+          } else {
+            value = draw.low + (draw.high - draw.low) * stream.random();
+          }
+          if (draw.low > value) value = draw.low;
+          if (draw.high < value) value = draw.high;
+          value = seeds::asFloat32Decimal(value);
+          drawn.second[draw.index] = value;
+          valuesOut(row, column++) = value;
+        }
+        if (applies) chain.push_back(drawnEffect(drawn));
+      }
+      enqueue(item, std::move(chain));
+    }
+    return py::make_tuple(applied, values);
   }
 
   // Waits for every item (all must have been submitted), answering Ctrl-C meanwhile.
@@ -800,6 +872,25 @@ class ItemRenderer {
   }
 
  private:
+  void enqueue(std::size_t index, std::vector<DrawnEffect> drawn) {
+    for (const DrawnEffect& effect : drawn) {
+      const EffectSettings& s = *effect.settings;
+      if (channels_ < s.minimumChannels() || channels_ > s.maximumChannels()) {
+        throw py::value_error(s.type() + " takes " + std::to_string(s.minimumChannels()) + " to " +
+                              std::to_string(s.maximumChannels()) + " channels; the audio has " +
+                              std::to_string(channels_));
+      }
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      if (finished_ || submitted_[index]) throw py::value_error("item submitted twice");
+      submitted_[index] = true;
+      chains_[index] = std::move(drawn);
+      queue_.push_back(index);
+    }
+    ready_.notify_one();
+  }
+
   void stopAndJoin() {
     {
       const std::lock_guard lock(mutex_);
@@ -1554,6 +1645,7 @@ PYBIND11_MODULE(_core, m) {
       .def(py::init<const py::object&, const py::object&, const py::object&, const py::object&>(),
            py::arg("items"), py::arg("sample_rate"), py::arg("tail_s"), py::arg("workers"))
       .def("submit", &ItemRenderer::submit, py::arg("index"), py::arg("chain"))
+      .def("submit_drawn", &ItemRenderer::submitDrawn, py::arg("states"), py::arg("plan"))
       .def("finish", &ItemRenderer::finish);
   m.def("as_array", [](const py::object& audio, const char* name) {
     const bool tensor = isTensor(audio);
