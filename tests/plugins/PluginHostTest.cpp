@@ -516,19 +516,23 @@ TEST_F(PluginHosts, JalvRunsEachStereoPluginLiveAndTakesAControlChange) {
 // preset sets every control, so it also undoes what the one before changed), from the
 // defaults it starts with.
 // JACK transport with a timebase master at 130 BPM, rolling: jalv tells the plugin, whose
-// synced delay becomes an eighth at that tempo (230.77 ms, so 231). The recording's last
-// second equals orvane-fx's render of the recorded input with delay=231 (the input is a
-// steady sine, so by then the delay lines hold the same past in both), but for the odd
-// period the dummy driver hands out of step; at the unsynced 200 ms nearly every frame
-// would differ.
+// synced delay becomes an eighth at that tempo (230.77 ms, so 231). Once the delay lines hold
+// the same past in both (the input is a steady sine), the recording is orvane-fx's render of
+// the recorded input with delay=231, but for the odd period the dummy driver hands out of step
+// and its echoes; at the unsynced 200 ms nearly every frame would differ.
 TEST_F(PluginHosts, JalvSyncsTheDelaysToTheTempoOfJackTransport) {
   const JackServer jack(*this);
   ASSERT_TRUE(jack.started()) << readText("jackd.log");
   const std::string& prefix = JackServer::kClientEnvironment;
   const Outcome transport = script(
       prefix + "{ { printf 'master\\ntempo 130\\nplay\\n'; exec sleep 30; } 2> /dev/null | "
-      "jack_transport > transport.log 2>&1 & echo $! > transport.pid; } && sleep 0.5");
-  ASSERT_EQ(transport.status, 0) << transport.output;
+      "jack_transport > transport.log 2>&1 & echo $! > transport.pid; } && "
+      // Rolling with a tempo before any plugin starts: a fixed half second was not always
+      // enough, and a plugin that never saw the tempo ran unsynced through its recording.
+      "for i in $(seq 100); do timeout 1 jack_showtime 2> /dev/null | head -n 1 | "
+      "grep -q 'Rolling.*BBT' && exit 0; sleep 0.1; done; exit 1");
+  ASSERT_EQ(transport.status, 0) << "the transport does not roll: " << transport.output
+                                 << readText("transport.log");
   const auto& notes = orvane::plugins::kNoteValues;
   const auto eighth = std::find(notes.begin(), notes.end(), std::string("1/8")) - notes.begin();
   for (const char* label : {"delay_stereo", "pingpong_stereo"}) {
@@ -550,15 +554,26 @@ TEST_F(PluginHosts, JalvSyncsTheDelaysToTheTempoOfJackTransport) {
     expected.samples = orvane::testing::render(
         dynamic_cast<orvane::SingleBusAudioProcessorNode&>(*node),
         {rec.samples[0], rec.samples[1]}, 48000, 256);
-    constexpr std::size_t kSecond = 48000, kPeriod = 256, kGlitchPeriods = 4;
+    // A period out of step (in the source as well: its sine has been seen to jump) leaves
+    // its difference in the delay lines, echoed for a second or more. So the frames are
+    // compared to within 1e-3, under which a difference's echoes fall after a few repeats,
+    // and over the best second after the first (windows a quarter second apart) rather than
+    // the last one. At 200 ms, nearly every frame of the steady sine lies farther off.
+    constexpr std::size_t kSecond = 48000, kQuarter = kSecond / 4, kPeriod = 256,
+                          kGlitchPeriods = 4;
+    constexpr float kEchoOfAGlitch = 1e-3f;
     const std::size_t frames = rec.samples[0].size();
     ASSERT_GT(frames, 3 * kSecond);
     for (unsigned int c = 0; c < 2; ++c) {
-      std::size_t differ = 0;
-      for (std::size_t f = frames - kSecond; f < frames; ++f) {
-        differ += rec.samples[2 + c][f] != expected.samples[c][f];
+      std::size_t fewest = kSecond;
+      for (std::size_t start = kSecond; start + kSecond <= frames; start += kQuarter) {
+        std::size_t differ = 0;
+        for (std::size_t f = start; f < start + kSecond; ++f) {
+          differ += !(std::abs(rec.samples[2 + c][f] - expected.samples[c][f]) <= kEchoOfAGlitch);
+        }
+        fewest = std::min(fewest, differ);
       }
-      EXPECT_LE(differ, kGlitchPeriods * kPeriod) << "channel " << c;
+      EXPECT_LE(fewest, kGlitchPeriods * kPeriod) << "channel " << c;
     }
   }
   script("kill $(cat transport.pid) 2> /dev/null; true");
