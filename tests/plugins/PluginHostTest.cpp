@@ -529,7 +529,7 @@ TEST_F(PluginHosts, JalvSyncsTheDelaysToTheTempoOfJackTransport) {
       "jack_transport > transport.log 2>&1 & echo $! > transport.pid; } && "
       // Rolling with a tempo before any plugin starts: a fixed half second was not always
       // enough, and a plugin that never saw the tempo ran unsynced through its recording.
-      "for i in $(seq 100); do timeout 1 jack_showtime 2> /dev/null | head -n 1 | "
+      "for i in $(seq 100); do timeout -s KILL 1 jack_showtime 2> /dev/null | head -n 1 | "
       "grep -q 'Rolling.*BBT' && exit 0; sleep 0.1; done; exit 1");
   ASSERT_EQ(transport.status, 0) << "the transport does not roll: " << transport.output
                                  << readText("transport.log");
