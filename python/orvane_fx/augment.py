@@ -478,8 +478,8 @@ class Augment:
         renderer = _core.ItemRenderer(items, sample_rate, self.tail_s, workers)
         records = []
         if states is not None:
-            # The renderer draws every item itself, the same values as _draw, a hundredth of
-            # the time.
+            # The renderer draws every item itself, the same values as _draw: on 16-frame
+            # clips an item cost 1.6 µs so against 8.8 µs through Python.
             applied, drawn = renderer.submit_drawn(states, native)
             if return_params:
                 records = self._records(plans, applied, drawn, item_keys)
