@@ -299,6 +299,10 @@ def _item_rngs(seed: _numpy.random.SeedSequence, keys):
             for state in states)
 
 
+# How ItemRenderer.submit_drawn numbers the draws it makes.
+_UNIFORM, _LOG_UNIFORM, _WHOLE_UNIFORM = 0, 1, 2
+
+
 def _exact_double(value) -> bool:
     """A real number (not a bool) that a double holds exactly, so compares as Python would."""
     return (isinstance(value, (int, float)) and not isinstance(value, bool)
@@ -402,7 +406,8 @@ class Augment:
     def _native_plan(self, plans):
         """The draws in the form the renderer makes them itself (ItemRenderer.submit_drawn),
         or None where they are not all of that form: a fixed order, every random setting a
-        uniform or log-uniform number with plain bounds, every fixed setting a number."""
+        uniform or log-uniform number or a uniform whole number with plain bounds, every fixed
+        setting a number."""
         if self.shuffle:
             return None
         native = []
@@ -410,11 +415,19 @@ class Augment:
             draws = []
             for index, setting, distribution in to_draw:
                 kind = type(distribution)
-                if setting["kind"] != "number" or kind not in (Uniform, LogUniform) or \
+                if kind not in (Uniform, LogUniform) or \
                         not (_exact_double(distribution.low) and _exact_double(distribution.high)):
                     return None
-                draws.append((index, kind is LogUniform, float(distribution.low),
-                              float(distribution.high)))
+                if setting["kind"] == "number":
+                    draws.append((index, _LOG_UNIFORM if kind is LogUniform else _UNIFORM,
+                                  float(distribution.low), float(distribution.high)))
+                elif setting["kind"] == "integer" and kind is Uniform:
+                    low, high = int(distribution.low), int(distribution.high)
+                    if not (abs(low) < 2 ** 53 and 0 <= high - low < 2 ** 32 - 1):
+                        return None
+                    draws.append((index, _WHOLE_UNIFORM, float(low), float(high)))
+                else:
+                    return None
             drawn = {index for index, _, _ in to_draw}
             values = []
             for index, value in enumerate(fixed):
@@ -428,14 +441,15 @@ class Augment:
         return native
 
     def _records(self, plans, applied, drawn, item_keys):
-        """The records of natively drawn items, as _draw builds them."""
+        """The records of natively drawn items, as _draw builds them (whole numbers as ints)."""
         records = []
         for item, key in enumerate(item_keys):
             entries, column = [], 0
             for e, (effect, (fixed, to_draw)) in enumerate(zip(self.effects, plans)):
                 values = list(fixed)
-                for index, _, _ in to_draw:
-                    values[index] = float(drawn[item, column])
+                for index, setting, _ in to_draw:
+                    value = float(drawn[item, column])
+                    values[index] = int(value) if setting["kind"] == "integer" else value
                     column += 1
                 entries.append({"effect": effect.type, "applied": bool(applied[item, e]),
                                 "settings": dict(zip(effect._names, values))})

@@ -152,6 +152,25 @@ class Pcg64 {
     return static_cast<double>(next() >> 11U) * kUnit;
   }
 
+  // Generator.integers(low, low + span, endpoint=True) for a span under 2^32 − 1: numpy's
+  // bounded draw (Lemire's multiply and reject) from 32-bit draws, each the low half of a
+  // 64-bit one and then its high half, kept between calls as the bit generator keeps it. A
+  // span of 0 draws nothing.
+  std::int64_t integer(std::int64_t low, std::uint32_t span) noexcept {
+    if (span == 0) return low;
+    const std::uint64_t excluded = std::uint64_t{span} + 1;
+    std::uint64_t scaled = std::uint64_t{next32()} * excluded;
+    auto leftover = static_cast<std::uint32_t>(scaled);
+    if (leftover < excluded) {
+      const auto threshold = static_cast<std::uint32_t>((UINT32_MAX - span) % excluded);
+      while (leftover < threshold) {
+        scaled = std::uint64_t{next32()} * excluded;
+        leftover = static_cast<std::uint32_t>(scaled);
+      }
+    }
+    return low + static_cast<std::int64_t>(scaled >> 32U);
+  }
+
  private:
   __extension__ using Wide = unsigned __int128;
   static constexpr unsigned kRotationShift = 122;
@@ -164,8 +183,21 @@ class Pcg64 {
     state_ = state_ * kMultiplier + increment_;
   }
 
+  std::uint32_t next32() noexcept {
+    if (hasHalf_) {
+      hasHalf_ = false;
+      return half_;
+    }
+    const std::uint64_t whole = next();
+    hasHalf_ = true;
+    half_ = static_cast<std::uint32_t>(whole >> 32U);
+    return static_cast<std::uint32_t>(whole);
+  }
+
   Wide state_;
   Wide increment_;
+  bool hasHalf_ = false;
+  std::uint32_t half_ = 0;
 };
 
 // A drawn number as a setting keeps it: narrowed to float32, then the shortest decimal that

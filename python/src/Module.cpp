@@ -691,8 +691,9 @@ std::vector<DrawnEffect> drawnChain(const py::handle& chain) {
 // random setting in turn. The values are Python's (Augment._draw) to the bit, without an
 // interpreter's microseconds per item.
 struct PlannedDraw {
+  enum Kind { kUniform, kLogUniform, kWholeUniform };  // as the Python plan numbers them
   std::size_t index;  // of the setting among the effect's values
-  bool logUniform;    // else uniform
+  Kind kind;
   double low;
   double high;
 };
@@ -762,7 +763,8 @@ class ItemRenderer {
   // Every item, in order, through what `plan` draws from its stream (`states`: one seed state
   // per item, as item_seed_states gives them). Returns, per item, whether each effect applies
   // and every drawn value in plan order, from which the caller builds records.
-  // plan: per effect (type, [every value, drawn ones 0], p, [(index, log-uniform, low, high)]).
+  // plan: per effect (type, [every value, drawn ones 0], p, [(index, kind, low, high)]), the
+  // bounds of a whole-number uniform whole and its span under 2^32 − 1.
   py::tuple submitDrawn(
       const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& states,
       const py::list& planned) {
@@ -771,11 +773,17 @@ class ItemRenderer {
     for (const py::handle& entry : planned) {
       const auto [type, fixed, p, draws] =
           entry.cast<std::tuple<std::string, std::vector<double>, double,
-                                std::vector<std::tuple<std::size_t, bool, double, double>>>>();
+                                std::vector<std::tuple<std::size_t, int, double, double>>>>();
       PlannedEffect effect{{type, fixed}, p, {}};
-      for (const auto& [index, logUniform, low, high] : draws) {
-        if (index >= fixed.size()) throw py::value_error("a drawn setting beyond the values");
-        effect.draws.push_back({index, logUniform, low, high});
+      for (const auto& [index, kind, low, high] : draws) {
+        if (index >= fixed.size() || kind < PlannedDraw::kUniform ||
+            kind > PlannedDraw::kWholeUniform ||
+            (kind == PlannedDraw::kWholeUniform &&
+             !(low == std::floor(low) && high == std::floor(high) && high - low >= 0.0 &&
+               high - low < static_cast<double>(UINT32_MAX)))) {
+          throw py::value_error("a drawn setting the renderer cannot draw");
+        }
+        effect.draws.push_back({index, static_cast<PlannedDraw::Kind>(kind), low, high});
       }
       plan.push_back(std::move(effect));
     }
@@ -808,16 +816,23 @@ class ItemRenderer {
         for (const PlannedDraw& draw : effect.draws) {
           // As augment.py draws: low + (high − low) × random(), on the logarithms for a
           // log-uniform, then kept within the bounds as max(value, low), min(value, high).
+          // A whole number is Generator.integers(low, high, endpoint=True), as it is.
           double value = 0.0;
-          if (draw.logUniform) {
-            const double low = std::log(draw.low);
-            value = std::exp(low + (std::log(draw.high) - low) * stream.random());
+          if (draw.kind == PlannedDraw::kWholeUniform) {
+            value = static_cast<double>(
+                stream.integer(static_cast<std::int64_t>(draw.low),
+                               static_cast<std::uint32_t>(draw.high - draw.low)));
           } else {
-            value = draw.low + (draw.high - draw.low) * stream.random();
+            if (draw.kind == PlannedDraw::kLogUniform) {
+              const double low = std::log(draw.low);
+              value = std::exp(low + (std::log(draw.high) - low) * stream.random());
+            } else {
+              value = draw.low + (draw.high - draw.low) * stream.random();
+            }
+            if (draw.low > value) value = draw.low;
+            if (draw.high < value) value = draw.high;
+            value = seeds::asFloat32Decimal(value);
           }
-          if (draw.low > value) value = draw.low;
-          if (draw.high < value) value = draw.high;
-          value = seeds::asFloat32Decimal(value);
           drawn.second[draw.index] = value;
           valuesOut(row, column++) = value;
         }

@@ -78,21 +78,25 @@ def test_uniform_draws_are_numpys_uniform(low, span, seed):
         numpy.random.default_rng(seed).uniform(low, high)
 
 
-# A fixed order whose random settings are all uniform or log-uniform numbers is drawn by the
-# renderer itself, without Python; its items must be what Python's own drawing gives, value for
-# value, with integer and float bounds, any p and keys, at every magnitude a setting takes.
+# A fixed order whose random settings are all uniform or log-uniform numbers or uniform whole
+# numbers is drawn by the renderer itself, without Python; its items must be what Python's own
+# drawing gives, value for value, with integer and float bounds, any p and keys, at every
+# magnitude a setting takes, and whole numbers drawn in turn with numbers between them.
 @settings(max_examples=60, deadline=None)
 @given(seed=st.integers(0, 2 ** 64), first_key=st.integers(0, 2 ** 40),
-       p=st.lists(st.floats(0, 1), min_size=3, max_size=3),
+       p=st.lists(st.floats(0, 1), min_size=5, max_size=5),
        width=st.lists(st.floats(0, 0.02), min_size=2, max_size=2).map(sorted),
        rate=st.lists(st.floats(0.02, 10), min_size=2, max_size=2).map(sorted),
        level=st.tuples(st.integers(-120, 24), st.floats(-120, 24)).map(sorted),
-       depth=st.lists(st.floats(1e-5, 0.005), min_size=2, max_size=2).map(sorted))
+       depth=st.lists(st.floats(1e-5, 0.005), min_size=2, max_size=2).map(sorted),
+       delays=st.lists(st.integers(1, 1000), min_size=4, max_size=4))
 def test_items_drawn_without_python_are_pythons_draws(seed, first_key, p, width, rate, level,
-                                                      depth):
+                                                      depth, delays):
     aug = Augment([
         orvane_fx.Flanger(sweep_width_s=uniform(*width), frequency_hz=log_uniform(*rate)),
+        orvane_fx.Delay(delay_ms=uniform(*sorted(delays[:2])), feedback=uniform(0.0, 0.5)),
         orvane_fx.Chorus(level_db=uniform(*level), mix=0.5),
+        orvane_fx.PingPongDelay(delay_ms=uniform(*sorted(delays[2:]))),
         orvane_fx.Vibrato(frequency_hz=uniform(*rate), sweep_width_s=log_uniform(*depth)),
     ], p=p)
     assert aug._native_plan([effect._draw_plan() for effect in aug.effects]) is not None
