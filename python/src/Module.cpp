@@ -763,8 +763,8 @@ class ItemRenderer {
   // Every item, in order, through what `plan` draws from its stream (`states`: one seed state
   // per item, as item_seed_states gives them). Returns, per item, whether each effect applies
   // and every drawn value in plan order, from which the caller builds records.
-  // plan: per effect (type, [every value, drawn ones 0], p, [(index, kind, low, high)]), the
-  // bounds of a whole-number uniform whole and its span under 2^32 − 1.
+  // plan: per effect (type, [every value, drawn ones 0], p, [(index, kind, low, high)]); a
+  // whole-number uniform's bounds are whole numbers less than 2^32 − 1 apart.
   py::tuple submitDrawn(
       const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& states,
       const py::list& planned) {
